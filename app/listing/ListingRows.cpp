@@ -1,0 +1,17 @@
+#include "app/listing/ListingRows.h"
+
+namespace pellux {
+
+void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::function<void(ListRow &&)> &sink)
+{
+    const std::int32_t count = engine.EntryCount();
+    const auto &entries = engine.DirEntries();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const ZipDirEntry &entry = entries[static_cast<std::size_t>(i)];
+        const TDateTime dateTime = DosDateTimeToDateTime(entry.DosDateTime);
+        sink(builder.AddListRow(entry.FileName, static_cast<std::int32_t>(entry.CompressedSize), dateTime,
+                                static_cast<std::int32_t>(entry.UncompressedSize)));
+    }
+}
+
+} // namespace pellux

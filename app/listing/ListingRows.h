@@ -1,0 +1,14 @@
+#pragma once
+// Turns the component's entry list into listing rows, in the component's order.
+#include "app/listing/ListingText.h"
+#include "zip/ZipEngine.h"
+
+#include <functional>
+
+namespace pellux {
+
+// Calls sink with one row per entry (EntryCount of them). An entry whose date-time is
+// no valid date stops the walk with EConvertError; the rows before it were delivered.
+void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::function<void(ListRow &&)> &sink);
+
+} // namespace pellux

@@ -1,0 +1,219 @@
+#include "app/listing/ListingText.h"
+
+#include "util/Exceptions.h"
+#include "util/KqStringUtil.h"
+#include "util/NameCodec.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace pellux {
+
+namespace {
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int DaysInMonth(int year, int month)
+{
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+std::string TwoDigits(int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d", value);
+    return text;
+}
+
+std::string LowerAscii(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A whole decimal integer, nothing else; nullopt-like false when it does not parse.
+bool ParseInt(std::string_view text, long long &value)
+{
+    const char *begin = text.data();
+    const char *end = begin + text.size();
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    return ec == std::errc() && ptr == end && begin != end;
+}
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+bool ParseDecimal(std::string_view text, double &value)
+{
+    const char *begin = text.data();
+    const char *end = begin + text.size();
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    return ec == std::errc() && ptr == end && begin != end;
+}
+
+// Characters first..first+count-1 (1-based) of text as an integer.
+bool FieldAt(const std::string &text, std::size_t first, std::size_t count, long long &value)
+{
+    if (text.size() < first - 1 + count)
+        return false;
+    return ParseInt(std::string_view(text).substr(first - 1, count), value);
+}
+
+TDateTime DateTimeKeyOf(const ListRow &row)
+{
+    const std::string &date = row.Text[ColDate];
+    const std::string &time = row.Text[ColTime];
+    long long month, day, year, hour, minute;
+    if (FieldAt(date, 1, 2, month) && FieldAt(date, 4, 2, day) && FieldAt(date, 7, 4, year)
+        && FieldAt(time, 1, 2, hour) && FieldAt(time, 4, 2, minute)) {
+        try {
+            return EncodeDateTime(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
+                                  static_cast<int>(hour), static_cast<int>(minute), 0);
+        } catch (const EConvertError &) {
+        }
+    }
+    return TDateTime{}; // 1 January 1988, 00:00
+}
+
+} // namespace
+
+std::int64_t TDateTime::SortKey() const
+{
+    return ((((static_cast<std::int64_t>(Year) * 100 + Month) * 100 + Day) * 100 + Hour) * 100 + Minute) * 100
+        + Second;
+}
+
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second)
+{
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month))
+        throw EConvertError("Invalid argument to date encode");
+    if (hour < 0 || hour >= 24 || minute < 0 || minute >= 60 || second < 0 || second >= 60)
+        throw EConvertError("Invalid argument to time encode");
+    return TDateTime{year, month, day, hour, minute, second};
+}
+
+TDateTime DosDateTimeToDateTime(std::uint32_t dos)
+{
+    return EncodeDateTime(static_cast<int>(dos >> 25) + 1980, static_cast<int>((dos >> 21) & 0x0F),
+                          static_cast<int>((dos >> 16) & 0x1F), static_cast<int>((dos >> 11) & 0x1F),
+                          static_cast<int>((dos >> 5) & 0x3F), static_cast<int>(dos & 0x1F) * 2);
+}
+
+std::string FormatListDate(const TDateTime &dt, char sep)
+{
+    char year[8];
+    std::snprintf(year, sizeof year, "%04d", dt.Year);
+    return TwoDigits(dt.Month) + sep + TwoDigits(dt.Day) + sep + year;
+}
+
+std::string FormatListTime(const TDateTime &dt, char sep) { return TwoDigits(dt.Hour) + sep + TwoDigits(dt.Minute); }
+
+std::string SizeText(std::int32_t size) { return size > 0 ? std::to_string(size) : std::string(" "); }
+
+std::string RatioText(std::int32_t compressedSize, std::int32_t uncompressedSize)
+{
+    const double ratio =
+        uncompressedSize > 0 ? 1.0 - static_cast<double>(compressedSize) / static_cast<double>(uncompressedSize) : 0.0;
+    if (!(ratio > 0))
+        return " ";
+    // nearbyint rounds an exact half to the even neighbour: 62.5 gives 62.
+    return std::to_string(static_cast<long long>(std::nearbyint(ratio * 100))) + "%";
+}
+
+long long ListingBuilder::FindLastSeparator(std::string_view name)
+{
+    PathSeparator = '/';
+    long long p = LastPos("/", name);
+    if (p == static_cast<long long>(name.size())) {
+        // Ends in "/" (a directory entry) or is empty: try the other separator.
+        p = LastPos("\\", name);
+        if (p > 0)
+            PathSeparator = '\\';
+    }
+    return p;
+}
+
+std::string ListingBuilder::ExtractPathPart(std::string_view name)
+{
+    const long long p = FindLastSeparator(name);
+    return p < 1 ? std::string() : std::string(name.substr(0, static_cast<std::size_t>(p - 1)));
+}
+
+std::string ListingBuilder::ExtractNamePart(std::string_view name)
+{
+    const long long p = FindLastSeparator(name);
+    return p < 1 ? std::string(name) : std::string(name.substr(static_cast<std::size_t>(p)));
+}
+
+ListRow ListingBuilder::AddListRow(const std::string &fileName, std::int32_t compressedSize,
+                                   const TDateTime &dateTime, std::int32_t uncompressedSize)
+{
+    ListRow row;
+    row.StoredName = fileName;
+    row.Text[ColFilename] = DecodeStoredName(ExtractNamePart(fileName));
+    row.Text[ColDate] = FormatListDate(dateTime, dateSeparator_);
+    row.Text[ColTime] = FormatListTime(dateTime, timeSeparator_);
+    row.Text[ColSize] = SizeText(uncompressedSize);
+    row.Text[ColRatio] = RatioText(compressedSize, uncompressedSize);
+    row.Text[ColPacked] = SizeText(compressedSize);
+    row.Text[ColPath] = DecodeStoredName(ExtractPathPart(fileName));
+    return row;
+}
+
+bool IsTextColumn(int column) { return column == ColFilename || column == ColPath; }
+
+SortKey SortKeyOf(const ListRow &row, int column)
+{
+    SortKey key;
+    long long integer = 0;
+    switch (column) {
+    case ColFilename:
+    case ColPath:
+        key.Text = LowerAscii(row.Text[column]);
+        break;
+    case ColDate:
+    case ColTime:
+        key.Number = static_cast<double>(DateTimeKeyOf(row).SortKey());
+        break;
+    case ColSize:
+    case ColPacked:
+        key.Number = ParseInt(row.Text[column], integer) ? static_cast<double>(integer) : 0.0;
+        break;
+    case ColRatio: {
+        const std::string &text = row.Text[column];
+        const auto percent = text.find('%');
+        double value = 0;
+        if (percent != std::string::npos && ParseDecimal(Trim(std::string_view(text).substr(0, percent)), value))
+            key.Number = value;
+        break;
+    }
+    default:
+        break;
+    }
+    return key;
+}
+
+bool KeyLess(const SortKey &a, const SortKey &b, int column)
+{
+    return IsTextColumn(column) ? a.Text < b.Text : a.Number < b.Number;
+}
+
+bool CompareItems(const ListRow &Item1, const ListRow &Item2, int column)
+{
+    if (column < 0 || column >= kListColumnCount)
+        return false;
+    return !KeyLess(SortKeyOf(Item2, column), SortKeyOf(Item1, column), column);
+}
+
+} // namespace pellux

@@ -1,0 +1,80 @@
+#pragma once
+// The texts of the archive listing, shared by the main window and pellux-cli: one row
+// per entry with the seven column texts, and the sort keys read back from those texts.
+// Texts are UTF-8; stored names are split as raw bytes and then decoded for display.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pellux {
+
+enum ListColumn : int {
+    ColFilename = 0,
+    ColDate = 1,
+    ColTime = 2,
+    ColSize = 3,
+    ColRatio = 4,
+    ColPacked = 5,
+    ColPath = 6,
+};
+inline constexpr int kListColumnCount = 7;
+inline constexpr std::array<const char *, kListColumnCount> kListColumnCaptions = {
+    "Filename", "date", "Time", "Size", "Ratio", "Packed", "Path"};
+inline constexpr std::array<int, kListColumnCount> kListColumnWidths = {145, 72, 65, 65, 50, 65, 300};
+
+struct TDateTime {
+    int Year = 1988, Month = 1, Day = 1, Hour = 0, Minute = 0, Second = 0;
+    // Grows with the date-time: comparing keys compares moments.
+    std::int64_t SortKey() const;
+};
+
+// Throws EConvertError "Invalid argument to date encode" / "... time encode".
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second);
+// MS-DOS packed date-time: date in the high 16 bits, time in the low 16 bits.
+TDateTime DosDateTimeToDateTime(std::uint32_t dosDateTime);
+
+std::string FormatListDate(const TDateTime &dt, char dateSeparator); // "mm/dd/yyyy"
+std::string FormatListTime(const TDateTime &dt, char timeSeparator); // "hh:mm"
+// Sizes are read as signed 32-bit values; zero and negative show as " ".
+std::string SizeText(std::int32_t size);
+std::string RatioText(std::int32_t compressedSize, std::int32_t uncompressedSize);
+
+struct ListRow {
+    std::string StoredName; // the entry's exact stored bytes
+    std::array<std::string, kListColumnCount> Text;
+};
+
+// Splits stored names and builds rows; remembers the separator of the last split.
+class ListingBuilder {
+public:
+    ListingBuilder(char dateSeparator, char timeSeparator)
+        : dateSeparator_(dateSeparator), timeSeparator_(timeSeparator) {}
+
+    char PathSeparator = '/';
+
+    long long FindLastSeparator(std::string_view name);
+    std::string ExtractPathPart(std::string_view name);
+    std::string ExtractNamePart(std::string_view name);
+
+    ListRow AddListRow(const std::string &fileName, std::int32_t compressedSize, const TDateTime &dateTime,
+                       std::int32_t uncompressedSize);
+
+private:
+    char dateSeparator_;
+    char timeSeparator_;
+};
+
+// What a row sorts by in one column, parsed back from its texts.
+struct SortKey {
+    double Number = 0;
+    std::string Text;
+};
+bool IsTextColumn(int column);
+SortKey SortKeyOf(const ListRow &row, int column);
+bool KeyLess(const SortKey &a, const SortKey &b, int column);
+// True when Item1's key for the column is less than or equal to Item2's; false for a
+// column that does not exist.
+bool CompareItems(const ListRow &Item1, const ListRow &Item2, int column);
+
+} // namespace pellux

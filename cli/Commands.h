@@ -1,0 +1,34 @@
+#pragma once
+#include <string>
+#include <vector>
+
+namespace pellux::cli {
+
+// One run of a command: work runs under the general error report, which writes the
+// text as the window's error box would show it and remembers that an error came.
+class Session {
+public:
+    Session();
+    ~Session();
+    template <class F>
+    void Run(F &&work);
+    bool ErrorReported() const { return errorReported_; }
+    int ExitCode() const { return errorReported_ ? 1 : 0; }
+
+private:
+    void Report(const std::exception &error);
+    bool errorReported_ = false;
+};
+
+int UsageError();
+int RunList(const std::vector<std::string> &args, Session &session);
+
+} // namespace pellux::cli
+
+#include "platform/ErrorReport.h"
+
+template <class F>
+void pellux::cli::Session::Run(F &&work)
+{
+    pellux::Guarded(std::forward<F>(work));
+}

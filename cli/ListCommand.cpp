@@ -1,0 +1,38 @@
+#include "cli/Commands.h"
+
+#include "app/listing/ListingRows.h"
+#include "platform/LocaleSeparators.h"
+#include "zip/ZipEngine.h"
+
+#include <cstdio>
+
+namespace pellux::cli {
+
+namespace {
+void PrintRow(const ListRow &row)
+{
+    std::string line;
+    for (int column = 0; column < kListColumnCount; ++column) {
+        if (column > 0)
+            line += '\t';
+        line += row.Text[column];
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+} // namespace
+
+int RunList(const std::vector<std::string> &args, Session &session)
+{
+    if (args.size() != 1)
+        return UsageError();
+    TZipEngine engine;
+    ListingBuilder builder(DateSeparator(), TimeSeparator());
+    // The window rebuilds its listing on every re-read; so does this front end.
+    engine.OnDirUpdate = [&builder](TZipEngine &sender) { FillRows(sender, builder, PrintRow); };
+    session.Run([&] { engine.SetZipFilename(args[0]); });
+    std::fflush(stdout);
+    return session.ExitCode();
+}
+
+} // namespace pellux::cli

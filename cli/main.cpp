@@ -1,0 +1,45 @@
+// pellux-cli: a terminal front end over the archive component. It drives TZipEngine
+// exactly as the main window does; message-box texts go to stderr, one per line.
+#include "cli/Commands.h"
+
+#include "platform/ErrorReport.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+namespace pellux::cli {
+
+Session::Session()
+{
+    SetErrorHandler([this](const std::exception &error) { Report(error); });
+}
+
+Session::~Session() { SetErrorHandler({}); }
+
+void Session::Report(const std::exception &error)
+{
+    errorReported_ = true;
+    ShowErrorBox(error);
+}
+
+int UsageError()
+{
+    std::fputs("usage: pellux-cli list ARCHIVE\n", stderr);
+    return 2;
+}
+
+} // namespace pellux::cli
+
+int main(int argc, char **argv)
+{
+    std::setlocale(LC_ALL, "");
+    using namespace pellux::cli;
+    if (argc < 2)
+        return UsageError();
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    Session session;
+    if (std::strcmp(argv[1], "list") == 0)
+        return RunList(args, session);
+    return UsageError();
+}

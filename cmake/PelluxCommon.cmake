@@ -1,0 +1,17 @@
+# One INTERFACE target carries the warning flags and the Qt string hygiene;
+# every Pellux target links it.
+add_library(pellux_common INTERFACE)
+target_compile_options(pellux_common INTERFACE
+  -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
+target_compile_definitions(pellux_common INTERFACE
+  QT_NO_CAST_FROM_ASCII QT_NO_KEYWORDS)
+
+set(PELLUX_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined")
+if(PELLUX_SANITIZE)
+  target_compile_options(pellux_common INTERFACE
+    -fsanitize=${PELLUX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(pellux_common INTERFACE -fsanitize=${PELLUX_SANITIZE})
+endif()
+
+# Includes name their folder: #include "zip/ZipEngine.h".
+target_include_directories(pellux_common INTERFACE ${PROJECT_SOURCE_DIR})

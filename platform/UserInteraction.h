@@ -1,0 +1,39 @@
+#pragma once
+// The one door through which Pellux talks to the person at the screen: plain messages,
+// Yes/No confirmations, error boxes and the beep. The desktop build installs a
+// message-box implementation; tests install a scripted one; the command-line tool
+// writes the texts to stderr. Every text is UTF-8; every box is titled "Pellux".
+#include <memory>
+#include <string>
+
+namespace pellux {
+
+class UserInteraction {
+public:
+    virtual ~UserInteraction() = default;
+    // A plain message box: text and OK.
+    virtual void ShowMessage(const std::string &text) = 0;
+    // A question box with Yes and No; true only for Yes.
+    virtual bool Confirm(const std::string &text) = 0;
+    // The error box of the general error report (error icon, OK).
+    virtual void ShowError(const std::string &text) = 0;
+    virtual void Beep() = 0;
+};
+
+// Writes every text to stderr, one per line; answers No to every question.
+class StderrInteraction : public UserInteraction {
+public:
+    void ShowMessage(const std::string &text) override;
+    bool Confirm(const std::string &text) override;
+    void ShowError(const std::string &text) override;
+    void Beep() override {}
+};
+
+// The service in force. Until one is installed, a StderrInteraction answers.
+UserInteraction &UI();
+// Installs a service and returns the previous one (nullptr for the built-in default).
+std::unique_ptr<UserInteraction> SetUserInteraction(std::unique_ptr<UserInteraction> service);
+
+inline constexpr const char *kAppTitle = "Pellux";
+
+} // namespace pellux

@@ -1,0 +1,73 @@
+#include "zip/ZipEngine.h"
+
+#include "platform/UserInteraction.h"
+#include "zip/ByteStream.h"
+#include "zip/ZipListReader.h"
+
+#include <memory>
+#include <sys/stat.h>
+
+namespace pellux {
+
+namespace {
+
+// A directory is not an archive file: it counts as missing, as a new archive's name does.
+bool FileExists(const std::string &name)
+{
+    struct stat st {};
+    return !name.empty() && ::stat(name.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+TZipEngine::TZipEngine() = default;
+
+TZipEngine::~TZipEngine() { ClearDirEntries(); }
+
+void TZipEngine::SetZipFilename(const std::string &name)
+{
+    zipFilename_ = name;
+    if (!Designing)
+        List();
+}
+
+std::int32_t TZipEngine::EntryCount() const
+{
+    return zipFilename_.empty() ? 0 : static_cast<std::int32_t>(dirEntries_.size());
+}
+
+void TZipEngine::ClearDirEntries() { dirEntries_.clear(); }
+
+void TZipEngine::FireDirUpdate()
+{
+    if (OnDirUpdate)
+        OnDirUpdate(*this);
+}
+
+void TZipEngine::List()
+{
+    if (Designing)
+        return;
+    ClearDirEntries();
+    if (!FileExists(zipFilename_)) {
+        FireDirUpdate();
+        return;
+    }
+    // An open failure leaves before anything was read: no update event.
+    auto stream = std::make_unique<BufferedFileStream>(zipFilename_);
+
+    ListOutcome outcome;
+    try {
+        outcome = ReadEntryList(*stream, dirEntries_);
+    } catch (...) {
+        stream.reset(); // closed before the listing sees what was read
+        FireDirUpdate();
+        throw;
+    }
+    stream.reset();
+    if (outcome == ListOutcome::NoEntries)
+        UI().ShowMessage("No valid zip entries found");
+    FireDirUpdate();
+}
+
+} // namespace pellux

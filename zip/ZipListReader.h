@@ -1,0 +1,24 @@
+#pragma once
+// Reads an archive's entry list by walking its local file headers from the front of
+// the file. Throws EStreamError with the texts the user reads.
+#include "zip/ByteStream.h"
+#include "zip/ZipDirEntry.h"
+
+#include <vector>
+
+namespace pellux {
+
+enum class ListOutcome {
+    Complete,  // the walk reached the central directory or the end record
+    NoEntries, // no local header among the first candidates: "No valid zip entries found"
+};
+
+// The first local header must start within this many bytes of the front of the file;
+// a self-extractor's program stays below it.
+inline constexpr int kSignatureCandidateLimit = 60000;
+
+// Appends the entries to `entries` as they are read, so on an error the entries read
+// so far (and, after the fixed part and name were read, the failing one) stay there.
+ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries);
+
+} // namespace pellux
