@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Sets up a fresh Debian 12 machine, builds Pellux and runs every test:
+#   1. an optimised build and the whole test suite,
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
+#   3. the archive reader's fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+bash scripts/install-deps.sh
+JOBS=$(nproc)
+FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-60}
+
+echo "== release build and tests"
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C build/release -j"$JOBS"
+ctest --test-dir build/release --output-on-failure -j"$JOBS"
+
+echo "== sanitizer build and tests"
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_SANITIZE=address,undefined >/dev/null
+ninja -C build/asan -j"$JOBS"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp \
+  ctest --test-dir build/asan --output-on-failure -j"$JOBS"
+
+echo "== fuzzing the archive reader for ${FUZZ_SECONDS}s"
+CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPELLUX_FUZZ=ON -DPELLUX_BUILD_GUI=OFF -DPELLUX_BUILD_TESTS=OFF >/dev/null
+ninja -C build/fuzz -j"$JOBS" fuzz_list_reader
+mkdir -p build/fuzz/corpus
+build/fuzz/bin/fuzz_list_reader -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=10 \
+  build/fuzz/corpus tests/fuzz/regressions 2>&1 | tail -n 3

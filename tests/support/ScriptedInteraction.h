@@ -1,0 +1,52 @@
+#pragma once
+// Stands in for the person at the screen: records every text shown and answers
+// confirmations from a queue (No when the queue is empty).
+#include "platform/UserInteraction.h"
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace pellux::test {
+
+struct ScriptedLog {
+    std::vector<std::string> Messages;
+    std::vector<std::string> Errors;
+    std::vector<std::string> Confirmations;
+    int Beeps = 0;
+    std::deque<bool> Answers;
+    void Clear() { *this = ScriptedLog{}; }
+};
+
+class ScriptedInteraction : public UserInteraction {
+public:
+    explicit ScriptedInteraction(ScriptedLog &log) : log_(log) {}
+    void ShowMessage(const std::string &text) override { log_.Messages.push_back(text); }
+    bool Confirm(const std::string &text) override
+    {
+        log_.Confirmations.push_back(text);
+        if (log_.Answers.empty())
+            return false;
+        const bool answer = log_.Answers.front();
+        log_.Answers.pop_front();
+        return answer;
+    }
+    void ShowError(const std::string &text) override { log_.Errors.push_back(text); }
+    void Beep() override { ++log_.Beeps; }
+
+private:
+    ScriptedLog &log_;
+};
+
+// Installs a scripted service for the lifetime of a test and restores the previous one.
+class ScopedScriptedInteraction {
+public:
+    ScopedScriptedInteraction() : previous_(SetUserInteraction(std::make_unique<ScriptedInteraction>(Log))) {}
+    ~ScopedScriptedInteraction() { SetUserInteraction(std::move(previous_)); }
+    ScriptedLog Log;
+
+private:
+    std::unique_ptr<UserInteraction> previous_;
+};
+
+} // namespace pellux::test
