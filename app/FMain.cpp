@@ -1,0 +1,326 @@
+#include "app/FMain.h"
+
+#include "app/Glyphs.h"
+#include "app/ListingModel.h"
+#include "app/listing/ListingRows.h"
+#include "platform/ErrorReport.h"
+#include "platform/LocaleSeparators.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace pellux {
+
+namespace {
+
+// The extension test of the command line: the part from the last "." of the file-name
+// part, lower-cased.
+std::string LowerExtension(const std::string &path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+} // namespace
+
+TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
+    : QMainWindow(parent), args_(std::move(args)), zipEngine_(std::make_unique<TZipEngine>())
+{
+    setObjectName(QStringLiteral("FormMainZip"));
+    setWindowTitle(QStringLiteral("Pellux "));
+    resize(544, 375);
+
+    auto *central = new QWidget(this);
+    auto *layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    setCentralWidget(central);
+
+    BuildToolStrip();
+    BuildListView();
+    layout->addWidget(Panel1);
+    layout->addWidget(ListViewFiles, 1);
+
+    StatusBar = new QStatusBar(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setFixedHeight(19);
+    StatusBar->setSizeGripEnabled(false);
+    statusText_ = new QLabel(StatusBar);
+    statusText_->setObjectName(QStringLiteral("StatusBarText"));
+    StatusBar->addWidget(statusText_, 1);
+    setStatusBar(StatusBar);
+
+    BuildMenu();
+
+    TimerShowStartupForm = new QTimer(this);
+    TimerShowStartupForm->setObjectName(QStringLiteral("TimerShowStartupForm"));
+    TimerShowStartupForm->setInterval(100);
+    connect(TimerShowStartupForm, &QTimer::timeout, this, [this] { Guarded([this] { TimerShowStartupFormTimer(); }); });
+
+    // The list comes first in the tab order, then the tool strip.
+    setTabOrder(ListViewFiles, ButtonRemoveFile);
+    setTabOrder(ButtonRemoveFile, ButtonAddDirectory);
+    setTabOrder(ButtonAddDirectory, ButtonNew);
+    setTabOrder(ButtonNew, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+    setTabOrder(BitBtn2, CheckOverwrite);
+
+    zipEngine_->AddCompLevel = 9;
+    zipEngine_->OnDirUpdate = [this](TZipEngine &sender) { ZipEngineDirUpdate(sender); };
+
+    Guarded([this] { FormCreate(); });
+}
+
+TFormMainZip::~TFormMainZip()
+{
+    zipEngine_->OnDirUpdate = nullptr;
+}
+
+QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hint, const QIcon &glyph,
+                                         QSize glyphSize, void (TFormMainZip::*handler)())
+{
+    auto *button = new QToolButton(Panel1);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, 8, 30, 25);
+    button->setToolTip(QString::fromLatin1(hint));
+    button->setIcon(glyph);
+    button->setIconSize(glyphSize);
+    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    button->setFocusPolicy(Qt::StrongFocus);
+    // A tool button only calls its menu item's handler.
+    connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    return button;
+}
+
+void TFormMainZip::BuildToolStrip()
+{
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(34);
+
+    Bevel1 = new QFrame(Panel1);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setGeometry(0, 0, 4096, 2);
+
+    ButtonNew = AddToolButton("ButtonNew", 0, "New archive", glyphs::NewArchive(), {14, 14},
+                              &TFormMainZip::NewArchive1Click);
+    ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", glyphs::OpenArchive(), {14, 14},
+                               &TFormMainZip::Open1Click);
+    ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", glyphs::AddFiles(), {22, 14},
+                                  &TFormMainZip::Addfilestoarchive1Click);
+    ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", glyphs::AddDirectory(),
+                                       {23, 14}, &TFormMainZip::Adddirectorytoarchive1Click);
+    ButtonRemoveFile = AddToolButton("ButtonRemoveFile", 121, "Delete selected files from archive",
+                                     glyphs::DeleteFiles(), {22, 14}, &TFormMainZip::Deletefilesfromarchive1Click);
+    BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", glyphs::ExtractSelected(), {23, 14},
+                            &TFormMainZip::Extractselectedfiles1Click);
+    BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", glyphs::ExtractAll(), {23, 14},
+                            &TFormMainZip::Extract1Click);
+    ButtonOpen->setFocusPolicy(Qt::NoFocus);
+    ButtonAddFile->setFocusPolicy(Qt::NoFocus);
+
+    CheckOverwrite = new QCheckBox(QStringLiteral("Overwrite existing files"), Panel1);
+    CheckOverwrite->setObjectName(QStringLiteral("CheckOverwrite"));
+    // The desktop font may need more room than the nominal 129 pixels.
+    CheckOverwrite->setGeometry(232, 12, std::max(129, CheckOverwrite->sizeHint().width()), 17);
+    CheckOverwrite->setChecked(false);
+}
+
+void TFormMainZip::BuildListView()
+{
+    listing_ = new ListingModel(this);
+    ListViewFiles = new QTreeView(this);
+    ListViewFiles->setObjectName(QStringLiteral("ListViewFiles"));
+    ListViewFiles->setModel(listing_);
+    ListViewFiles->setRootIsDecorated(false);
+    ListViewFiles->setItemsExpandable(false);
+    ListViewFiles->setUniformRowHeights(true); // keeps huge archives fast
+    ListViewFiles->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListViewFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListViewFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListViewFiles->setDragDropMode(QAbstractItemView::NoDragDrop);
+    ListViewFiles->setAcceptDrops(false);
+    ListViewFiles->setContextMenuPolicy(Qt::NoContextMenu);
+    ListViewFiles->setSortingEnabled(false); // rows keep archive order until a header click
+    ListViewFiles->setAllColumnsShowFocus(true);
+
+    QHeaderView *header = ListViewFiles->header();
+    header->setStretchLastSection(false);
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(false);
+    // The nominal widths were chosen for a small bitmap font; a larger desktop font
+    // still gets a whole date and time.
+    const QFontMetrics metrics(ListViewFiles->font());
+    const int dateWidth = metrics.horizontalAdvance(QStringLiteral("00/00/0000")) + 14;
+    const int timeWidth = metrics.horizontalAdvance(QStringLiteral("00:00")) + 14;
+    for (int column = 0; column < kListColumnCount; ++column) {
+        int width = kListColumnWidths[static_cast<std::size_t>(column)];
+        if (column == ColDate)
+            width = std::max(width, dateWidth);
+        if (column == ColTime)
+            width = std::max(width, timeWidth);
+        header->resizeSection(column, width);
+    }
+    connect(header, &QHeaderView::sectionClicked, this,
+            [this](int column) { Guarded([this, column] { ListViewFilesColumnClick(column); }); });
+}
+
+void TFormMainZip::BuildMenu()
+{
+    MainMenu1 = new QMenuBar(this);
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    setMenuBar(MainMenu1);
+
+    auto addMenu = [](QWidget *parent, const char *name, const char *caption) {
+        QMenu *menu = nullptr;
+        if (auto *bar = qobject_cast<QMenuBar *>(parent))
+            menu = bar->addMenu(QString::fromLatin1(caption));
+        else
+            menu = static_cast<QMenu *>(parent)->addMenu(QString::fromLatin1(caption));
+        menu->setObjectName(QString::fromLatin1(name));
+        return menu;
+    };
+    auto addItem = [this](QMenu *menu, const char *name, const char *caption, void (TFormMainZip::*handler)()) {
+        QAction *action = menu->addAction(QString::fromLatin1(caption));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+
+    QMenu *file1 = addMenu(MainMenu1, "File1", "&File");
+    addItem(file1, "NewArchive1", "&New ZIP archive", &TFormMainZip::NewArchive1Click);
+    addItem(file1, "Open1", "&Open ZIP archive", &TFormMainZip::Open1Click);
+    addItem(file1, "CloseArchive1", "&Close ZIP archive", &TFormMainZip::CloseArchive1Click);
+    addItem(file1, "CreateselfextractingArchive1", "&Make self-extracting archive",
+            &TFormMainZip::CreateselfextractingArchive1Click);
+    addItem(file1, "Exit1", "E&xit", &TFormMainZip::Exit1Click);
+
+    QMenu *actions1 = addMenu(MainMenu1, "Actions1", "Actions");
+    QMenu *add1 = addMenu(actions1, "Add1", "Add");
+    addItem(add1, "Addfilestoarchive1", "&Add file(s) to ZIP archive", &TFormMainZip::Addfilestoarchive1Click);
+    addItem(add1, "Adddirectorytoarchive1", "&Add directory to ZIP archive",
+            &TFormMainZip::Adddirectorytoarchive1Click);
+    QMenu *delete1 = addMenu(actions1, "Delete1", "Delete");
+    addItem(delete1, "Deletefilesfromarchive1", "&Delete selected files from ZIP archive",
+            &TFormMainZip::Deletefilesfromarchive1Click);
+    QMenu *extract2 = addMenu(actions1, "Extract2", "Extract");
+    addItem(extract2, "Extractselectedfiles1", "Extract &selected files from ZIP archive",
+            &TFormMainZip::Extractselectedfiles1Click);
+    addItem(extract2, "Extract1", "Extract &all files from ZIP archive", &TFormMainZip::Extract1Click);
+
+    QMenu *options1 = addMenu(MainMenu1, "Options1", "&Options");
+    addItem(options1, "MenuOptions", "&Associate  .zip  files with  Pellux", &TFormMainZip::MenuOptionsClick);
+
+    QMenu *help1 = addMenu(MainMenu1, "Help1", "&Help");
+    addItem(help1, "About1", "&About", &TFormMainZip::About1Click);
+}
+
+void TFormMainZip::FormCreate()
+{
+    const std::string argument = args_.empty() ? std::string() : args_.front();
+    sortAscending_ = true;
+    const std::string ext = LowerExtension(argument);
+    if (ext == ".zip" || ext == ".exe")
+        OpenZipFile(argument);
+}
+
+void TFormMainZip::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        Guarded([this] { FormShow(); });
+    }
+}
+
+void TFormMainZip::FormShow() {}
+
+void TFormMainZip::TimerShowStartupFormTimer() { TimerShowStartupForm->stop(); }
+
+void TFormMainZip::OpenZipFile(const std::string &FileName)
+{
+    zipEngine_->SetZipFilename(FileName);
+    statusText_->setText(QFile::decodeName(QByteArray::fromStdString(FileName)));
+}
+
+QString TFormMainZip::StatusText() const { return statusText_->text(); }
+
+void TFormMainZip::ZipEngineDirUpdate(TZipEngine &) { FillFileList(); }
+
+void TFormMainZip::FillFileList()
+{
+    ListingBuilder builder(DateSeparator(), TimeSeparator());
+    builder.PathSeparator = pathSeparator_;
+    try {
+        listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); });
+    } catch (...) {
+        pathSeparator_ = builder.PathSeparator;
+        throw;
+    }
+    pathSeparator_ = builder.PathSeparator;
+}
+
+std::string TFormMainZip::GetColumnText(int row, int column) const
+{
+    if (row < 0 || row >= listing_->rowCount() || column < 0 || column >= kListColumnCount)
+        return {};
+    return listing_->Row(row).Text[static_cast<std::size_t>(column)];
+}
+
+std::string TFormMainZip::GetEntryName(int row) const
+{
+    if (row < 0 || row >= listing_->rowCount())
+        return {};
+    return listing_->Row(row).StoredName;
+}
+
+void TFormMainZip::ListViewFilesColumnClick(int column)
+{
+    if (column == sortColumn_) {
+        sortAscending_ = !sortAscending_;
+    } else {
+        sortColumn_ = column;
+        sortAscending_ = true;
+    }
+    listing_->SortRows(sortColumn_, sortAscending_);
+    QHeaderView *header = ListViewFiles->header();
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(sortColumn_, sortAscending_ ? Qt::AscendingOrder : Qt::DescendingOrder);
+}
+
+void TFormMainZip::ListViewFilesCompare(int Item1, int Item2, int /*Data*/, int &Compare) const
+{
+    const bool lessOrEqual = CompareItems(listing_->Row(Item1), listing_->Row(Item2), sortColumn_);
+    Compare = lessOrEqual == sortAscending_ ? -1 : 1;
+}
+
+void TFormMainZip::NewArchive1Click() {}
+void TFormMainZip::Open1Click() {}
+void TFormMainZip::CloseArchive1Click() {}
+void TFormMainZip::CreateselfextractingArchive1Click() {}
+void TFormMainZip::Exit1Click() { close(); }
+void TFormMainZip::Addfilestoarchive1Click() {}
+void TFormMainZip::Adddirectorytoarchive1Click() {}
+void TFormMainZip::Deletefilesfromarchive1Click() {}
+void TFormMainZip::Extractselectedfiles1Click() {}
+void TFormMainZip::Extract1Click() {}
+void TFormMainZip::MenuOptionsClick() {}
+void TFormMainZip::About1Click() {}
+
+} // namespace pellux

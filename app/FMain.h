@@ -1,0 +1,108 @@
+#pragma once
+// TFormMainZip: the main window. It owns the archive component for the whole run,
+// shows the open archive's entries and carries the menu and tool buttons. Every
+// handler runs under the general error report.
+#include "app/listing/ListingText.h"
+#include "zip/ZipEngine.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QStatusBar;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class QWidget;
+
+namespace pellux {
+
+class ListingModel;
+
+class TFormMainZip : public QMainWindow {
+    Q_OBJECT
+public:
+    // args are the command-line arguments after the program name, as raw bytes.
+    explicit TFormMainZip(std::vector<std::string> args, QWidget *parent = nullptr);
+    ~TFormMainZip() override;
+
+    void OpenZipFile(const std::string &FileName);
+    void FillFileList();
+    std::string GetColumnText(int row, int column) const;
+    // The row's entry's exact stored name.
+    std::string GetEntryName(int row) const;
+    void ListViewFilesColumnClick(int column);
+    // Orders two rows for the sort: Compare gets -1 when Item1 goes first.
+    void ListViewFilesCompare(int Item1, int Item2, int Data, int &Compare) const;
+
+    TZipEngine &ZipEngine() { return *zipEngine_; }
+    ListingModel &Listing() { return *listing_; }
+    QString StatusText() const;
+    int SortColumn() const { return sortColumn_; }
+    bool SortAscending() const { return sortAscending_; }
+    char PathSeparator() const { return pathSeparator_; }
+
+    // Controls, named as the objects they hold.
+    QWidget *Panel1 = nullptr;
+    QFrame *Bevel1 = nullptr;
+    QToolButton *ButtonNew = nullptr;
+    QToolButton *ButtonOpen = nullptr;
+    QToolButton *ButtonAddFile = nullptr;
+    QToolButton *ButtonAddDirectory = nullptr;
+    QToolButton *ButtonRemoveFile = nullptr;
+    QToolButton *BitBtn1 = nullptr;
+    QToolButton *BitBtn2 = nullptr;
+    QCheckBox *CheckOverwrite = nullptr;
+    QTreeView *ListViewFiles = nullptr;
+    QStatusBar *StatusBar = nullptr;
+    QMenuBar *MainMenu1 = nullptr;
+    QTimer *TimerShowStartupForm = nullptr;
+
+    // Menu handlers; the commands behind them come with the archive commands.
+    void NewArchive1Click();
+    void Open1Click();
+    void CloseArchive1Click();
+    void CreateselfextractingArchive1Click();
+    void Exit1Click();
+    void Addfilestoarchive1Click();
+    void Adddirectorytoarchive1Click();
+    void Deletefilesfromarchive1Click();
+    void Extractselectedfiles1Click();
+    void Extract1Click();
+    void MenuOptionsClick();
+    void About1Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void TimerShowStartupFormTimer();
+    void ZipEngineDirUpdate(TZipEngine &Sender);
+    void BuildToolStrip();
+    void BuildListView();
+    void BuildMenu();
+    QToolButton *AddToolButton(const char *name, int x, const char *hint, const QIcon &glyph, QSize glyphSize,
+                               void (TFormMainZip::*handler)());
+
+    std::vector<std::string> args_;
+    std::unique_ptr<TZipEngine> zipEngine_;
+    ListingModel *listing_ = nullptr;
+    QLabel *statusText_ = nullptr;
+    std::string ExtractDir;
+    char pathSeparator_ = '/';
+    int sortColumn_ = -1; // none until a header is clicked
+    bool sortAscending_ = false;
+    bool shownOnce_ = false;
+};
+
+} // namespace pellux

@@ -1,0 +1,133 @@
+#include "app/Glyphs.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace pellux::glyphs {
+
+namespace {
+
+const QColor kYellow(255, 221, 64);
+const QColor kDarkYellow(176, 140, 0);
+const QColor kRed(220, 40, 40);
+const QColor kDarkRed(128, 0, 0);
+
+// Draws at 1x in the glyph's own pixel grid and lets the icon scale for HiDPI.
+template <class Draw>
+QIcon Make(int width, int height, Draw draw)
+{
+    QPixmap pixmap(width * 2, height * 2);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.scale(2, 2);
+    draw(p);
+    p.end();
+    pixmap.setDevicePixelRatio(2);
+    return QIcon(pixmap);
+}
+
+void ClosedFolder(QPainter &p, int x)
+{
+    p.setPen(kDarkYellow);
+    p.setBrush(kYellow);
+    p.drawRect(x + 0, 2, 5, 2);  // tab
+    p.drawRect(x + 0, 4, 13, 9); // body
+}
+
+void OpenFolder(QPainter &p, int x)
+{
+    p.setPen(kDarkYellow);
+    p.setBrush(kDarkYellow.lighter(150));
+    p.drawRect(x + 0, 2, 5, 2);
+    p.drawRect(x + 0, 4, 11, 9);
+    p.setBrush(kYellow);
+    QPolygon front;
+    front << QPoint(x + 2, 7) << QPoint(x + 13, 7) << QPoint(x + 11, 13) << QPoint(x + 0, 13);
+    p.drawPolygon(front);
+}
+
+void Sheet(QPainter &p, int x, const QColor &fill, const QColor &edge)
+{
+    p.setPen(edge);
+    p.setBrush(fill);
+    QPolygon sheet;
+    sheet << QPoint(x + 1, 0) << QPoint(x + 8, 0) << QPoint(x + 11, 3) << QPoint(x + 11, 13) << QPoint(x + 1, 13);
+    p.drawPolygon(sheet);
+    p.drawLine(x + 8, 0, x + 8, 3);
+    p.drawLine(x + 8, 3, x + 11, 3);
+}
+
+void Plus(QPainter &p, int x)
+{
+    p.fillRect(x + 3, 4, 2, 8, Qt::black);
+    p.fillRect(x + 0, 7, 8, 2, Qt::black);
+}
+
+void Minus(QPainter &p, int x) { p.fillRect(x + 0, 7, 8, 2, Qt::black); }
+
+void Arrow(QPainter &p, int x)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::black);
+    p.drawRect(x, 6, 2, 3);
+    QPolygon head;
+    head << QPoint(x + 2, 3) << QPoint(x + 5, 7) << QPoint(x + 2, 11);
+    p.drawPolygon(head);
+}
+
+} // namespace
+
+QIcon NewArchive()
+{
+    return Make(14, 14, [](QPainter &p) { ClosedFolder(p, 0); });
+}
+
+QIcon OpenArchive()
+{
+    return Make(14, 14, [](QPainter &p) { OpenFolder(p, 0); });
+}
+
+QIcon AddFiles()
+{
+    return Make(22, 14, [](QPainter &p) {
+        Plus(p, 0);
+        Sheet(p, 10, kYellow, kDarkYellow);
+    });
+}
+
+QIcon AddDirectory()
+{
+    return Make(23, 14, [](QPainter &p) {
+        Plus(p, 0);
+        ClosedFolder(p, 9);
+    });
+}
+
+QIcon DeleteFiles()
+{
+    return Make(22, 14, [](QPainter &p) {
+        Minus(p, 0);
+        Sheet(p, 10, kRed, kDarkRed);
+    });
+}
+
+QIcon ExtractSelected()
+{
+    return Make(23, 14, [](QPainter &p) {
+        ClosedFolder(p, 0);
+        Arrow(p, 16);
+    });
+}
+
+QIcon ExtractAll()
+{
+    return Make(23, 14, [](QPainter &p) {
+        ClosedFolder(p, 0);
+        Arrow(p, 15);
+        Arrow(p, 19);
+    });
+}
+
+} // namespace pellux::glyphs

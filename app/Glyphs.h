@@ -1,0 +1,16 @@
+#pragma once
+// The tool buttons' small pictures, drawn in code: folders, sheets, plus and minus
+// signs, arrows.
+#include <QIcon>
+
+namespace pellux::glyphs {
+
+QIcon NewArchive();       // closed yellow folder
+QIcon OpenArchive();      // open yellow folder
+QIcon AddFiles();         // plus sign, yellow sheet
+QIcon AddDirectory();     // plus sign, closed yellow folder
+QIcon DeleteFiles();      // minus sign, red sheet
+QIcon ExtractSelected();  // closed folder, one arrow to the right
+QIcon ExtractAll();       // closed folder, two arrows to the right
+
+} // namespace pellux::glyphs

@@ -1,0 +1,25 @@
+// Pellux: a ZIP archive manager. Creates the main window and runs the event loop.
+#include "app/FMain.h"
+#include "app/QtUserInteraction.h"
+
+#include <QApplication>
+
+#include <clocale>
+#include <memory>
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    // Dates and times in the listing use the C library's locale separators.
+    std::setlocale(LC_ALL, "");
+    QApplication::setApplicationName(QStringLiteral("Pellux"));
+    pellux::SetUserInteraction(std::make_unique<pellux::QtUserInteraction>());
+
+    // Arguments are taken as raw bytes: archive names need not be valid text.
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.emplace_back(argv[i]);
+    pellux::TFormMainZip window(std::move(args));
+    window.show();
+    return QApplication::exec();
+}
