@@ -1,0 +1,51 @@
+#pragma once
+// The record a compression library hands to the component's callback, and the callback
+// itself. Shared, as a C ABI, by the component and the libraries libpxzip.so and
+// libpxunz.so. Scalars are int32_t, pointers pointer-sized: on a 32-bit build every
+// offset is the one the libraries were first written against (checked below).
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+// Capacity of Text, NUL included: a full Linux path plus a line of message.
+#define PX_CALLBACK_TEXT_SIZE 4352
+
+// Flags in the blocks hold 0 for false and -1 (all bits set) for true.
+#define PX_TRUE (-1)
+#define PX_FALSE 0
+
+// What a report is about.
+enum {
+    PX_ACTION_FILE = 1,    // a file starts: Text is its name, FileSize its size
+    PX_ACTION_STEP = 2,    // a step of work inside the current file
+    PX_ACTION_END = 3,     // the operation has ended
+    PX_ACTION_MESSAGE = 4, // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
+};
+
+typedef struct LibCallbackInfo {
+    int32_t Handle;             // not read by the component
+    void *CallerObject;         // the CallerObject of the block of the running call
+    int32_t Reserved1;          // not read by the component
+    int32_t Reserved2;          // not read by the component
+    int32_t ActionCode;         // PX_ACTION_*
+    int32_t ErrorCode;          // with PX_ACTION_MESSAGE: 0 for a warning
+    int32_t FileSize;           // with PX_ACTION_FILE
+    char Text[PX_CALLBACK_TEXT_SIZE]; // NUL-terminated, stored in the record itself
+} LibCallbackInfo;
+
+// The answer is a 32-bit boolean: PX_TRUE asks the library to stop.
+typedef int32_t (*PxLibCallback)(LibCallbackInfo *info);
+
+} // extern "C"
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(LibCallbackInfo, Handle) == 0);
+static_assert(offsetof(LibCallbackInfo, CallerObject) == 4);
+static_assert(offsetof(LibCallbackInfo, Reserved1) == 8);
+static_assert(offsetof(LibCallbackInfo, Reserved2) == 12);
+static_assert(offsetof(LibCallbackInfo, ActionCode) == 16);
+static_assert(offsetof(LibCallbackInfo, ErrorCode) == 20);
+static_assert(offsetof(LibCallbackInfo, FileSize) == 24);
+static_assert(offsetof(LibCallbackInfo, Text) == 28);
+#endif
