@@ -14,9 +14,10 @@ namespace pellux {
 BufferedFileStream::BufferedFileStream(const std::string &fileName, std::size_t bufferSize)
     : buffer_(std::max<std::size_t>(bufferSize, 64))
 {
-    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO named as an archive must not hang the program at open.
+    fd_ = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
-    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && !S_ISDIR(st.st_mode)) {
+    if (fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
         size_ = st.st_size;
         return;
     }

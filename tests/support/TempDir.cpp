@@ -76,3 +76,12 @@ std::string Quote(const std::string &text)
 }
 
 } // namespace pellux::test
+
+namespace pellux::test {
+int RunPython(const std::string &program, std::string *out)
+{
+    TempDir dir;
+    const std::string script = dir.Write("script.py", program);
+    return RunShell("python3 " + Quote(script), out);
+}
+} // namespace pellux::test

@@ -31,3 +31,8 @@ std::string ReadFile(const std::string &path);
 std::string Quote(const std::string &text);
 
 } // namespace pellux::test
+
+namespace pellux::test {
+// Runs a Python 3 program (the text of a script); returns its exit status and stdout.
+int RunPython(const std::string &program, std::string *out = nullptr);
+} // namespace pellux::test

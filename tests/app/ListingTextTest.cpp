@@ -1,0 +1,140 @@
+// The listing's texts and the keys read back from them.
+#include "app/listing/ListingText.h"
+#include "tests/support/ZipBytes.h"
+#include "util/Exceptions.h"
+
+#include <gtest/gtest.h>
+
+using namespace pellux;
+
+TEST(ListingText, RatioWholePercentWithHalvesToEven)
+{
+    EXPECT_EQ(RatioText(250, 1000), "75%");
+    EXPECT_EQ(RatioText(1, 3), "67%");
+    EXPECT_EQ(RatioText(3, 8), "62%"); // 62.5
+    EXPECT_EQ(RatioText(1, 8), "88%"); // 87.5
+    EXPECT_EQ(RatioText(999, 1000), "0%"); // positive but rounds to zero
+}
+
+TEST(ListingText, BlankWhereThereIsNothingToShow)
+{
+    EXPECT_EQ(RatioText(1000, 1000), " ");  // stored
+    EXPECT_EQ(RatioText(1010, 1000), " ");  // packed larger than unpacked
+    EXPECT_EQ(RatioText(0, 0), " ");        // empty entry or directory
+    EXPECT_EQ(SizeText(0), " ");
+    EXPECT_EQ(SizeText(1000), "1000");
+    EXPECT_EQ(SizeText(2147483647), "2147483647"); // no grouping
+}
+
+TEST(ListingText, SizesOf2GiBAndMoreShowBlank)
+{
+    const auto big = static_cast<std::int32_t>(std::uint32_t{0x80000000}); // 2^31 read as signed
+    EXPECT_EQ(SizeText(big), " ");
+    EXPECT_EQ(SizeText(static_cast<std::int32_t>(std::uint32_t{0xFFFFFFFF})), " ");
+    EXPECT_EQ(RatioText(100, big), " ");
+}
+
+TEST(ListingText, NamePathSplit)
+{
+    struct Case {
+        const char *stored, *name, *path;
+        char separatorAfter;
+    };
+    const Case cases[] = {
+        {"docs/sub/a.txt", "a.txt", "docs/sub", '/'},
+        {"a.txt", "a.txt", "", '/'},
+        {"docs\\a.txt", "docs\\a.txt", "", '/'},
+        {"docs/sub/", "docs/sub/", "", '/'},
+        {"x\\docs/", "docs/", "x", '\\'},
+        {"", "", "", '/'},
+    };
+    for (const Case &c : cases) {
+        ListingBuilder builder('/', ':');
+        const ListRow row = builder.AddListRow(c.stored, 1, TDateTime{}, 1);
+        EXPECT_EQ(row.Text[ColFilename], c.name) << c.stored;
+        EXPECT_EQ(row.Text[ColPath], c.path) << c.stored;
+        EXPECT_EQ(builder.PathSeparator, c.separatorAfter) << c.stored;
+        EXPECT_EQ(row.StoredName, c.stored);
+    }
+}
+
+TEST(ListingText, NamesAreDecodedForDisplayAfterTheSplit)
+{
+    ListingBuilder builder('/', ':');
+    // Code page 437 bytes (not valid UTF-8) in both parts.
+    const ListRow row = builder.AddListRow("M\x81nchen/gr\x94\xE1" "e.txt", 1, TDateTime{}, 1);
+    EXPECT_EQ(row.Text[ColPath], "M\xC3\xBCnchen");
+    EXPECT_EQ(row.Text[ColFilename], "gr\xC3\xB6\xC3\x9F" "e.txt");
+    EXPECT_EQ(row.StoredName, "M\x81nchen/gr\x94\xE1" "e.txt");
+}
+
+TEST(ListingText, DateAndTimeWithLocaleSeparators)
+{
+    const TDateTime dt = DosDateTimeToDateTime(test::DosDateTime(1999, 12, 31, 23, 59, 58));
+    EXPECT_EQ(FormatListDate(dt, '/'), "12/31/1999");
+    EXPECT_EQ(FormatListDate(dt, '.'), "12.31.1999");
+    EXPECT_EQ(FormatListTime(dt, ':'), "23:59");
+    EXPECT_EQ(FormatListTime(dt, '.'), "23.59");
+    const TDateTime early = DosDateTimeToDateTime(test::DosDateTime(1980, 1, 2, 3, 4, 0));
+    EXPECT_EQ(FormatListDate(early, '-'), "01-02-1980");
+    EXPECT_EQ(FormatListTime(early, ':'), "03:04");
+}
+
+TEST(ListingText, InvalidDosDateTimeFailsToEncode)
+{
+    auto message = [](std::uint32_t dos) {
+        try {
+            DosDateTimeToDateTime(dos);
+            return std::string("no error");
+        } catch (const EConvertError &e) {
+            return std::string(e.what());
+        }
+    };
+    EXPECT_EQ(message(0), "Invalid argument to date encode"); // month 0, day 0
+    EXPECT_EQ(message(test::DosDateTime(2001, 2, 29, 0, 0, 0)), "Invalid argument to date encode");
+    EXPECT_EQ(message(test::DosDateTime(2000, 2, 29, 0, 0, 0)), "no error"); // leap year
+    EXPECT_EQ(message(test::DosDateTime(2000, 1, 1, 24, 0, 0)), "Invalid argument to time encode");
+    EXPECT_EQ(message(test::DosDateTime(2000, 1, 1, 0, 60, 0)), "Invalid argument to time encode");
+    EXPECT_EQ(message(test::DosDateTime(2000, 1, 1, 0, 0, 60)), "Invalid argument to time encode");
+}
+
+TEST(ListingText, KeysAreParsedBackFromTexts)
+{
+    ListRow row;
+    row.Text = {"ReadMe.TXT", "12/31/1999", "23:59", "1000", "67%", "250", "Docs/Sub"};
+    EXPECT_EQ(SortKeyOf(row, ColFilename).Text, "readme.txt");
+    EXPECT_EQ(SortKeyOf(row, ColPath).Text, "docs/sub");
+    EXPECT_EQ(SortKeyOf(row, ColSize).Number, 1000);
+    EXPECT_EQ(SortKeyOf(row, ColRatio).Number, 67);
+    EXPECT_EQ(SortKeyOf(row, ColPacked).Number, 250);
+    EXPECT_EQ(SortKeyOf(row, ColDate).Number, SortKeyOf(row, ColTime).Number);
+
+    ListRow blank;
+    blank.Text = {"", "garbage", "??", " ", " ", " ", ""};
+    EXPECT_EQ(SortKeyOf(blank, ColSize).Number, 0);
+    EXPECT_EQ(SortKeyOf(blank, ColRatio).Number, 0);
+    // An unreadable date sorts as 1 January 1988, 00:00.
+    EXPECT_EQ(SortKeyOf(blank, ColDate).Number, TDateTime{}.SortKey());
+}
+
+TEST(ListingText, DateKeyReadsFixedPositionsWhateverTheSeparator)
+{
+    ListRow dots, slashes;
+    dots.Text = {"a", "12.31.1999", "23.59", "", "", "", ""};
+    slashes.Text = {"a", "12/31/1999", "23:59", "", "", "", ""};
+    EXPECT_EQ(SortKeyOf(dots, ColDate).Number, SortKeyOf(slashes, ColDate).Number);
+}
+
+TEST(ListingText, CompareItemsIsLessOrEqual)
+{
+    ListRow a, b;
+    a.Text = {"a", "01/01/2000", "00:00", "9", " ", "9", ""};
+    b.Text = {"B", "01/01/2000", "00:01", "10", "5%", "10", ""};
+    EXPECT_TRUE(CompareItems(a, b, ColSize));  // 9 before 10: numbers, not text
+    EXPECT_FALSE(CompareItems(b, a, ColSize));
+    EXPECT_TRUE(CompareItems(a, a, ColSize)); // equal keys compare true
+    EXPECT_TRUE(CompareItems(a, b, ColFilename)); // case-insensitive: "a" < "b"
+    EXPECT_TRUE(CompareItems(a, b, ColTime));
+    EXPECT_TRUE(CompareItems(a, b, ColRatio)); // " " counts as 0
+    EXPECT_FALSE(CompareItems(a, b, 7));       // no such column
+}

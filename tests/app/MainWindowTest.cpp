@@ -1,0 +1,228 @@
+// The main window offscreen: its controls, the command-line open and read errors.
+#include "tests/app/WindowFixture.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolButton>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+QString ActionText(QWidget &w, const char *name)
+{
+    auto *action = w.findChild<QAction *>(QString::fromLatin1(name));
+    return action ? action->text() : QStringLiteral("<missing>");
+}
+
+} // namespace
+
+TEST_F(WindowTest, ToolStripButtonsHaveTheirPlacesAndTooltips)
+{
+    auto w = Start();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Pellux "));
+    EXPECT_EQ(w->size(), QSize(544, 375));
+    const std::pair<const char *, std::pair<int, const char *>> buttons[] = {
+        {"ButtonNew", {0, "New archive"}},
+        {"ButtonOpen", {30, "Open Archive"}},
+        {"ButtonAddFile", {60, "Add file(s) to archive"}},
+        {"ButtonAddDirectory", {90, "Add directory to archive"}},
+        {"ButtonRemoveFile", {121, "Delete selected files from archive"}},
+        {"BitBtn1", {151, "Extract selected files"}},
+        {"BitBtn2", {180, "Extract all files"}},
+    };
+    for (const auto &[name, expected] : buttons) {
+        auto *button = w->findChild<QToolButton *>(QString::fromLatin1(name));
+        ASSERT_NE(button, nullptr) << name;
+        EXPECT_EQ(button->geometry(), QRect(expected.first, 8, 30, 25)) << name;
+        EXPECT_EQ(button->toolTip(), QString::fromLatin1(expected.second)) << name;
+        EXPECT_TRUE(button->text().isEmpty() || button->toolButtonStyle() == Qt::ToolButtonIconOnly) << name;
+        EXPECT_FALSE(button->icon().isNull()) << name;
+    }
+    EXPECT_EQ(w->ButtonOpen->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(w->ButtonAddFile->focusPolicy(), Qt::NoFocus);
+    EXPECT_EQ(w->CheckOverwrite->text(), QStringLiteral("Overwrite existing files"));
+    EXPECT_FALSE(w->CheckOverwrite->isChecked());
+    EXPECT_EQ(w->CheckOverwrite->pos(), QPoint(232, 12));
+    EXPECT_EQ(w->Panel1->height(), 34);
+}
+
+TEST_F(WindowTest, TabOrderRunsFromTheListThroughTheToolStrip)
+{
+    auto w = Start();
+    const std::vector<QWidget *> expected = {w->ListViewFiles, w->ButtonRemoveFile, w->ButtonAddDirectory,
+                                             w->ButtonNew,     w->BitBtn1,          w->BitBtn2,
+                                             w->CheckOverwrite};
+    QWidget *current = w->ListViewFiles;
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        current = current->nextInFocusChain();
+        while (current->focusPolicy() == Qt::NoFocus || !(current->focusPolicy() & Qt::TabFocus))
+            current = current->nextInFocusChain();
+        EXPECT_EQ(current, expected[i]) << "tab stop " << i;
+    }
+}
+
+TEST_F(WindowTest, MenuCaptions)
+{
+    auto w = Start();
+    const std::pair<const char *, const char *> items[] = {
+        {"NewArchive1", "&New ZIP archive"},
+        {"Open1", "&Open ZIP archive"},
+        {"CloseArchive1", "&Close ZIP archive"},
+        {"CreateselfextractingArchive1", "&Make self-extracting archive"},
+        {"Exit1", "E&xit"},
+        {"Addfilestoarchive1", "&Add file(s) to ZIP archive"},
+        {"Adddirectorytoarchive1", "&Add directory to ZIP archive"},
+        {"Deletefilesfromarchive1", "&Delete selected files from ZIP archive"},
+        {"Extractselectedfiles1", "Extract &selected files from ZIP archive"},
+        {"Extract1", "Extract &all files from ZIP archive"},
+        {"MenuOptions", "&Associate  .zip  files with  Pellux"},
+        {"About1", "&About"},
+    };
+    for (const auto &[name, caption] : items)
+        EXPECT_EQ(ActionText(*w, name), QString::fromLatin1(caption)) << name;
+    const std::pair<const char *, const char *> menus[] = {
+        {"File1", "&File"}, {"Actions1", "Actions"}, {"Add1", "Add"},       {"Delete1", "Delete"},
+        {"Extract2", "Extract"}, {"Options1", "&Options"}, {"Help1", "&Help"},
+    };
+    for (const auto &[name, caption] : menus) {
+        auto *menu = w->findChild<QMenu *>(QString::fromLatin1(name));
+        ASSERT_NE(menu, nullptr) << name;
+        EXPECT_EQ(menu->title(), QString::fromLatin1(caption)) << name;
+    }
+    EXPECT_EQ(w->findChild<QMenu *>(QStringLiteral("Add1"))->parent(), w->findChild<QMenu *>(QStringLiteral("Actions1")));
+}
+
+TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
+{
+    auto w = Start();
+    const char *captions[] = {"Filename", "date", "Time", "Size", "Ratio", "Packed", "Path"};
+    for (int c = 0; c < 7; ++c)
+        EXPECT_EQ(w->Listing().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromLatin1(captions[c]));
+    EXPECT_EQ(w->ListViewFiles->header()->sectionSize(0), 145);
+    EXPECT_EQ(w->ListViewFiles->header()->sectionSize(6), 300);
+    EXPECT_EQ(w->ListViewFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
+    EXPECT_EQ(w->ListViewFiles->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_EQ(w->Listing().rowCount(), 0);
+}
+
+TEST_F(WindowTest, ArgumentWithUpperCaseZipExtensionIsOpened)
+{
+    ZipBytes z;
+    z.LocalHeader("docs/sub/a.txt", std::string(1000, 'a'), DosDateTime(1999, 12, 31, 23, 59, 0))
+        .LocalHeader("b.txt", "b")
+        .EndRecord();
+    const std::string path = dir.Write("B.ZIP", z.Str());
+    auto w = Start({path});
+    EXPECT_EQ(w->ZipEngine().ZipFilename(), path);
+    EXPECT_EQ(w->StatusText().toStdString(), path);
+    ASSERT_EQ(w->Listing().rowCount(), 2);
+    EXPECT_EQ(w->GetColumnText(0, 0), "a.txt");
+    EXPECT_EQ(w->GetColumnText(0, 1), "12/31/1999");
+    EXPECT_EQ(w->GetColumnText(0, 2), "23:59");
+    EXPECT_EQ(w->GetColumnText(0, 3), "1000");
+    EXPECT_EQ(w->GetColumnText(0, 4), " ");
+    EXPECT_EQ(w->GetColumnText(0, 5), "1000");
+    EXPECT_EQ(w->GetColumnText(0, 6), "docs/sub");
+    EXPECT_TRUE(ui.Log.Messages.empty());
+    EXPECT_TRUE(ui.Log.Errors.empty());
+}
+
+TEST_F(WindowTest, SelfExtractingNameIsOpenedToo)
+{
+    ZipBytes z;
+    z.Fill(3000, '\x7f').LocalHeader("setup.txt", "s").EndRecord();
+    auto w = Start({dir.Write("Setup.Exe", z.Str())});
+    EXPECT_EQ(w->Listing().rowCount(), 1);
+}
+
+TEST_F(WindowTest, OtherArgumentsOpenNothingAndSayNothing)
+{
+    ZipBytes z;
+    z.LocalHeader("a.txt", "a").EndRecord();
+    for (const char *name : {"notes.txt", "archive.zip.txt", "zip"}) {
+        auto w = Start({dir.Write(name, z.Str())});
+        EXPECT_EQ(w->ZipEngine().ZipFilename(), "") << name;
+        EXPECT_EQ(w->Listing().rowCount(), 0) << name;
+        EXPECT_TRUE(w->StatusText().isEmpty()) << name;
+    }
+    EXPECT_TRUE(ui.Log.Messages.empty());
+    EXPECT_TRUE(ui.Log.Errors.empty());
+}
+
+TEST_F(WindowTest, MissingZipStaysTheOpenArchiveWithEmptyList)
+{
+    const std::string path = dir.File("new.zip");
+    auto w = Start({path});
+    EXPECT_EQ(w->ZipEngine().ZipFilename(), path);
+    EXPECT_EQ(w->Listing().rowCount(), 0);
+    EXPECT_TRUE(ui.Log.Messages.empty());
+    EXPECT_TRUE(ui.Log.Errors.empty());
+}
+
+TEST_F(WindowTest, DamagedArchiveShowsErrorAndWindowStaysUsable)
+{
+    ZipBytes damaged;
+    damaged.LocalHeader("ok.txt", "1")
+        .U32(0x04034B50).U16(10).U16(0).U16(0)
+        .U32(DosDateTime(2020, 1, 2, 3, 4, 0))
+        .U32(0)              // crc-32
+        .U32(9000).U32(9000) // sizes reach past the end of the file
+        .U16(7).U16(0)
+        .Raw("cut.txt")
+        .Fill(40, 'd');
+    const std::string path = dir.Write("damaged.zip", damaged.Str());
+    auto w = Start({path});
+    EXPECT_EQ(ui.Log.Errors, std::vector<std::string>{"Error 3 reading Zip file."});
+    EXPECT_EQ(Column(*w, 0), (std::vector<std::string>{"ok.txt", "cut.txt"}));
+    EXPECT_EQ(w->ZipEngine().ZipFilename(), path); // kept: the component got the name
+    EXPECT_TRUE(w->StatusText().isEmpty());        // not updated after a failed open
+
+    ZipBytes good;
+    good.LocalHeader("fine.txt", "f").EndRecord();
+    const std::string goodPath = dir.Write("good.zip", good.Str());
+    w->OpenZipFile(goodPath);
+    EXPECT_EQ(Column(*w, 0), std::vector<std::string>{"fine.txt"});
+    EXPECT_EQ(w->StatusText().toStdString(), goodPath);
+}
+
+TEST_F(WindowTest, InvalidEntryDateStopsTheListingWithEncodeError)
+{
+    ZipBytes z;
+    z.LocalHeader("first.txt", "1")
+        .LocalHeader("bad-date.txt", "2", DosDateTime(2001, 2, 30, 0, 0, 0))
+        .LocalHeader("never.txt", "3")
+        .EndRecord();
+    auto w = Start({dir.Write("dates.zip", z.Str())});
+    EXPECT_EQ(ui.Log.Errors, std::vector<std::string>{"Invalid argument to date encode."});
+    EXPECT_EQ(Column(*w, 0), std::vector<std::string>{"first.txt"});
+    EXPECT_EQ(w->ZipEngine().EntryCount(), 3);
+}
+
+TEST_F(WindowTest, EntryNameIsTheExactStoredName)
+{
+    ZipBytes z;
+    z.LocalHeader("Docs/A.txt", "1").LocalHeader("docs/A.txt", "2").LocalHeader("x\\docs/", "").LocalHeader("top", "3")
+        .EndRecord();
+    auto w = Start({dir.Write("case.zip", z.Str())});
+    EXPECT_EQ(w->GetEntryName(0), "Docs/A.txt");
+    EXPECT_EQ(w->GetEntryName(1), "docs/A.txt");
+    EXPECT_EQ(w->GetEntryName(2), "x\\docs/");
+    EXPECT_EQ(w->GetEntryName(3), "top");
+    EXPECT_EQ(w->PathSeparator(), '/'); // set by the last row's split
+}
+
+TEST_F(WindowTest, ClosingTheArchiveEmptiesTheList)
+{
+    ZipBytes z;
+    z.LocalHeader("a.txt", "a").EndRecord();
+    auto w = Start({dir.Write("a.zip", z.Str())});
+    ASSERT_EQ(w->Listing().rowCount(), 1);
+    w->ZipEngine().SetZipFilename("");
+    EXPECT_EQ(w->Listing().rowCount(), 0);
+}
