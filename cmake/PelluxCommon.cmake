@@ -15,3 +15,9 @@ endif()
 
 # Includes name their folder: #include "zip/ZipEngine.h".
 target_include_directories(pellux_common INTERFACE ${PROJECT_SOURCE_DIR})
+
+if(PELLUX_FUZZ)
+  target_compile_options(pellux_common INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  target_link_options(pellux_common INTERFACE -fsanitize=address,undefined)
+endif()

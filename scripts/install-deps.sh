@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev
   gcc-multilib g++-multilib
   xvfb xauth x11-utils imagemagick
-  zip unzip p7zip-full python3 time
+  zip unzip p7zip-full python3 time locales
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -1,0 +1,31 @@
+// Feeds arbitrary bytes to the entry-list reader and turns what it read into listing
+// rows. Read errors are expected; crashes, hangs and sanitizer reports are not.
+#include "app/listing/ListingText.h"
+#include "util/Exceptions.h"
+#include "zip/ByteStream.h"
+#include "zip/ZipListReader.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    pellux::MemoryStream stream(data, size);
+    std::vector<pellux::ZipDirEntry> entries;
+    try {
+        pellux::ReadEntryList(stream, entries);
+    } catch (const pellux::EStreamError &) {
+    }
+    pellux::ListingBuilder builder('/', ':');
+    for (const auto &entry : entries) {
+        try {
+            const auto row = builder.AddListRow(entry.FileName, static_cast<std::int32_t>(entry.CompressedSize),
+                                                pellux::DosDateTimeToDateTime(entry.DosDateTime),
+                                                static_cast<std::int32_t>(entry.UncompressedSize));
+            for (int column = 0; column < pellux::kListColumnCount; ++column)
+                (void)pellux::SortKeyOf(row, column);
+        } catch (const pellux::EConvertError &) {
+        }
+    }
+    return 0;
+}
