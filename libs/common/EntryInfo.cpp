@@ -1,0 +1,71 @@
+#include "libs/common/EntryInfo.h"
+
+#include "util/NameCodec.h"
+
+#include <zlib.h>
+
+#include <cstdint>
+
+namespace pellux::libs {
+
+namespace {
+std::uint32_t Le32(const zip_uint8_t *p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+} // namespace
+
+std::string DiskName(zip_t *archive, zip_uint64_t index, std::string_view stored)
+{
+    zip_uint16_t length = 0;
+    const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtraUnicodePath, 0, &length, ZIP_FL_CENTRAL);
+    // Version 1, CRC-32 of the stored name, then the UTF-8 name.
+    if (field && length > 5 && field[0] == 1) {
+        const auto crc = ::crc32(0L, reinterpret_cast<const Bytef *>(stored.data()), static_cast<uInt>(stored.size()));
+        std::string_view unicode(reinterpret_cast<const char *>(field + 5), length - 5u);
+        if (Le32(field + 1) == crc && IsValidUtf8(unicode))
+            return std::string(unicode);
+    }
+    return IsValidUtf8(stored) ? std::string(stored) : Cp437ToUtf8(stored);
+}
+
+std::optional<unsigned> UnixMode(zip_t *archive, zip_uint64_t index)
+{
+    zip_uint8_t system = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0 || system != ZIP_OPSYS_UNIX)
+        return std::nullopt;
+    const unsigned mode = attributes >> 16;
+    if (mode == 0)
+        return std::nullopt;
+    return mode;
+}
+
+std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat)
+{
+    zip_uint16_t length = 0;
+    // Flags byte, then the modification time when bit 0 is set (seconds since 1970, UTC).
+    const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtraTimestamp, 0, &length, ZIP_FL_CENTRAL);
+    if (field && length >= 5 && (field[0] & 1))
+        return static_cast<std::time_t>(static_cast<std::int32_t>(Le32(field + 1)));
+    return (stat.valid & ZIP_STAT_MTIME) ? stat.mtime : 0;
+}
+
+std::string TimestampField(std::time_t mtime)
+{
+    const auto t = static_cast<std::uint32_t>(mtime);
+    return std::string{'\x01', char(t & 0xFF), char((t >> 8) & 0xFF), char((t >> 16) & 0xFF), char((t >> 24) & 0xFF)};
+}
+
+std::string ArchiveError(zip_t *archive) { return zip_strerror(archive); }
+
+std::string ErrorText(int zipError)
+{
+    zip_error_t error;
+    zip_error_init_with_code(&error, zipError);
+    std::string text = zip_error_strerror(&error);
+    zip_error_fini(&error);
+    return text;
+}
+
+} // namespace pellux::libs

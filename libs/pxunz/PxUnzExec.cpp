@@ -1,0 +1,46 @@
+// The C entry points of libpxunz.so: extracting entries into the current directory.
+#include "libs/common/CBoundary.h"
+#include "libs/pxunz/ExtractEntries.h"
+#include "zip/PxUnz.h"
+
+namespace pellux::libs {
+namespace {
+
+int32_t Exec(const UnzExecParams &params, Reporter &reporter)
+{
+    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES ||
+        !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
+        reporter.Error(kPxBadRequest, "libpxunz.so: invalid parameter block");
+        return 0;
+    }
+    ExtractRequest request;
+    request.Archive = params.ZipFileNamePtr;
+    for (int32_t i = 0; i < params.ArgCount; ++i) {
+        if (params.FileNames[i])
+            request.Names.emplace_back(params.FileNames[i]);
+    }
+    request.DirNames = params.DirNamesFlag != 0;
+    request.Overwrite = params.OverwriteFlag != 0;
+    request.Update = params.UpdateFlag != 0;
+    request.Freshen = params.FreshenFlag != 0 && !request.Update;
+    return ExtractEntries(request, reporter);
+}
+
+} // namespace
+} // namespace pellux::libs
+
+PX_EXPORT int32_t PxUnzExec(UnzExecParams *params)
+{
+    using namespace pellux::libs;
+    if (!params)
+        return 0;
+    Reporter reporter(params->CallbackProc, params->CallerObject);
+    const int32_t count = RunAtCBoundary(reporter, [&] { return Exec(*params, reporter); });
+    RunAtCBoundary(reporter, [&] {
+        reporter.End();
+        return 0;
+    });
+    return count;
+}
+
+PX_EXPORT int32_t GetPxUnzVersion(void) { return 100; }

@@ -1,0 +1,64 @@
+// The C entry points of libpxzip.so: adding files to an archive and deleting entries.
+#include "libs/common/CBoundary.h"
+#include "libs/pxzip/AddFiles.h"
+#include "libs/pxzip/DeleteEntries.h"
+#include "zip/PxZip.h"
+
+namespace pellux::libs {
+namespace {
+
+bool Flag(int32_t value) { return value != 0; }
+
+std::vector<std::string> Specs(const ZipExecParams &params)
+{
+    std::vector<std::string> specs;
+    for (int32_t i = 0; i < params.ArgCount; ++i) {
+        if (params.FileNames[i])
+            specs.emplace_back(params.FileNames[i]);
+    }
+    return specs;
+}
+
+int32_t Exec(const ZipExecParams &params, Reporter &reporter)
+{
+    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES ||
+        !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
+        reporter.Error(kPxBadRequest, "libpxzip.so: invalid parameter block");
+        return 0;
+    }
+    if (Flag(params.DeleteEntriesFlag))
+        return DeleteEntries(params.ZipFileNamePtr, Specs(params), reporter);
+
+    AddRequest request;
+    request.Archive = params.ZipFileNamePtr;
+    request.Specs = Specs(params);
+    request.Level = params.CompressionLevel;
+    request.Hidden = Flag(params.HiddenFilesFlag);
+    request.StripDirNames = Flag(params.StripDirNamesFlag);
+    request.Recurse = Flag(params.RecurseFlag);
+    request.ForceDos = Flag(params.ForceDosFlag);
+    request.Move = Flag(params.MoveFlag);
+    request.Update = Flag(params.UpdateFlag);
+    request.Freshen = Flag(params.FreshenFlag) && !request.Update;
+    request.ZipTime = Flag(params.ZipTimeFlag);
+    return AddFiles(request, reporter);
+}
+
+} // namespace
+} // namespace pellux::libs
+
+PX_EXPORT int32_t PxZipExec(ZipExecParams *params)
+{
+    using namespace pellux::libs;
+    if (!params)
+        return 0;
+    Reporter reporter(params->CallbackProc, params->CallerObject);
+    const int32_t count = RunAtCBoundary(reporter, [&] { return Exec(*params, reporter); });
+    RunAtCBoundary(reporter, [&] {
+        reporter.End();
+        return 0;
+    });
+    return count;
+}
+
+PX_EXPORT int32_t GetPxZipVersion(void) { return 100; }

@@ -1,0 +1,252 @@
+// libpxunz.so extracting archives written by zip, Python, 7z and libpxzip.so itself.
+#include "tests/libs/LibDriver.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <random>
+
+namespace pellux::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Mixed(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < n)
+        s += (rng() % 3 == 0) ? std::string(1, char(rng())) : "word" + std::to_string(rng() % 50) + " ";
+    return s.substr(0, n);
+}
+
+class ExtractTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    TempDir out;
+    std::string src = dir.File("tree");
+
+    void MakeTree()
+    {
+        dir.Write("tree/a.txt", "alpha\n");
+        dir.Write("tree/empty", "");
+        dir.Write("tree/sub/b.bin", Mixed(700000, 3));
+        dir.Write("tree/sub/deep/c.txt", Mixed(5000, 4));
+    }
+    UnzOptions Plain() { return UnzOptions{}; }
+};
+
+TEST_F(ExtractTest, ArchivesWrittenByPeersExtractEqual)
+{
+    MakeTree();
+    const std::vector<std::pair<std::string, std::string>> writers = {
+        {"zip.zip", "zip -qr zip.zip tree"},
+        {"7z.zip", "7z a -tzip -bd -bso0 7z.zip tree"},
+        {"py.zip", "python3 -c 'import shutil; shutil.make_archive(\"py\", \"zip\", \".\", \"tree\")'"},
+        {"store.zip", "zip -qr0 store.zip tree"},
+    };
+    for (const auto &[name, command] : writers) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(RunIn(dir.Path(), command), 0);
+        TempDir target;
+        const auto run = RunUnz(dir.File(name), {}, Plain(), target.Path());
+        EXPECT_EQ(run.Result, 4);
+        EXPECT_FALSE(run.HasError());
+        EXPECT_EQ(run.Ends(), 1);
+        EXPECT_EQ(TreeListing(target.File("tree")), TreeListing(src));
+    }
+}
+
+TEST_F(ExtractTest, OurOwnArchivesRoundTrip)
+{
+    MakeTree();
+    ASSERT_EQ(RunZip(dir.File("own.zip"), {src}, ZipOptions{}).Result, 4);
+    const auto run = RunUnz(dir.File("own.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 4);
+    EXPECT_EQ(TreeListing(out.File("tree")), TreeListing(src));
+}
+
+TEST_F(ExtractTest, SelectedNamesOnlyAndUnmatchedNamesAreErrors)
+{
+    MakeTree();
+    ASSERT_EQ(RunIn(dir.Path(), "zip -qr z.zip tree"), 0);
+    const auto run = RunUnz(dir.File("z.zip"), {"tree/sub/deep/c.txt", "tree/nothing"}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 1);
+    EXPECT_TRUE(run.HasError());
+    EXPECT_TRUE(fs::exists(out.File("tree/sub/deep/c.txt")));
+    EXPECT_FALSE(fs::exists(out.File("tree/a.txt")));
+}
+
+TEST_F(ExtractTest, WithoutDirNamesOnlyBaseNamesAreUsed)
+{
+    MakeTree();
+    ASSERT_EQ(RunIn(dir.Path(), "zip -qr z.zip tree"), 0);
+    UnzOptions junk;
+    junk.DirNames = false;
+    EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, junk, out.Path()).Result, 4);
+    EXPECT_TRUE(fs::exists(out.File("b.bin")));
+    EXPECT_TRUE(fs::exists(out.File("c.txt")));
+    EXPECT_FALSE(fs::exists(out.File("tree")));
+}
+
+TEST_F(ExtractTest, ExistingFilesAreKeptAndReportedUnlessOverwriting)
+{
+    PythonZip(dir.File("z.zip"), "add('f.txt', b'from archive')\nadd('g.txt', b'g')");
+    out.Write("f.txt", "mine");
+    const auto kept = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(kept.Result, 1);
+    EXPECT_FALSE(kept.HasError()); // a warning, not an error
+    ASSERT_EQ(kept.Messages().size(), 1u);
+    EXPECT_NE(kept.Messages()[0].find("f.txt"), std::string::npos);
+    EXPECT_EQ(ReadFile(out.File("f.txt")), "mine");
+
+    UnzOptions overwrite;
+    overwrite.Overwrite = true;
+    EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, overwrite, out.Path()).Result, 2);
+    EXPECT_EQ(ReadFile(out.File("f.txt")), "from archive");
+}
+
+TEST_F(ExtractTest, FreshenAndUpdateReplaceOnlyOlderFiles)
+{
+    // Entries dated 2020-05-17.
+    PythonZip(dir.File("z.zip"), "add('old.txt', b'archive')\nadd('new.txt', b'archive')\nadd('absent.txt', b'archive')");
+    out.Write("old.txt", "disk");
+    out.Write("new.txt", "disk");
+    const timespec past[2] = {{1000000000, 0}, {1000000000, 0}}; // 2001
+    ::utimensat(AT_FDCWD, out.File("old.txt").c_str(), past, 0);
+
+    UnzOptions freshen;
+    freshen.Freshen = true;
+    EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, freshen, out.Path()).Result, 1);
+    EXPECT_EQ(ReadFile(out.File("old.txt")), "archive");
+    EXPECT_EQ(ReadFile(out.File("new.txt")), "disk");
+    EXPECT_FALSE(fs::exists(out.File("absent.txt")));
+
+    UnzOptions update;
+    update.Update = true;
+    update.Freshen = true; // update wins
+    EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, update, out.Path()).Result, 1);
+    EXPECT_EQ(ReadFile(out.File("absent.txt")), "archive");
+    EXPECT_EQ(ReadFile(out.File("new.txt")), "disk");
+}
+
+TEST_F(ExtractTest, RestoresTimesAndPermissionsButNeverSetUidOrSetGid)
+{
+    PythonZip(dir.File("z.zip"), "add('tool', b'#!/bin/sh\\n', mode=0o106755)\n"
+                                 "add('private.txt', b'p', mode=0o100600)\n"
+                                 "add('ro/', b'', mode=0o40555)\nadd('ro/in.txt', b'i', mode=0o100644)");
+    EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, Plain(), out.Path()).Result, 3);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.File("tool").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0755u);
+    ASSERT_EQ(::stat(out.File("private.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    struct tm when {};
+    localtime_r(&st.st_mtime, &when);
+    EXPECT_EQ(when.tm_year + 1900, 2020);
+    EXPECT_EQ(when.tm_hour, 12);
+    EXPECT_EQ(when.tm_min, 30);
+    ASSERT_EQ(::stat(out.File("ro").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0555u); // applied after its contents were written
+    EXPECT_EQ(ReadFile(out.File("ro/in.txt")), "i");
+}
+
+TEST_F(ExtractTest, ACorruptEntryLeavesNoFileAndTheRestGoesOn)
+{
+    PythonZip(dir.File("z.zip"), "add('bad.txt', b'payload-payload', method=zipfile.ZIP_STORED)\nadd('good.txt', b'good')");
+    // Flip one byte of the stored data: the CRC no longer matches.
+    std::string bytes = ReadFile(dir.File("z.zip"));
+    const auto at = bytes.find("payload-payload");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at] = 'X';
+    dir.Write("z.zip", bytes);
+    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 1);
+    EXPECT_TRUE(run.HasError());
+    EXPECT_FALSE(fs::exists(out.File("bad.txt")));
+    EXPECT_TRUE(fs::exists(out.File("good.txt")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(ExtractTest, NamesOnDiskFollowTheNameRule)
+{
+    // zip on Linux stores UTF-8 bytes without the UTF-8 flag.
+    dir.Write("n/Grüße.txt", "utf8");
+    ASSERT_EQ(RunIn(dir.File("n"), "LC_ALL=C.UTF-8 zip -q ../u.zip Grüße.txt"), 0);
+    EXPECT_EQ(RunUnz(dir.File("u.zip"), {}, Plain(), out.Path()).Result, 1);
+    EXPECT_EQ(ReadFile(out.File("Grüße.txt")), "utf8");
+
+    // Bytes that are not UTF-8 are code page 437: 0x81 is "ü".
+    PythonZip(dir.File("c.zip"), "add('Xber.txt', b'cp437')");
+    std::string bytes = ReadFile(dir.File("c.zip"));
+    for (std::size_t at; (at = bytes.find("Xber.txt")) != std::string::npos;)
+        bytes[at] = '\x81';
+    dir.Write("c.zip", bytes);
+    EXPECT_EQ(RunUnz(dir.File("c.zip"), {}, Plain(), out.Path()).Result, 1);
+    EXPECT_EQ(ReadFile(out.File("über.txt")), "cp437");
+
+    // A Unicode Path field whose CRC matches the stored name wins.
+    PythonZip(dir.File("p.zip"), "import struct, zlib\n"
+                                 "u = 'Ω-name.txt'.encode()\n"
+                                 "i = zipfile.ZipInfo('plain.txt')\n"
+                                 "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(b'plain.txt')) + u\n"
+                                 "z.writestr(i, b'unicode')\n"
+                                 "i = zipfile.ZipInfo('stale.txt')\n"
+                                 "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, 12345) + u\n"
+                                 "z.writestr(i, b'stale')");
+    EXPECT_EQ(RunUnz(dir.File("p.zip"), {}, Plain(), out.Path()).Result, 2);
+    EXPECT_EQ(ReadFile(out.File("Ω-name.txt")), "unicode");
+    EXPECT_EQ(ReadFile(out.File("stale.txt")), "stale");
+}
+
+TEST_F(ExtractTest, SelfExtractingArchivesExtractLikePlainOnes)
+{
+    dir.Write("t/x.txt", "inside");
+    ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../plain.zip x.txt"), 0);
+    dir.Write("sfx.exe", std::string(20000, '\x7f') + ReadFile(dir.File("plain.zip")));
+    ASSERT_EQ(RunIn(dir.Path(), "zip -qA sfx.exe"), 0); // adjust the offsets, as converters do
+    EXPECT_EQ(RunUnz(dir.File("sfx.exe"), {}, Plain(), out.Path()).Result, 1);
+    EXPECT_EQ(ReadFile(out.File("x.txt")), "inside");
+}
+
+TEST_F(ExtractTest, EncryptedEntriesAreSkippedWithAMessage)
+{
+    dir.Write("t/secret.txt", "s");
+    dir.Write("t/open.txt", "o");
+    ASSERT_EQ(RunIn(dir.File("t"), "zip -q -P pw ../e.zip secret.txt && zip -q ../e.zip open.txt"), 0);
+    const auto run = RunUnz(dir.File("e.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 1);
+    EXPECT_TRUE(run.HasError());
+    ASSERT_EQ(run.Messages().size(), 1u);
+    EXPECT_NE(run.Messages()[0].find("encrypted"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out.File("secret.txt")));
+}
+
+TEST_F(ExtractTest, CancelInsideAFileLeavesNoPartOfIt)
+{
+    dir.Write("t/first.txt", "1");
+    dir.Write("t/large.bin", Mixed(4 << 20, 5));
+    dir.Write("t/last.txt", "3");
+    ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../z.zip first.txt large.bin last.txt"), 0);
+    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path(),
+                            [](const Report &r) { return r.Action == PX_ACTION_STEP; });
+    EXPECT_EQ(run.Result, 1);
+    EXPECT_TRUE(fs::exists(out.File("first.txt")));
+    EXPECT_FALSE(fs::exists(out.File("large.bin")));
+    EXPECT_FALSE(fs::exists(out.File("last.txt")));
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(ExtractTest, AMissingArchiveIsAnError)
+{
+    const auto run = RunUnz(dir.File("none.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 0);
+    EXPECT_TRUE(run.HasError());
+    EXPECT_EQ(run.Ends(), 1);
+}
+
+} // namespace
+} // namespace pellux::test
