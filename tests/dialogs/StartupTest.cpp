@@ -1,0 +1,97 @@
+#include "dialogs/FStartup.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace pellux;
+
+namespace {
+struct Flags {
+    bool New, Open, Exit, Ignore;
+    bool operator==(const Flags &) const = default;
+};
+
+Flags Read(const TFormStartup &form) { return {form.ChoseNew, form.ChoseOpen, form.ChoseExit, form.ChoseIgnore}; }
+
+void ShowActive(TFormStartup &form)
+{
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+}
+} // namespace
+
+TEST(StartupChooser, EachButtonSetsOnlyItsOwnFlagAndCloses)
+{
+    struct Case {
+        QPushButton *TFormStartup::*button;
+        Flags expected;
+    };
+    const Case cases[] = {
+        {&TFormStartup::ButtonNew, {true, false, false, false}},
+        {&TFormStartup::ButtonOpen, {false, true, false, false}},
+        {&TFormStartup::ButtonExit, {false, false, true, false}},
+        {&TFormStartup::ButtonClose, {false, false, false, true}},
+    };
+    for (const auto &c : cases) {
+        TFormStartup form;
+        ShowActive(form);
+        // A stale choice from before is cleared by the click.
+        form.ChoseIgnore = form.ChoseNew = true;
+        QTest::mouseClick(form.*c.button, Qt::LeftButton);
+        EXPECT_TRUE(Read(form) == c.expected) << (form.*c.button)->objectName().toStdString();
+        EXPECT_FALSE(form.isVisible());
+    }
+}
+
+TEST(StartupChooser, CloseBoxChoosesIgnore)
+{
+    TFormStartup form;
+    ShowActive(form);
+    EXPECT_TRUE(form.close());
+    EXPECT_TRUE((Read(form) == Flags{false, false, false, true}));
+}
+
+TEST(StartupChooser, ActivationClearsAnEarlierChoice)
+{
+    TFormStartup form;
+    form.ChoseExit = true;
+    ShowActive(form);
+    EXPECT_TRUE((Read(form) == Flags{false, false, false, false}));
+}
+
+TEST(StartupChooser, EnterAtOnceChoosesNewAndEscapeDoesNothing)
+{
+    TFormStartup form;
+    ShowActive(form);
+    EXPECT_EQ(QApplication::focusWidget(), form.ButtonNew);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE((Read(form) == Flags{false, false, false, false}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE((Read(form) == Flags{true, false, false, false}));
+}
+
+TEST(StartupChooser, TabWalksTheFourButtonsInOrder)
+{
+    TFormStartup form;
+    ShowActive(form);
+    const QWidget *expected[] = {form.ButtonOpen, form.ButtonClose, form.ButtonExit, form.ButtonNew};
+    for (const QWidget *next : expected) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next);
+    }
+}
+
+TEST(StartupChooser, FixedClientAreaAndCaption)
+{
+    TFormStartup form;
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Starting Pellux "));
+    EXPECT_EQ(form.size(), QSize(506, 252));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_EQ(form.Label5->text(), QStringLiteral("&Exit this program"));
+    EXPECT_TRUE(form.Label1->font().bold());
+}
