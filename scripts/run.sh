@@ -5,9 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=OFF >/dev/null
-ninja -C build/release pellux pellux-cli
-APP=$PWD/build/release/bin/pellux
+cmake -S . -B build/app -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=OFF >/dev/null
+ninja -C build/app
+APP=$PWD/build/app/bin/pellux
 
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   exec "$APP" "$@"

@@ -11,12 +11,13 @@ JOBS=$(nproc)
 FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-60}
 
 echo "== release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= >/dev/null
 ninja -C build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
 echo "== sanitizer build and tests"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_SANITIZE=address,undefined >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= \
+  -DPELLUX_SANITIZE=address,undefined >/dev/null
 ninja -C build/asan -j"$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp \
