@@ -195,6 +195,21 @@ TEST_F(ReaderTest, DataReachingIntoTheLast22BytesIsError3AndKeepsTheEntry)
     EXPECT_EQ(ListFile(Write(fits, "fits.zip")).Error, "");
 }
 
+TEST_F(ReaderTest, SizeWithTheTopBitSetIsNotASeekBackwards)
+{
+    // Read as a signed number this size would step back to the header and walk it
+    // again forever; it is a size of almost 4 GiB that the file does not hold.
+    ZipBytes z;
+    z.U32(0x04034B50).U16(10).U16(0).U16(0).U32(0x5B2C6000).U32(0)
+        .U32(0xFFFFFFC0).U32(0xFFFFFFC0) // compressed and uncompressed size
+        .U16(4).U16(0)
+        .Raw("loop")
+        .EndRecord().EndRecord();
+    const Listing l = ListFile(Write(z));
+    EXPECT_EQ(l.Error, "Error 3 reading Zip file");
+    EXPECT_EQ(l.Names(), std::vector<std::string>{"loop"});
+}
+
 TEST_F(ReaderTest, FileShrinkingUnderTheReaderGivesErrors4And5)
 {
     // The stream claims more bytes than it has, as a file truncated after it was opened.
