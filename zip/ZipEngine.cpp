@@ -2,6 +2,7 @@
 
 #include "platform/UserInteraction.h"
 #include "zip/ByteStream.h"
+#include "zip/ZipBridge.h"
 #include "zip/ZipListReader.h"
 
 #include <memory>
@@ -20,9 +21,13 @@ bool FileExists(const std::string &name)
 
 } // namespace
 
-TZipEngine::TZipEngine() = default;
+TZipEngine::TZipEngine() { RegisterEngine(this); }
 
-TZipEngine::~TZipEngine() { ClearDirEntries(); }
+TZipEngine::~TZipEngine()
+{
+    UnregisterEngine(this);
+    ClearDirEntries();
+}
 
 void TZipEngine::SetZipFilename(const std::string &name)
 {

@@ -3,10 +3,13 @@
 // holds the current archive's name, the entry list read from it, and the options and
 // file specifications for the next operation. It shows no window: messages go through
 // the user-interaction service, read errors leave as EStreamError exceptions.
+#include "zip/PxUnz.h"
+#include "zip/PxZip.h"
 #include "zip/ZipDirEntry.h"
 #include "zip/ZipTypes.h"
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -55,12 +58,60 @@ public:
     // Re-reads DirEntries from ZipFilename and fires OnDirUpdate.
     void List();
 
+    // The operations. Each takes its input from the properties above, runs one of the
+    // two compression libraries and leaves the library's result in ProcessedCount.
+    // Preconditions and loading problems are shown as messages; nothing is raised but
+    // the re-read's errors after Add and Delete.
+    void Add();
+    void Delete();
+    void Extract();
+
+    // The blocks handed to the libraries, members of the component (about 16 KB each).
+    ::ZipExecParams ZipExecParams{};
+    ::UnzExecParams UnzExecParams{};
+
+    // Fill every fixed field of a block from the current properties.
+    void SetZipParams();
+    void SetUnzParams();
+
+    // Loading and unloading; the state is process-wide, shared by every component.
+    void LoadZipLib();
+    void LoadUnzLib();
+    static void UnloadZipLib();
+    static void UnloadUnzLib();
+    static void *ZipLibHandle() { return zipLib_.Handle; }
+    static void *UnzLibHandle() { return unzLib_.Handle; }
+    // Where the libraries are looked for: empty (the default) is the program's own
+    // directory and the system's search order; tests point it elsewhere.
+    static void SetLibraryDirectory(const std::string &dir);
+
+    // The callback whose address travels in both blocks. Answers PX_TRUE while the
+    // reporting component's Cancel is set.
+    static int32_t LibCallback(LibCallbackInfo *info) noexcept;
+
 private:
+    struct LibraryState {
+        void *Handle = nullptr;
+        void *ExecEntry = nullptr;
+        void *VersionEntry = nullptr;
+    };
+    static LibraryState zipLib_;
+    static LibraryState unzLib_;
+
     void ClearDirEntries();
     void FireDirUpdate();
+    void Compress(bool deleting);
+    void Dispatch(const LibCallbackInfo &info);
+    // Calls the exec entry once per 4097 specifications; the results add up.
+    template <class Params>
+    void CallLibrary(Params &params, void *execEntry, const std::string &archivePath);
 
     std::string zipFilename_;
     std::vector<ZipDirEntry> dirEntries_;
 };
+
+// The text of a library message as the component hands it on: a CR or LF in the last
+// and in the second-to-last position becomes NUL; the length stays.
+std::string TrimLineEnd(std::string text);
 
 } // namespace pellux

@@ -1,0 +1,208 @@
+// The bridge to the two compression libraries: loading, the parameter blocks and the
+// callback through which the libraries report.
+#include "zip/ZipBridge.h"
+
+#include "platform/UserInteraction.h"
+#include "util/Exceptions.h"
+#include "zip/ZipEngine.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <set>
+
+namespace pellux {
+
+TZipEngine::LibraryState TZipEngine::zipLib_;
+TZipEngine::LibraryState TZipEngine::unzLib_;
+
+namespace {
+
+std::string &LibraryDirectory()
+{
+    static std::string dir;
+    return dir;
+}
+
+std::set<TZipEngine *> &Engines()
+{
+    static std::set<TZipEngine *> engines;
+    return engines;
+}
+
+std::exception_ptr &PendingCallbackError()
+{
+    static std::exception_ptr error;
+    return error;
+}
+
+int32_t Flag(bool value) { return value ? PX_TRUE : PX_FALSE; }
+
+struct LibraryNames {
+    const char *File;
+    const char *Exec;
+    const char *Version;
+    const char *Loaded;
+};
+
+constexpr LibraryNames kZipNames{"libpxzip.so", "PxZipExec", "GetPxZipVersion", "ZIP DLL Loaded"};
+constexpr LibraryNames kUnzNames{"libpxunz.so", "PxUnzExec", "GetPxUnzVersion", "UNZ DLL Loaded"};
+
+// The program's RUNPATH ($ORIGIN) applies because dlopen is called from our own code.
+void Load(void *&handle, void *&execEntry, void *&versionEntry, const LibraryNames &names, bool trace)
+{
+    const std::string &dir = LibraryDirectory();
+    const std::string path = dir.empty() ? std::string(names.File) : dir + "/" + names.File;
+    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        UI().ShowMessage(std::string(names.File) + " not found");
+        return;
+    }
+    if (trace)
+        UI().ShowMessage(names.Loaded);
+    execEntry = ::dlsym(handle, names.Exec);
+    versionEntry = ::dlsym(handle, names.Version);
+    if (!execEntry)
+        UI().ShowMessage(std::string(names.Exec) + " function not found in " + names.File);
+    if (!versionEntry)
+        UI().ShowMessage(std::string(names.Version) + " function not found in " + names.File);
+}
+
+void Unload(void *&handle)
+{
+    if (handle)
+        ::dlclose(handle);
+    handle = nullptr;
+}
+
+} // namespace
+
+void RegisterEngine(TZipEngine *engine) { Engines().insert(engine); }
+void UnregisterEngine(TZipEngine *engine) { Engines().erase(engine); }
+
+std::exception_ptr TakeCallbackError()
+{
+    auto error = PendingCallbackError();
+    PendingCallbackError() = nullptr;
+    return error;
+}
+
+void TZipEngine::SetLibraryDirectory(const std::string &dir) { LibraryDirectory() = dir; }
+
+void TZipEngine::LoadZipLib() { Load(zipLib_.Handle, zipLib_.ExecEntry, zipLib_.VersionEntry, kZipNames, Trace); }
+void TZipEngine::LoadUnzLib() { Load(unzLib_.Handle, unzLib_.ExecEntry, unzLib_.VersionEntry, kUnzNames, Trace); }
+void TZipEngine::UnloadZipLib() { Unload(zipLib_.Handle); }
+void TZipEngine::UnloadUnzLib() { Unload(unzLib_.Handle); }
+
+void TZipEngine::SetZipParams()
+{
+    auto &p = ZipExecParams;
+    p.Handle = 0;
+    p.CallerObject = this;
+    p.InterfaceVersion = PX_INTERFACE_VERSION;
+    p.CallbackProc = &TZipEngine::LibCallback;
+    p.TraceFlag = Flag(Trace);
+    p.Switch05 = PX_FALSE;
+    p.Switch07 = PX_FALSE;
+    p.HiddenFilesFlag = Flag(AddOptions.Contains(AddHiddenFiles));
+    p.Switch09 = PX_FALSE;
+    p.Switch10 = PX_FALSE;
+    p.Switch11 = PX_TRUE;
+    p.Switch12 = PX_FALSE;
+    p.VerboseFlag = Flag(Verbose || Trace);
+    p.Switch14 = PX_TRUE;
+    p.CompressionLevel = AddCompLevel;
+    p.Switch16 = PX_FALSE;
+    p.Switch17 = PX_FALSE;
+    p.StripDirNamesFlag = Flag(!AddOptions.Contains(AddDirNames));
+    p.RecurseFlag = Flag(AddOptions.Contains(AddRecurseDirs));
+    p.Switch20 = PX_TRUE;
+    p.ForceDosFlag = Flag(AddOptions.Contains(AddForceDOS));
+    p.MoveFlag = Flag(AddOptions.Contains(AddMove));
+    p.DeleteEntriesFlag = PX_FALSE;
+    p.UpdateFlag = Flag(AddOptions.Contains(AddUpdate));
+    p.FreshenFlag = Flag(AddOptions.Contains(AddFreshen));
+    if (p.UpdateFlag)
+        p.FreshenFlag = PX_FALSE;
+    p.Switch26 = PX_FALSE;
+    p.ZipTimeFlag = Flag(AddOptions.Contains(AddZipTime));
+    p.CheckValue = PX_CHECK_VALUE;
+}
+
+void TZipEngine::SetUnzParams()
+{
+    auto &p = UnzExecParams;
+    p.Handle = 0;
+    p.CallerObject = this;
+    p.InterfaceVersion = PX_INTERFACE_VERSION;
+    p.CallbackProc = &TZipEngine::LibCallback;
+    p.TraceFlag = Flag(Trace);
+    p.Switch06 = PX_FALSE;
+    p.Switch07 = PX_FALSE;
+    p.Switch08 = PX_FALSE;
+    p.Switch09 = PX_FALSE;
+    p.Switch10 = PX_TRUE;
+    p.VerboseFlag = Flag(Verbose || Trace);
+    p.UpdateFlag = Flag(ExtrOptions.Contains(ExtrUpdate));
+    p.FreshenFlag = Flag(ExtrOptions.Contains(ExtrFreshen));
+    if (p.UpdateFlag)
+        p.FreshenFlag = PX_FALSE;
+    p.DirNamesFlag = Flag(ExtrOptions.Contains(ExtrDirNames));
+    p.OverwriteFlag = Flag(ExtrOptions.Contains(ExtrOverWrite));
+    p.CheckValue = PX_CHECK_VALUE;
+}
+
+std::string TrimLineEnd(std::string text)
+{
+    const std::size_t length = text.size();
+    auto isLineEnd = [](char c) { return c == '\r' || c == '\n'; };
+    if (length >= 1 && isLineEnd(text[length - 1]))
+        text[length - 1] = '\0';
+    if (length > 1 && isLineEnd(text[length - 2]))
+        text[length - 2] = '\0';
+    return text;
+}
+
+void TZipEngine::Dispatch(const LibCallbackInfo &info)
+{
+    const std::string text(info.Text, ::strnlen(info.Text, sizeof(info.Text)));
+    switch (info.ActionCode) {
+    case PX_ACTION_FILE:
+        if (OnProgress)
+            OnProgress(*this, ProgrFile, text, info.FileSize);
+        break;
+    case PX_ACTION_STEP:
+        if (OnProgress)
+            OnProgress(*this, ProgrStep, " ", 0);
+        break;
+    case PX_ACTION_END:
+        if (OnProgress)
+            OnProgress(*this, ProgrEnd, " ", 0);
+        break;
+    case PX_ACTION_MESSAGE:
+        if (OnMessage)
+            OnMessage(*this, info.ErrorCode, TrimLineEnd(text));
+        break;
+    default:
+        break;
+    }
+}
+
+int32_t TZipEngine::LibCallback(LibCallbackInfo *info) noexcept
+{
+    auto *engine = info ? static_cast<TZipEngine *>(info->CallerObject) : nullptr;
+    if (!engine || !Engines().count(engine)) {
+        PendingCallbackError() = std::make_exception_ptr(Exception("Invalid class typecast"));
+        return PX_TRUE;
+    }
+    try {
+        engine->Dispatch(*info);
+    } catch (...) {
+        // A handler's error must not unwind through the library; stop it instead.
+        PendingCallbackError() = std::current_exception();
+        return PX_TRUE;
+    }
+    return engine->Cancel ? PX_TRUE : PX_FALSE;
+}
+
+} // namespace pellux
