@@ -78,6 +78,7 @@ TDirectoryListBox::TDirectoryListBox(QWidget *parent) : QListWidget(parent)
     setItemDelegate(new IndentDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
     setUniformItemSizes(true);
+    setIconSize(QSize(16, 16));
     // Like the process, the list starts in the current directory.
     directory_ = CurrentDirectory();
     if (!directory_.empty())

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QShowEvent>
+#include <QTimer>
 
 namespace pellux {
 
@@ -61,14 +62,19 @@ void TFormStatus::HideStatus()
 void TFormStatus::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (outerSizeSet_)
+    AdjustOuterSize();
+    // A window manager may add its frame only after the window appeared.
+    if (!outerSizeSet_)
+        QTimer::singleShot(200, this, &TFormStatus::AdjustOuterSize);
+}
+
+// Shrinks the client so that frame and client together keep the window's outer size.
+void TFormStatus::AdjustOuterSize()
+{
+    if (outerSizeSet_ || !isVisible())
         return;
-    // Once a frame exists, shrink the client so that frame and client together keep
-    // the window's outer size.
-    const QRect frame = frameGeometry();
-    const QRect client = geometry();
-    const int extraWidth = frame.width() - client.width();
-    const int extraHeight = frame.height() - client.height();
+    const int extraWidth = frameGeometry().width() - geometry().width();
+    const int extraHeight = frameGeometry().height() - geometry().height();
     if (extraWidth > 0 || extraHeight > 0) {
         resize(kOuterWidth - extraWidth, kOuterHeight - extraHeight);
         outerSizeSet_ = true;

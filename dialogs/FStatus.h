@@ -27,6 +27,7 @@ protected:
 
 private:
     TFormStatus();
+    void AdjustOuterSize();
     bool outerSizeSet_ = false;
 };
 

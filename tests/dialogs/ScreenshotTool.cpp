@@ -1,0 +1,68 @@
+// Shows each dialog on a real X server and saves what the screen shows of it, for
+// docs/dialogs.md:  xvfb-run -a pellux_dialog_shots docs/
+#include "dialogs/About.h"
+#include "dialogs/AppIcon.h"
+#include "dialogs/DialogCreateDir.h"
+#include "dialogs/DirBox.h"
+#include "dialogs/FStartup.h"
+#include "dialogs/FStatus.h"
+#include "dialogs/Glyphs.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QTest>
+#include <QWindow>
+
+#include <cstdio>
+
+namespace {
+bool Shoot(QWidget *window, const QString &file)
+{
+    window->show();
+    window->raise();
+    window->activateWindow();
+    (void)QTest::qWaitForWindowExposed(window);
+    QTest::qWait(600);
+    // A plain window manager frames even a borderless window; show it as it is meant.
+    const QRect frame = (window->windowFlags() & Qt::FramelessWindowHint)
+        ? window->geometry()
+        : window->windowHandle()->frameGeometry(); // asks the X server, not a cache
+    const QPixmap shot = window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+    const bool saved = shot.save(file);
+    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
+    window->hide();
+    return saved;
+}
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QDir out(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+    bool ok = true;
+
+    pellux::TFormStartup startup;
+    startup.move(60, 60); // the main window places it; here any place will do
+    ok &= Shoot(&startup, out.filePath(QStringLiteral("startup-chooser.png")));
+
+    pellux::TFormStatus::ShowStatus("Pellux - photos.zip", "Extracting files");
+    ok &= Shoot(pellux::TFormStatus::Current(), out.filePath(QStringLiteral("status-window.png")));
+    pellux::TFormStatus::HideStatus();
+
+    pellux::TFAbout about;
+    ok &= Shoot(&about, out.filePath(QStringLiteral("about-box.png")));
+
+    pellux::TFormDirBox chooser;
+    chooser.GoToDirectory("/usr/share");
+    chooser.Title = "Extract all file(s) to directory..";
+    chooser.AllowCreateDir = true;
+    ok &= Shoot(&chooser, out.filePath(QStringLiteral("directory-chooser.png")));
+
+    pellux::TFormCreateDirectory create;
+    create.Directory = "/usr/share";
+    ok &= Shoot(&create, out.filePath(QStringLiteral("create-directory.png")));
+
+    ok &= pellux::glyphs::AppPixmap(256).save(out.filePath(QStringLiteral("pellux.png")));
+    return ok ? 0 : 1;
+}
