@@ -119,19 +119,19 @@ void TFormMainZip::BuildToolStrip()
     Bevel1->setFrameShadow(QFrame::Sunken);
     Bevel1->setGeometry(0, 0, 4096, 2);
 
-    ButtonNew = AddToolButton("ButtonNew", 0, "New archive", glyphs::NewArchive(), {14, 14},
+    ButtonNew = AddToolButton("ButtonNew", 0, "New archive", toolglyphs::NewArchive(), {14, 14},
                               &TFormMainZip::NewArchive1Click);
-    ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", glyphs::OpenArchive(), {14, 14},
+    ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", toolglyphs::OpenArchive(), {14, 14},
                                &TFormMainZip::Open1Click);
-    ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", glyphs::AddFiles(), {22, 14},
+    ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", toolglyphs::AddFiles(), {22, 14},
                                   &TFormMainZip::Addfilestoarchive1Click);
-    ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", glyphs::AddDirectory(),
+    ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", toolglyphs::AddDirectory(),
                                        {23, 14}, &TFormMainZip::Adddirectorytoarchive1Click);
     ButtonRemoveFile = AddToolButton("ButtonRemoveFile", 121, "Delete selected files from archive",
-                                     glyphs::DeleteFiles(), {22, 14}, &TFormMainZip::Deletefilesfromarchive1Click);
-    BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", glyphs::ExtractSelected(), {23, 14},
+                                     toolglyphs::DeleteFiles(), {22, 14}, &TFormMainZip::Deletefilesfromarchive1Click);
+    BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", toolglyphs::ExtractSelected(), {23, 14},
                             &TFormMainZip::Extractselectedfiles1Click);
-    BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", glyphs::ExtractAll(), {23, 14},
+    BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", toolglyphs::ExtractAll(), {23, 14},
                             &TFormMainZip::Extract1Click);
     ButtonOpen->setFocusPolicy(Qt::NoFocus);
     ButtonAddFile->setFocusPolicy(Qt::NoFocus);

@@ -4,7 +4,7 @@
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace pellux::glyphs {
+namespace pellux::toolglyphs {
 
 namespace {
 
@@ -130,4 +130,4 @@ QIcon ExtractAll()
     });
 }
 
-} // namespace pellux::glyphs
+} // namespace pellux::toolglyphs

@@ -3,7 +3,7 @@
 // signs, arrows.
 #include <QIcon>
 
-namespace pellux::glyphs {
+namespace pellux::toolglyphs {
 
 QIcon NewArchive();       // closed yellow folder
 QIcon OpenArchive();      // open yellow folder
@@ -13,4 +13,4 @@ QIcon DeleteFiles();      // minus sign, red sheet
 QIcon ExtractSelected();  // closed folder, one arrow to the right
 QIcon ExtractAll();       // closed folder, two arrows to the right
 
-} // namespace pellux::glyphs
+} // namespace pellux::toolglyphs

@@ -1,6 +1,7 @@
 // Pellux: a ZIP archive manager. Creates the main window and runs the event loop.
 #include "app/FMain.h"
 #include "app/QtUserInteraction.h"
+#include "dialogs/AppIcon.h"
 
 #include <QApplication>
 
@@ -13,6 +14,7 @@ int main(int argc, char **argv)
     // Dates and times in the listing use the C library's locale separators.
     std::setlocale(LC_ALL, "");
     QApplication::setApplicationName(QStringLiteral("Pellux"));
+    QApplication::setWindowIcon(pellux::AppIcon());
     pellux::SetUserInteraction(std::make_unique<pellux::QtUserInteraction>());
 
     // Arguments are taken as raw bytes: archive names need not be valid text.
