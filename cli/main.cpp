@@ -25,7 +25,13 @@ void Session::Report(const std::exception &error)
 
 int UsageError()
 {
-    std::fputs("usage: pellux-cli list ARCHIVE\n", stderr);
+    std::fputs("usage: pellux-cli list ARCHIVE\n"
+               "       pellux-cli add ARCHIVE [--dir-names] [--recurse] [--move] [--freshen] [--update]\n"
+               "                      [--zip-time] [--force-dos] [--hidden] [--level N] PATH...\n"
+               "       pellux-cli delete ARCHIVE NAME...\n"
+               "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
+               "                          [--update] [NAME...]\n",
+               stderr);
     return 2;
 }
 
@@ -41,5 +47,11 @@ int main(int argc, char **argv)
     Session session;
     if (std::strcmp(argv[1], "list") == 0)
         return RunList(args, session);
+    if (std::strcmp(argv[1], "add") == 0)
+        return RunAdd(args, session);
+    if (std::strcmp(argv[1], "delete") == 0)
+        return RunDelete(args, session);
+    if (std::strcmp(argv[1], "extract") == 0)
+        return RunExtract(args, session);
     return UsageError();
 }

@@ -1,0 +1,201 @@
+// pellux-cli add / delete / extract: the window's commands from a terminal. Each sets
+// the options the window would set and calls the same TZipEngine operation.
+#include "cli/Commands.h"
+
+#include "platform/UserInteraction.h"
+#include "zip/ZipEngine.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+namespace pellux::cli {
+
+namespace {
+
+// Writes message-box texts to stderr like the default service and counts them: a
+// message during an operation is a precondition or loading failure.
+class CountingInteraction : public StderrInteraction {
+public:
+    explicit CountingInteraction(int &count) : count_(count) {}
+    void ShowMessage(const std::string &text) override
+    {
+        ++count_;
+        StderrInteraction::ShowMessage(text);
+    }
+
+private:
+    int &count_;
+};
+
+class ScopedInteraction {
+public:
+    explicit ScopedInteraction(std::unique_ptr<UserInteraction> service) : previous_(SetUserInteraction(std::move(service))) {}
+    ~ScopedInteraction() { SetUserInteraction(std::move(previous_)); }
+    ScopedInteraction(const ScopedInteraction &) = delete;
+    ScopedInteraction &operator=(const ScopedInteraction &) = delete;
+
+private:
+    std::unique_ptr<UserInteraction> previous_;
+};
+
+std::string Absolute(const std::string &path)
+{
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+// Runs one operation: opens the archive as the window does, then `operation`; prints
+// the count line and works out the exit status.
+template <class Operation>
+int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation)
+{
+    int messages = 0;
+    ScopedInteraction ui(std::make_unique<CountingInteraction>(messages));
+    TZipEngine engine;
+    bool libraryError = false;
+    engine.OnMessage = [&libraryError](TZipEngine &, int32_t code, const std::string &text) {
+        // The text ends at its first NUL, as a message box would show it.
+        std::fprintf(stderr, "%s\n", text.c_str());
+        if (code != 0)
+            libraryError = true;
+    };
+    bool opened = false;
+    session.Run([&] {
+        engine.SetZipFilename(Absolute(archive));
+        opened = true;
+    });
+    messages = 0; // a message of the open itself ("No valid zip entries found") is no failure
+    if (opened)
+        session.Run([&] { operation(engine); });
+    std::fflush(stderr);
+    std::printf("%d files were %s\n", engine.ProcessedCount, verb);
+    std::fflush(stdout);
+    return (session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
+}
+
+// Splits arguments into options (handled by `option`, which returns false for an
+// unknown one) and operands; "--" ends the options.
+template <class Option>
+std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string> &args, std::size_t from, Option &&option)
+{
+    std::vector<std::string> operands;
+    bool optionsDone = false;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string &arg = args[i];
+        if (!optionsDone && arg == "--") {
+            optionsDone = true;
+        } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
+            if (!option(arg, i))
+                return std::nullopt;
+        } else {
+            operands.push_back(arg);
+        }
+    }
+    return operands;
+}
+
+bool ParseLevel(const std::string &text, int32_t &level)
+{
+    char *end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
+        return false;
+    level = static_cast<int32_t>(value);
+    return true;
+}
+
+} // namespace
+
+int RunAdd(const std::vector<std::string> &args, Session &session)
+{
+    if (args.empty())
+        return UsageError();
+    AddOpts options;
+    int32_t level = 9;
+    const auto paths = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
+        static const std::pair<const char *, AddOptsEnum> kFlags[] = {
+            {"--dir-names", AddDirNames}, {"--recurse", AddRecurseDirs}, {"--move", AddMove},
+            {"--freshen", AddFreshen},    {"--update", AddUpdate},       {"--zip-time", AddZipTime},
+            {"--force-dos", AddForceDOS}, {"--hidden", AddHiddenFiles},
+        };
+        for (const auto &[name, value] : kFlags) {
+            if (arg == name) {
+                options.Include(value);
+                return true;
+            }
+        }
+        if (arg == "--level" && i + 1 < args.size())
+            return ParseLevel(args[++i], level);
+        if (arg.rfind("--level=", 0) == 0)
+            return ParseLevel(arg.substr(8), level);
+        return false;
+    });
+    if (!paths || paths->empty())
+        return UsageError();
+    return RunOperation(args[0], session, "added", [&](TZipEngine &engine) {
+        engine.AddOptions = options;
+        engine.AddCompLevel = level;
+        engine.FSpecArgs = *paths;
+        engine.Add();
+    });
+}
+
+int RunDelete(const std::vector<std::string> &args, Session &session)
+{
+    if (args.empty())
+        return UsageError();
+    const auto names = ParseArgs(args, 1, [](const std::string &, std::size_t &) { return false; });
+    if (!names || names->empty())
+        return UsageError();
+    return RunOperation(args[0], session, "deleted", [&](TZipEngine &engine) {
+        engine.FSpecArgs = *names;
+        engine.Delete();
+    });
+}
+
+int RunExtract(const std::vector<std::string> &args, Session &session)
+{
+    if (args.empty())
+        return UsageError();
+    // Stored paths are recreated by default, as the window asks for them.
+    ExtrOpts options{ExtrDirNames};
+    std::string target = ".";
+    const auto names = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
+        if (arg == "-d" && i + 1 < args.size()) {
+            target = args[++i];
+            return true;
+        }
+        if (arg == "--junk-paths")
+            options.Exclude(ExtrDirNames);
+        else if (arg == "--overwrite")
+            options.Include(ExtrOverWrite);
+        else if (arg == "--freshen")
+            options.Include(ExtrFreshen);
+        else if (arg == "--update")
+            options.Include(ExtrUpdate);
+        else
+            return false;
+        return true;
+    });
+    if (!names)
+        return UsageError();
+    return RunOperation(args[0], session, "extracted", [&](TZipEngine &engine) {
+        // As with unzip -d, the directory is made first; the component would otherwise
+        // extract into the current directory.
+        std::error_code error;
+        std::filesystem::create_directories(target, error);
+        if (!std::filesystem::is_directory(target))
+            throw std::runtime_error("Cannot create directory " + target);
+        engine.ExtrBaseDir = Absolute(target);
+        engine.ExtrOptions = options;
+        engine.FSpecArgs = *names;
+        engine.Extract();
+    });
+}
+
+} // namespace pellux::cli
