@@ -2,6 +2,7 @@
 
 #include "platform/InOutError.h"
 
+#include <QFileInfo>
 #include <QStorageInfo>
 
 #include <algorithm>
@@ -30,7 +31,8 @@ std::vector<VolumeInfo> BrowsableVolumes()
     std::vector<VolumeInfo> volumes;
     bool haveRoot = false;
     for (const QStorageInfo &storage : QStorageInfo::mountedVolumes()) {
-        if (!storage.isValid())
+        // Bind-mounted files (a container's /etc/hosts) are no place to browse.
+        if (!storage.isValid() || (storage.isReady() && !QFileInfo(storage.rootPath()).isDir()))
             continue;
         VolumeInfo volume{storage.rootPath().toStdString(), storage.name().toStdString()};
         if (std::any_of(volumes.begin(), volumes.end(), [&](const VolumeInfo &v) { return v.Root == volume.Root; }))

@@ -37,7 +37,7 @@ TEST(AboutBox, OpensCentredEveryTimeAndEnterCloses)
         QWidget *focused = nullptr;
         test::WhenModalShown([&](QWidget *modal) {
             centre = modal->frameGeometry().center();
-            focused = QApplication::focusWidget();
+            focused = modal->focusWidget();
             QTest::keyClick(focused, Qt::Key_Return);
         });
         result = box.exec();

@@ -23,6 +23,8 @@ inline void WhenModalShown(std::function<void(QWidget *)> act)
         timer->stop();
         timer->deleteLater();
         (void)QTest::qWaitForWindowActive(modal);
+        // Focus events reach the controls only once the focus has arrived in the window.
+        (void)QTest::qWaitFor([modal] { return modal->isAncestorOf(QApplication::focusWidget()); }, 2000);
         act(modal);
     });
     timer->start();

@@ -20,6 +20,7 @@ void ShowActive(TFormStartup &form)
 {
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form.isAncestorOf(QApplication::focusWidget()); }, 2000));
 }
 } // namespace
 
@@ -66,11 +67,11 @@ TEST(StartupChooser, EnterAtOnceChoosesNewAndEscapeDoesNothing)
 {
     TFormStartup form;
     ShowActive(form);
-    EXPECT_EQ(QApplication::focusWidget(), form.ButtonNew);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(form.focusWidget(), form.ButtonNew);
+    QTest::keyClick(form.focusWidget(), Qt::Key_Escape);
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE((Read(form) == Flags{false, false, false, false}));
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    QTest::keyClick(form.focusWidget(), Qt::Key_Return);
     EXPECT_FALSE(form.isVisible());
     EXPECT_TRUE((Read(form) == Flags{true, false, false, false}));
 }
@@ -81,8 +82,8 @@ TEST(StartupChooser, TabWalksTheFourButtonsInOrder)
     ShowActive(form);
     const QWidget *expected[] = {form.ButtonOpen, form.ButtonClose, form.ButtonExit, form.ButtonNew};
     for (const QWidget *next : expected) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        EXPECT_EQ(QApplication::focusWidget(), next);
+        QTest::keyClick(form.focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(form.focusWidget(), next);
     }
 }
 
