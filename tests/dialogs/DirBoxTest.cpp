@@ -160,6 +160,22 @@ TEST_F(DirBoxTest, EnterInTheListOpensTheHighlightedDirectory)
     EXPECT_TRUE(box.isVisible());
 }
 
+TEST_F(DirBoxTest, TabWalksListDriveCancelOkCreate)
+{
+    TFormDirBox box;
+    box.GoToDirectory(Path("a"));
+    box.AllowCreateDir = true;
+    box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    const QWidget *expected[] = {box.DriveCombo, box.ButtonCancel, box.ButtonOK, box.ButtonCreateDir, box.DirList};
+    for (const QWidget *next : expected) {
+        QTest::keyClick(box.focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(box.focusWidget(), next);
+    }
+    // Leaving the list opened only the directory it already stood on.
+    EXPECT_EQ(box.Directory, Path("a"));
+}
+
 TEST_F(DirBoxTest, TitleAndCreateButtonFollowTheCaller)
 {
     struct Seen {

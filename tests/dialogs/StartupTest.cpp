@@ -63,13 +63,15 @@ TEST(StartupChooser, ActivationClearsAnEarlierChoice)
     EXPECT_TRUE((Read(form) == Flags{false, false, false, false}));
 }
 
-TEST(StartupChooser, EnterAtOnceChoosesNewAndEscapeDoesNothing)
+TEST(StartupChooser, EnterAtOnceChoosesNewWhileEscapeAndAltEDoNothing)
 {
     TFormStartup form;
     ShowActive(form);
     EXPECT_EQ(form.focusWidget(), form.ButtonNew);
     QTest::keyClick(form.focusWidget(), Qt::Key_Escape);
+    QTest::keyClick(form.focusWidget(), Qt::Key_E, Qt::AltModifier); // the label's access letter
     EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.focusWidget(), form.ButtonNew);
     EXPECT_TRUE((Read(form) == Flags{false, false, false, false}));
     QTest::keyClick(form.focusWidget(), Qt::Key_Return);
     EXPECT_FALSE(form.isVisible());
