@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Add, extract and delete speed, side by side in one run on a ~300 MB corpus:
+#   pellux-cli add --recurse --dir-names --level 9   against  zip -r -9
+#   pellux-cli extract                               against  unzip   (the same archive)
+#   pellux-cli delete of 10 entries                  against  zip -d
+# Prints wall time (median of RUNS), the ratio pellux/peer, peak memory, and the archive
+# size against zip -9. Targets: ratio <= 1.0, size within 1 %, memory under 200 MB.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${BUILD:-$ROOT/build/release}
+RUNS=${RUNS:-3}
+if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxzip.so" ]; then
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
+fi
+CLI=$BUILD/bin/pellux-cli
+WORK=${WORK:-$ROOT/build/bench/ops}
+CORPUS=$WORK/corpus
+mkdir -p "$WORK"
+if [ ! -f "$WORK/corpus.done" ]; then
+  rm -rf "$CORPUS"
+  echo "making the corpus in $CORPUS ..."
+  python3 bench/make_corpus.py "$CORPUS"
+  touch "$WORK/corpus.done"
+fi
+echo "corpus: $(find "$CORPUS" -type f | wc -l) files, $(du -sm "$CORPUS" | cut -f1) MB"
+find "$CORPUS" -type f -print0 | xargs -0 cat >/dev/null # warm the page cache for both
+
+# measure NAME SETUP COMMAND: runs SETUP then COMMAND (timed) RUNS times in $WORK;
+# prints "NAME ms kb": median wall time and the peak resident memory of that run.
+measure() {
+  local name=$1 setup=$2 command=$3
+  for _ in $(seq "$RUNS"); do
+    (cd "$WORK" && eval "$setup")
+    local s e
+    s=$(date +%s%N)
+    (cd "$WORK" && /usr/bin/time -f "%M" -o "$WORK/mem.txt" bash -c "$command" >/dev/null 2>"$WORK/err.txt") ||
+      { echo "$name failed:"; cat "$WORK/err.txt"; exit 1; }
+    e=$(date +%s%N)
+    echo "$(( (e - s) / 1000000 )) $(tail -1 "$WORK/mem.txt")"
+  done | sort -n | awk -v n="$name" '{t[NR]=$1; m[NR]=$2} END {i=int((NR+1)/2); print n, t[i], m[i]}'
+}
+
+ln -sfn corpus "$WORK/c" # both tools store names starting "c/"
+results=$WORK/results.txt
+{
+  measure zip_add "rm -f z.zip" "zip -r -9 -q z.zip c"
+  measure px_add "rm -f p.zip" "'$CLI' add p.zip --recurse --dir-names --level 9 c"
+  measure unzip_extract "rm -rf outz" "unzip -q z.zip -d outz"
+  measure px_extract "rm -rf outp" "'$CLI' extract z.zip -d outp"
+} >"$results"
+
+# Ten entries spread over the archive.
+mapfile -t victims < <(unzip -Z1 "$WORK/z.zip" | grep -v '/$' | awk 'NR % 2000 == 1' | head -10)
+quoted=$(printf "'%s' " "${victims[@]}")
+{
+  measure zip_delete "cp z.zip zd.zip" "zip -q -d zd.zip $quoted"
+  measure px_delete "cp z.zip pd.zip" "'$CLI' delete pd.zip $quoted"
+} >>"$results"
+
+# Correctness of what was measured.
+unzip -tqq "$WORK/p.zip" >/dev/null
+diff -r "$WORK/outz" "$WORK/outp" >/dev/null
+cmp <(unzip -Z1 "$WORK/zd.zip") <(unzip -Z1 "$WORK/pd.zip") >/dev/null
+
+zsize=$(stat -c %s "$WORK/z.zip")
+psize=$(stat -c %s "$WORK/p.zip")
+awk -v zs="$zsize" -v ps="$psize" '
+  {t[$1]=$2; m[$1]=$3}
+  function row(op, peer, mine) {
+    printf "%-8s  %-14s %8d ms %7.1f MB   pellux %8d ms %7.1f MB   ratio %.2f\n",
+           op, peer, t[peer], m[peer]/1024, t[mine], m[mine]/1024, t[mine]/t[peer]
+  }
+  END {
+    row("add", "zip_add", "px_add")
+    row("extract", "unzip_extract", "px_extract")
+    row("delete", "zip_delete", "px_delete")
+    printf "size      zip -9 %d bytes, pellux %d bytes (%+.2f %%)\n", zs, ps, (ps - zs) * 100 / zs
+  }' "$results"
