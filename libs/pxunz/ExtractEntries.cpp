@@ -1,5 +1,6 @@
 #include "libs/pxunz/ExtractEntries.h"
 
+#include "libs/common/ArchiveFile.h"
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
 #include "libs/pxunz/OutputTree.h"
@@ -296,7 +297,7 @@ private:
 std::int32_t ExtractEntries(const ExtractRequest &request, Reporter &reporter)
 {
     int error = 0;
-    std::unique_ptr<zip_t, Discard> archive(zip_open(request.Archive.c_str(), ZIP_RDONLY, &error));
+    std::unique_ptr<zip_t, Discard> archive(OpenArchive(request.Archive, ZIP_RDONLY, &error));
     if (!archive) {
         reporter.Error(kPxArchiveError, request.Archive + ": " + ErrorText(error));
         return 0;

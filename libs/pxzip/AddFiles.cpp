@@ -1,5 +1,6 @@
 #include "libs/pxzip/AddFiles.h"
 
+#include "libs/common/ArchiveFile.h"
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
 #include "libs/pxzip/FileSource.h"
@@ -115,7 +116,7 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
         return 0;
 
     int error = 0;
-    ArchivePtr archive(zip_open(request.Archive.c_str(), ZIP_CREATE, &error));
+    ArchivePtr archive(OpenArchive(request.Archive, ZIP_CREATE, &error));
     if (!archive) {
         reporter.Error(kPxArchiveError, request.Archive + ": " + ErrorText(error));
         return 0;

@@ -1,5 +1,6 @@
 #include "libs/pxzip/DeleteEntries.h"
 
+#include "libs/common/ArchiveFile.h"
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
 
@@ -24,7 +25,7 @@ void ProgressStep(zip_t *, double, void *state) { static_cast<Reporter *>(state)
 std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std::string> &names, Reporter &reporter)
 {
     int error = 0;
-    std::unique_ptr<zip_t, Discard> archive(zip_open(archivePath.c_str(), 0, &error));
+    std::unique_ptr<zip_t, Discard> archive(OpenArchive(archivePath, 0, &error));
     if (!archive) {
         reporter.Error(kPxArchiveError, archivePath + ": " + ErrorText(error));
         return 0;

@@ -1,0 +1,296 @@
+#include "libs/common/ArchiveFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace pellux::libs {
+
+namespace {
+
+constexpr std::size_t kWriteBuffer = 1 << 20;
+// libzip reads each local header in small pieces; one read-ahead serves them all.
+constexpr std::size_t kReadBuffer = 256 << 10;
+
+struct ArchiveFile {
+    std::string Path;
+    int ReadFd = -1;
+    zip_uint64_t ReadPos = 0;
+    zip_uint64_t Size = 0;
+    std::vector<char> ReadAhead;
+    zip_uint64_t ReadAheadStart = 0;
+
+    std::string TempPath;
+    int WriteFd = -1;
+    std::vector<char> Buffer;  // bytes not yet written, to land at BufferStart
+    zip_uint64_t BufferStart = 0;
+    zip_uint64_t WriteEnd = 0; // the temporary file's length so far
+    zip_error_t Error{};
+};
+
+zip_int64_t Fail(ArchiveFile &file, int zipError, int systemError = 0)
+{
+    zip_error_set(&file.Error, zipError, systemError);
+    return -1;
+}
+
+bool Flush(ArchiveFile &file)
+{
+    const char *data = file.Buffer.data();
+    std::size_t left = file.Buffer.size();
+    zip_uint64_t at = file.BufferStart;
+    while (left > 0) {
+        const ssize_t n = ::pwrite(file.WriteFd, data, left, static_cast<off_t>(at));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            zip_error_set(&file.Error, ZIP_ER_WRITE, errno);
+            return false;
+        }
+        data += n;
+        at += static_cast<zip_uint64_t>(n);
+        left -= static_cast<std::size_t>(n);
+    }
+    file.BufferStart = at;
+    file.Buffer.clear();
+    return true;
+}
+
+void CloseWrite(ArchiveFile &file)
+{
+    if (file.WriteFd >= 0)
+        ::close(file.WriteFd);
+    file.WriteFd = -1;
+}
+
+zip_int64_t BeginWrite(ArchiveFile &file)
+{
+    file.TempPath = file.Path + ".XXXXXX";
+    file.WriteFd = ::mkostemp(file.TempPath.data(), O_CLOEXEC);
+    if (file.WriteFd < 0)
+        return Fail(file, ZIP_ER_TMPOPEN, errno);
+    // The new archive keeps the old one's permissions; a new one gets the usual ones.
+    struct stat st {};
+    mode_t mode;
+    if (::stat(file.Path.c_str(), &st) == 0) {
+        mode = st.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    ::fchmod(file.WriteFd, mode);
+    file.Buffer.clear();
+    file.Buffer.reserve(kWriteBuffer);
+    file.BufferStart = 0;
+    file.WriteEnd = 0;
+    return 0;
+}
+
+zip_int64_t Write(ArchiveFile &file, const void *data, zip_uint64_t length)
+{
+    if (file.Buffer.size() + length > kWriteBuffer && !Flush(file))
+        return -1;
+    if (length >= kWriteBuffer) {
+        file.Buffer.assign(static_cast<const char *>(data), static_cast<const char *>(data) + length);
+        if (!Flush(file))
+            return -1;
+    } else {
+        file.Buffer.insert(file.Buffer.end(), static_cast<const char *>(data), static_cast<const char *>(data) + length);
+    }
+    const zip_uint64_t end = file.BufferStart + file.Buffer.size();
+    if (end > file.WriteEnd)
+        file.WriteEnd = end;
+    return static_cast<zip_int64_t>(length);
+}
+
+zip_int64_t SeekWrite(ArchiveFile &file, void *data, zip_uint64_t length)
+{
+    auto *args = ZIP_SOURCE_GET_ARGS(zip_source_args_seek_t, data, length, &file.Error);
+    if (!args || !Flush(file))
+        return -1;
+    zip_int64_t base = 0;
+    switch (args->whence) {
+    case SEEK_SET:
+        break;
+    case SEEK_CUR:
+        base = static_cast<zip_int64_t>(file.BufferStart);
+        break;
+    case SEEK_END:
+        base = static_cast<zip_int64_t>(file.WriteEnd);
+        break;
+    default:
+        return Fail(file, ZIP_ER_INVAL);
+    }
+    if (base + args->offset < 0)
+        return Fail(file, ZIP_ER_INVAL);
+    file.BufferStart = static_cast<zip_uint64_t>(base + args->offset);
+    return 0;
+}
+
+zip_int64_t Commit(ArchiveFile &file)
+{
+    if (!Flush(file))
+        return -1;
+    if (::close(file.WriteFd) != 0) {
+        file.WriteFd = -1;
+        return Fail(file, ZIP_ER_WRITE, errno);
+    }
+    file.WriteFd = -1;
+    if (::rename(file.TempPath.c_str(), file.Path.c_str()) != 0)
+        return Fail(file, ZIP_ER_RENAME, errno);
+    file.TempPath.clear();
+    return 0;
+}
+
+ssize_t PRead(int fd, char *data, std::size_t length, zip_uint64_t at)
+{
+    ssize_t n;
+    do
+        n = ::pread(fd, data, length, static_cast<off_t>(at));
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+zip_int64_t Read(ArchiveFile &file, char *data, zip_uint64_t length)
+{
+    const zip_uint64_t start = file.ReadAheadStart;
+    const zip_uint64_t end = start + file.ReadAhead.size();
+    if (file.ReadPos < start || file.ReadPos >= end) {
+        if (length >= kReadBuffer) {
+            const ssize_t n = PRead(file.ReadFd, data, length, file.ReadPos);
+            if (n < 0)
+                return Fail(file, ZIP_ER_READ, errno);
+            file.ReadPos += static_cast<zip_uint64_t>(n);
+            return n;
+        }
+        file.ReadAhead.resize(kReadBuffer);
+        const ssize_t n = PRead(file.ReadFd, file.ReadAhead.data(), kReadBuffer, file.ReadPos);
+        if (n < 0) {
+            file.ReadAhead.clear();
+            return Fail(file, ZIP_ER_READ, errno);
+        }
+        file.ReadAhead.resize(static_cast<std::size_t>(n));
+        file.ReadAheadStart = file.ReadPos;
+        if (n == 0)
+            return 0;
+    }
+    const zip_uint64_t offset = file.ReadPos - file.ReadAheadStart;
+    const zip_uint64_t count = std::min<zip_uint64_t>(length, file.ReadAhead.size() - offset);
+    std::memcpy(data, file.ReadAhead.data() + offset, count);
+    file.ReadPos += count;
+    return static_cast<zip_int64_t>(count);
+}
+
+zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
+{
+    auto &file = *static_cast<ArchiveFile *>(state);
+    switch (command) {
+    case ZIP_SOURCE_SUPPORTS:
+        return ZIP_SOURCE_SUPPORTS_WRITABLE;
+    case ZIP_SOURCE_STAT: {
+        auto *stat = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &file.Error);
+        if (!stat)
+            return -1;
+        struct stat st {};
+        if (::stat(file.Path.c_str(), &st) != 0)
+            return Fail(file, ZIP_ER_READ, errno); // ENOENT tells libzip the archive is new
+        zip_stat_init(stat);
+        stat->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
+        stat->size = static_cast<zip_uint64_t>(st.st_size);
+        stat->mtime = st.st_mtime;
+        file.Size = stat->size;
+        return sizeof(*stat);
+    }
+    case ZIP_SOURCE_OPEN:
+        file.ReadFd = ::open(file.Path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (file.ReadFd < 0)
+            return Fail(file, ZIP_ER_OPEN, errno);
+        file.ReadPos = 0;
+        file.ReadAhead.clear();
+        return 0;
+    case ZIP_SOURCE_READ:
+        return Read(file, static_cast<char *>(data), length);
+    case ZIP_SOURCE_SEEK: {
+        const zip_int64_t at = zip_source_seek_compute_offset(file.ReadPos, file.Size, data, length, &file.Error);
+        if (at < 0)
+            return -1;
+        file.ReadPos = static_cast<zip_uint64_t>(at);
+        return 0;
+    }
+    case ZIP_SOURCE_TELL:
+        return static_cast<zip_int64_t>(file.ReadPos);
+    case ZIP_SOURCE_CLOSE:
+        if (file.ReadFd >= 0)
+            ::close(file.ReadFd);
+        file.ReadFd = -1;
+        return 0;
+    case ZIP_SOURCE_BEGIN_WRITE:
+        return BeginWrite(file);
+    case ZIP_SOURCE_WRITE:
+        return Write(file, data, length);
+    case ZIP_SOURCE_SEEK_WRITE:
+        return SeekWrite(file, data, length);
+    case ZIP_SOURCE_TELL_WRITE:
+        return static_cast<zip_int64_t>(file.BufferStart + file.Buffer.size());
+    case ZIP_SOURCE_COMMIT_WRITE:
+        return Commit(file);
+    case ZIP_SOURCE_ROLLBACK_WRITE:
+        CloseWrite(file);
+        if (!file.TempPath.empty())
+            ::unlink(file.TempPath.c_str());
+        file.TempPath.clear();
+        return 0;
+    case ZIP_SOURCE_REMOVE:
+        if (::unlink(file.Path.c_str()) != 0)
+            return Fail(file, ZIP_ER_REMOVE, errno);
+        return 0;
+    case ZIP_SOURCE_ERROR:
+        return zip_error_to_data(&file.Error, data, length);
+    case ZIP_SOURCE_FREE:
+        if (file.ReadFd >= 0)
+            ::close(file.ReadFd);
+        CloseWrite(file);
+        if (!file.TempPath.empty())
+            ::unlink(file.TempPath.c_str());
+        zip_error_fini(&file.Error);
+        delete &file;
+        return 0;
+    default:
+        return Fail(file, ZIP_ER_OPNOTSUPP);
+    }
+}
+
+} // namespace
+
+zip_t *OpenArchive(const std::string &path, int flags, int *error)
+{
+    auto *file = new ArchiveFile{path};
+    zip_error_init(&file->Error);
+    zip_error_t openError;
+    zip_error_init(&openError);
+    zip_source_t *source = zip_source_function_create(Callback, file, &openError);
+    if (!source) {
+        zip_error_fini(&file->Error);
+        delete file;
+        *error = zip_error_code_zip(&openError);
+        zip_error_fini(&openError);
+        return nullptr;
+    }
+    zip_t *archive = zip_open_from_source(source, flags, &openError);
+    if (!archive) {
+        *error = zip_error_code_zip(&openError);
+        zip_source_free(source); // frees the state as well
+    }
+    zip_error_fini(&openError);
+    return archive;
+}
+
+} // namespace pellux::libs
