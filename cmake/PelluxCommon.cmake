@@ -5,6 +5,11 @@ target_compile_options(pellux_common INTERFACE
   -Wall -Wextra -Wpedantic -Wno-missing-field-initializers)
 target_compile_definitions(pellux_common INTERFACE
   QT_NO_CAST_FROM_ASCII QT_NO_KEYWORDS)
+# GCC 12 reports -Wrestrict inside libstdc++'s string concatenation at -O2 (GCC bug
+# 105329), a false alarm in code that only adds strings.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  target_compile_options(pellux_common INTERFACE -Wno-restrict)
+endif()
 
 set(PELLUX_SANITIZE "" CACHE STRING "Sanitizers to build with, e.g. address,undefined")
 if(PELLUX_SANITIZE)
