@@ -2,11 +2,13 @@
 // callback through which the libraries report.
 #include "zip/ZipBridge.h"
 
+#include "platform/ProgramPath.h"
 #include "platform/UserInteraction.h"
 #include "util/Exceptions.h"
 #include "zip/ZipEngine.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <set>
@@ -48,12 +50,23 @@ struct LibraryNames {
 constexpr LibraryNames kZipNames{"libpxzip.so", "PxZipExec", "GetPxZipVersion", "ZIP DLL Loaded"};
 constexpr LibraryNames kUnzNames{"libpxunz.so", "PxUnzExec", "GetPxUnzVersion", "UNZ DLL Loaded"};
 
-// The program's RUNPATH ($ORIGIN) applies because dlopen is called from our own code.
+// The libraries live beside the program. The program's directory is named outright:
+// RUNPATH $ORIGIN only applies when dlopen's caller is the program itself, which a
+// sanitizer's interceptor is not. Elsewhere the system's search order decides.
+std::string LibraryPath(const char *file)
+{
+    std::string dir = LibraryDirectory();
+    if (dir.empty()) {
+        dir = DirectoryPart(ProgramFilePath());
+        if (dir.empty() || ::access((dir + "/" + file).c_str(), F_OK) != 0)
+            return file;
+    }
+    return dir + "/" + file;
+}
+
 void Load(void *&handle, void *&execEntry, void *&versionEntry, const LibraryNames &names, bool trace)
 {
-    const std::string &dir = LibraryDirectory();
-    const std::string path = dir.empty() ? std::string(names.File) : dir + "/" + names.File;
-    handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle = ::dlopen(LibraryPath(names.File).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         UI().ShowMessage(std::string(names.File) + " not found");
         return;

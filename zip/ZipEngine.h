@@ -82,7 +82,7 @@ public:
     static void *ZipLibHandle() { return zipLib_.Handle; }
     static void *UnzLibHandle() { return unzLib_.Handle; }
     // Where the libraries are looked for: empty (the default) is the program's own
-    // directory and the system's search order; tests point it elsewhere.
+    // directory, then the system's search order; tests point it elsewhere.
     static void SetLibraryDirectory(const std::string &dir);
 
     // The callback whose address travels in both blocks. Answers PX_TRUE while the
