@@ -3,8 +3,9 @@
 #   pellux-cli add --recurse --dir-names --level 9   against  zip -r -9
 #   pellux-cli extract                               against  unzip   (the same archive)
 #   pellux-cli delete of 10 entries                  against  zip -d
-# Prints wall time (median of RUNS), the ratio pellux/peer, peak memory, and the archive
-# size against zip -9. Targets: ratio <= 1.0, size within 1 %, memory under 200 MB.
+# Each pair runs alternately, RUNS times, from a flushed page cache state; prints wall
+# time (median), the ratio pellux/peer, peak memory, and the archive size against
+# zip -9. Targets: ratio <= 1.0, size within 1 %, memory under 200 MB.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -27,37 +28,48 @@ fi
 echo "corpus: $(find "$CORPUS" -type f | wc -l) files, $(du -sm "$CORPUS" | cut -f1) MB"
 find "$CORPUS" -type f -print0 | xargs -0 cat >/dev/null # warm the page cache for both
 
-# measure NAME SETUP COMMAND: runs SETUP then COMMAND (timed) RUNS times in $WORK;
-# prints "NAME ms kb": median wall time and the peak resident memory of that run.
-measure() {
-  local name=$1 setup=$2 command=$3
+# once SETUP COMMAND: runs SETUP, flushes dirty pages (so no run pays for the one
+# before), then times COMMAND in $WORK; prints "ms kb" (wall time, peak resident memory).
+once() {
+  (cd "$WORK" && eval "$1")
+  sync
+  local s e
+  s=$(date +%s%N)
+  (cd "$WORK" && /usr/bin/time -f "%M" -o "$WORK/mem.txt" bash -c "$2" >/dev/null 2>"$WORK/err.txt") ||
+    { echo "failed: $2" >&2; cat "$WORK/err.txt" >&2; exit 1; }
+  e=$(date +%s%N)
+  echo "$(( (e - s) / 1000000 )) $(tail -1 "$WORK/mem.txt")"
+}
+
+# pair PEER PEER_SETUP PEER_COMMAND MINE MINE_SETUP MINE_COMMAND: alternates the two
+# RUNS times and prints "name median_ms kb" for each.
+pair() {
+  local a=$WORK/a.txt b=$WORK/b.txt
+  : >"$a"
+  : >"$b"
   for _ in $(seq "$RUNS"); do
-    (cd "$WORK" && eval "$setup")
-    local s e
-    s=$(date +%s%N)
-    (cd "$WORK" && /usr/bin/time -f "%M" -o "$WORK/mem.txt" bash -c "$command" >/dev/null 2>"$WORK/err.txt") ||
-      { echo "$name failed:"; cat "$WORK/err.txt"; exit 1; }
-    e=$(date +%s%N)
-    echo "$(( (e - s) / 1000000 )) $(tail -1 "$WORK/mem.txt")"
-  done | sort -n | awk -v n="$name" '{t[NR]=$1; m[NR]=$2} END {i=int((NR+1)/2); print n, t[i], m[i]}'
+    once "$2" "$3" >>"$a"
+    once "$5" "$6" >>"$b"
+  done
+  for f in "$1:$a" "$4:$b"; do
+    sort -n "${f#*:}" | awk -v n="${f%%:*}" '{t[NR]=$1; m[NR]=$2} END {i=int((NR+1)/2); print n, t[i], m[i]}'
+  done
 }
 
 ln -sfn corpus "$WORK/c" # both tools store names starting "c/"
 results=$WORK/results.txt
 {
-  measure zip_add "rm -f z.zip" "zip -r -9 -q z.zip c"
-  measure px_add "rm -f p.zip" "'$CLI' add p.zip --recurse --dir-names --level 9 c"
-  measure unzip_extract "rm -rf outz" "unzip -q z.zip -d outz"
-  measure px_extract "rm -rf outp" "'$CLI' extract z.zip -d outp"
+  pair zip_add "rm -f z.zip" "zip -r -9 -q z.zip c" \
+       px_add "rm -f p.zip" "'$CLI' add p.zip --recurse --dir-names --level 9 c"
+  pair unzip_extract "rm -rf outz" "unzip -q z.zip -d outz" \
+       px_extract "rm -rf outp" "'$CLI' extract z.zip -d outp"
 } >"$results"
 
 # Ten entries spread over the archive.
 mapfile -t victims < <(unzip -Z1 "$WORK/z.zip" | grep -v '/$' | awk 'NR % 2000 == 1' | head -10)
 quoted=$(printf "'%s' " "${victims[@]}")
-{
-  measure zip_delete "cp z.zip zd.zip" "zip -q -d zd.zip $quoted"
-  measure px_delete "cp z.zip pd.zip" "'$CLI' delete pd.zip $quoted"
-} >>"$results"
+pair zip_delete "cp z.zip zd.zip" "zip -q -d zd.zip $quoted" \
+     px_delete "cp z.zip pd.zip" "'$CLI' delete pd.zip $quoted" >>"$results"
 
 # Correctness of what was measured.
 unzip -tqq "$WORK/p.zip" >/dev/null

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -24,6 +25,7 @@ struct ArchiveFile {
     int ReadFd = -1;
     zip_uint64_t ReadPos = 0;
     zip_uint64_t Size = 0;
+    zip_uint64_t Base = 0; // bytes before the archive proper (a self-extracting stub)
     std::vector<char> ReadAhead;
     zip_uint64_t ReadAheadStart = 0;
 
@@ -165,14 +167,14 @@ zip_int64_t Read(ArchiveFile &file, char *data, zip_uint64_t length)
     const zip_uint64_t end = start + file.ReadAhead.size();
     if (file.ReadPos < start || file.ReadPos >= end) {
         if (length >= kReadBuffer) {
-            const ssize_t n = PRead(file.ReadFd, data, length, file.ReadPos);
+            const ssize_t n = PRead(file.ReadFd, data, length, file.Base + file.ReadPos);
             if (n < 0)
                 return Fail(file, ZIP_ER_READ, errno);
             file.ReadPos += static_cast<zip_uint64_t>(n);
             return n;
         }
         file.ReadAhead.resize(kReadBuffer);
-        const ssize_t n = PRead(file.ReadFd, file.ReadAhead.data(), kReadBuffer, file.ReadPos);
+        const ssize_t n = PRead(file.ReadFd, file.ReadAhead.data(), kReadBuffer, file.Base + file.ReadPos);
         if (n < 0) {
             file.ReadAhead.clear();
             return Fail(file, ZIP_ER_READ, errno);
@@ -204,7 +206,7 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
             return Fail(file, ZIP_ER_READ, errno); // ENOENT tells libzip the archive is new
         zip_stat_init(stat);
         stat->valid = ZIP_STAT_SIZE | ZIP_STAT_MTIME;
-        stat->size = static_cast<zip_uint64_t>(st.st_size);
+        stat->size = static_cast<zip_uint64_t>(st.st_size) - std::min<zip_uint64_t>(file.Base, st.st_size);
         stat->mtime = st.st_mtime;
         file.Size = stat->size;
         return sizeof(*stat);
@@ -268,11 +270,47 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
     }
 }
 
-} // namespace
+std::uint32_t Le32(const unsigned char *p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
 
-zip_t *OpenArchive(const std::string &path, int flags, int *error)
+// A stub glued before an archive without adjusting its offsets shifts everything the
+// central directory points at. The end record tells by how much: it lies that many
+// bytes further on than the directory's offset and size add up to (APPNOTE 4.3.16).
+zip_uint64_t StubLength(const std::string &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    struct stat st {};
+    std::vector<unsigned char> tail;
+    if (::fstat(fd, &st) == 0 && st.st_size >= 22) {
+        const off_t length = std::min<off_t>(st.st_size, 22 + 65535);
+        tail.resize(static_cast<std::size_t>(length));
+        if (PRead(fd, reinterpret_cast<char *>(tail.data()), tail.size(), static_cast<zip_uint64_t>(st.st_size - length)) !=
+            static_cast<ssize_t>(tail.size()))
+            tail.clear();
+    }
+    ::close(fd);
+    for (std::size_t at = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; at-- > 0;) {
+        const unsigned char *end = tail.data() + at;
+        if (end[0] != 'P' || end[1] != 'K' || end[2] != 5 || end[3] != 6)
+            continue;
+        const zip_uint64_t endPos = static_cast<zip_uint64_t>(st.st_size) - tail.size() + at;
+        const std::uint32_t size = Le32(end + 12);
+        const std::uint32_t offset = Le32(end + 16);
+        if (size == 0xFFFFFFFFu || offset == 0xFFFFFFFFu || zip_uint64_t(size) + offset >= endPos)
+            return 0;
+        return endPos - size - offset;
+    }
+    return 0;
+}
+
+zip_t *Open(const std::string &path, zip_uint64_t base, int flags, int *error)
 {
     auto *file = new ArchiveFile{path};
+    file->Base = base;
     zip_error_init(&file->Error);
     zip_error_t openError;
     zip_error_init(&openError);
@@ -290,6 +328,22 @@ zip_t *OpenArchive(const std::string &path, int flags, int *error)
         zip_source_free(source); // frees the state as well
     }
     zip_error_fini(&openError);
+    return archive;
+}
+
+} // namespace
+
+zip_t *OpenArchive(const std::string &path, int flags, int *error)
+{
+    zip_t *archive = Open(path, 0, flags, error);
+    // Only for reading: a rewrite would drop the stub.
+    if (!archive && (flags & ZIP_RDONLY) && (*error == ZIP_ER_NOZIP || *error == ZIP_ER_INCONS)) {
+        if (const zip_uint64_t stub = StubLength(path)) {
+            int retryError = 0;
+            if ((archive = Open(path, stub, flags, &retryError)))
+                *error = 0;
+        }
+    }
     return archive;
 }
 

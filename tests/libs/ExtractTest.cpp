@@ -207,7 +207,14 @@ TEST_F(ExtractTest, SelfExtractingArchivesExtractLikePlainOnes)
     dir.Write("t/x.txt", "inside");
     ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../plain.zip x.txt"), 0);
     dir.Write("sfx.exe", std::string(20000, '\x7f') + ReadFile(dir.File("plain.zip")));
-    ASSERT_EQ(RunIn(dir.Path(), "zip -qA sfx.exe"), 0); // adjust the offsets, as converters do
+    // Offsets left as they were, as a plain concatenation leaves them ...
+    const auto unadjusted = RunUnz(dir.File("sfx.exe"), {}, Plain(), out.Path());
+    EXPECT_EQ(unadjusted.Result, 1);
+    EXPECT_FALSE(unadjusted.HasError());
+    EXPECT_EQ(ReadFile(out.File("x.txt")), "inside");
+    // ... and adjusted, as converters do.
+    ASSERT_EQ(RunIn(dir.Path(), "zip -qA sfx.exe"), 0);
+    fs::remove(out.File("x.txt"));
     EXPECT_EQ(RunUnz(dir.File("sfx.exe"), {}, Plain(), out.Path()).Result, 1);
     EXPECT_EQ(ReadFile(out.File("x.txt")), "inside");
 }
@@ -223,6 +230,25 @@ TEST_F(ExtractTest, EncryptedEntriesAreSkippedWithAMessage)
     ASSERT_EQ(run.Messages().size(), 1u);
     EXPECT_NE(run.Messages()[0].find("encrypted"), std::string::npos);
     EXPECT_FALSE(fs::exists(out.File("secret.txt")));
+}
+
+TEST_F(ExtractTest, UnknownCompressionMethodsAreSkippedWithAMessage)
+{
+    PythonZip(dir.File("m.zip"), "add('odd.bin', b'data', method=zipfile.ZIP_STORED)\nadd('fine.txt', b'f')");
+    // Method 77 in the local header (offset 8) and the central header (offset 10).
+    std::string bytes = ReadFile(dir.File("m.zip"));
+    const auto local = bytes.find("PK\x03\x04");
+    const auto central = bytes.find("PK\x01\x02");
+    ASSERT_NE(central, std::string::npos);
+    bytes[local + 8] = 77;
+    bytes[central + 10] = 77;
+    dir.Write("m.zip", bytes);
+    const auto run = RunUnz(dir.File("m.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 1);
+    ASSERT_EQ(run.Messages().size(), 1u);
+    EXPECT_NE(run.Messages()[0].find("unsupported compression method 77"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out.File("odd.bin")));
+    EXPECT_TRUE(fs::exists(out.File("fine.txt")));
 }
 
 TEST_F(ExtractTest, CancelInsideAFileLeavesNoPartOfIt)
