@@ -11,6 +11,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${BUILD:-$ROOT/build/release}
 RUNS=${RUNS:-3}
+DELETE_RUNS=${DELETE_RUNS:-9} # short runs: more of them for a steady median
 if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxzip.so" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
@@ -42,12 +43,12 @@ once() {
 }
 
 # pair PEER PEER_SETUP PEER_COMMAND MINE MINE_SETUP MINE_COMMAND: alternates the two
-# RUNS times and prints "name median_ms kb" for each.
+# RUNS (or RUNS_NOW) times and prints "name median_ms kb" for each.
 pair() {
-  local a=$WORK/a.txt b=$WORK/b.txt
+  local a=$WORK/a.txt b=$WORK/b.txt runs=${RUNS_NOW:-$RUNS}
   : >"$a"
   : >"$b"
-  for _ in $(seq "$RUNS"); do
+  for _ in $(seq "$runs"); do
     once "$2" "$3" >>"$a"
     once "$5" "$6" >>"$b"
   done
@@ -68,7 +69,7 @@ results=$WORK/results.txt
 # Ten entries spread over the archive.
 mapfile -t victims < <(unzip -Z1 "$WORK/z.zip" | grep -v '/$' | awk 'NR % 2000 == 1' | head -10)
 quoted=$(printf "'%s' " "${victims[@]}")
-pair zip_delete "cp z.zip zd.zip" "zip -q -d zd.zip $quoted" \
+RUNS_NOW=$DELETE_RUNS pair zip_delete "cp z.zip zd.zip" "zip -q -d zd.zip $quoted" \
      px_delete "cp z.zip pd.zip" "'$CLI' delete pd.zip $quoted" >>"$results"
 
 # Correctness of what was measured.

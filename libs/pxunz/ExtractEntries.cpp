@@ -94,10 +94,10 @@ private:
         }
         const std::string name = DiskName(archive_, index, raw);
         const auto mode = UnixMode(archive_, index);
-        const bool isDir = raw.back() == '/' || raw.back() == '\\' || (mode && S_ISDIR(*mode));
+        const bool isDir = (!raw.empty() && (raw.back() == '/' || raw.back() == '\\')) || (mode && S_ISDIR(*mode));
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
-        auto safe = MakeSafeName(isDir && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
+        auto safe = MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + name + ": " + why);
             return;

@@ -71,6 +71,15 @@ TEST_F(HostileArchiveTest, AbsoluteNamesAreRefused)
     ExpectNothingOutside();
 }
 
+TEST_F(HostileArchiveTest, EmptyAndDotNamesAreRefused)
+{
+    PythonZip(archive, "add('', b'x')\nadd('.', b'x')\nadd('./', b'')\nadd('ok.txt', b'fine')");
+    const auto run = Extract();
+    EXPECT_EQ(run.Result, 1);
+    EXPECT_EQ(run.Messages().size(), 3u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(target), fs::directory_iterator()), 1);
+}
+
 TEST_F(HostileArchiveTest, BackslashTraversalIsRefused)
 {
     PythonZip(archive, "add('..\\\\evil.txt', b'x')\nadd('sub\\\\..\\\\..\\\\..\\\\outside\\\\evil.txt', b'x')\n"
