@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
-#include <memory>
 
 namespace pellux::libs {
 
@@ -22,16 +21,16 @@ bool Reporter::Send(int32_t action, int32_t errorCode, std::int64_t fileSize, co
 {
     if (!callback_)
         return stopped_;
-    // The record is large; one per report keeps the library reentrant.
-    auto info = std::make_unique<LibCallbackInfo>();
-    info->CallerObject = callerObject_;
-    info->ActionCode = action;
-    info->ErrorCode = errorCode;
-    info->FileSize = static_cast<int32_t>(fileSize);
-    const std::size_t n = std::min(text.size(), sizeof(info->Text) - 1);
-    std::memcpy(info->Text, text.data(), n);
-    info->Text[n] = '\0';
-    if (callback_(info.get()) != 0)
+    LibCallbackInfo &info = record_;
+    info.Handle = 0;
+    info.CallerObject = callerObject_;
+    info.ActionCode = action;
+    info.ErrorCode = errorCode;
+    info.FileSize = static_cast<int32_t>(fileSize);
+    const std::size_t n = std::min(text.size(), sizeof(info.Text) - 1);
+    std::memcpy(info.Text, text.data(), n);
+    info.Text[n] = '\0';
+    if (callback_(&info) != 0)
         stopped_ = true;
     return stopped_;
 }

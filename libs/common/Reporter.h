@@ -28,6 +28,7 @@ private:
     PxLibCallback callback_;
     void *callerObject_;
     bool stopped_ = false;
+    LibCallbackInfo record_{}; // one per exec call, filled anew for every report
 };
 
 } // namespace pellux::libs
