@@ -26,4 +26,20 @@ int32_t RunAtCBoundary(Reporter &reporter, F &&work) noexcept
     return 0;
 }
 
+// One exec call from start to end: the work, then the end report exactly once, even
+// after a failure. Returns the work's count.
+template <class Params, class Work>
+int32_t ExecCall(Params *params, Work &&work) noexcept
+{
+    if (!params)
+        return 0;
+    Reporter reporter(params->CallbackProc, params->CallerObject);
+    const int32_t count = RunAtCBoundary(reporter, [&] { return work(*params, reporter); });
+    RunAtCBoundary(reporter, [&] {
+        reporter.End();
+        return 0;
+    });
+    return count;
+}
+
 } // namespace pellux::libs

@@ -31,16 +31,7 @@ int32_t Exec(const UnzExecParams &params, Reporter &reporter)
 
 PX_EXPORT int32_t PxUnzExec(UnzExecParams *params)
 {
-    using namespace pellux::libs;
-    if (!params)
-        return 0;
-    Reporter reporter(params->CallbackProc, params->CallerObject);
-    const int32_t count = RunAtCBoundary(reporter, [&] { return Exec(*params, reporter); });
-    RunAtCBoundary(reporter, [&] {
-        reporter.End();
-        return 0;
-    });
-    return count;
+    return pellux::libs::ExecCall(params, pellux::libs::Exec);
 }
 
 PX_EXPORT int32_t GetPxUnzVersion(void) { return 100; }

@@ -49,16 +49,7 @@ int32_t Exec(const ZipExecParams &params, Reporter &reporter)
 
 PX_EXPORT int32_t PxZipExec(ZipExecParams *params)
 {
-    using namespace pellux::libs;
-    if (!params)
-        return 0;
-    Reporter reporter(params->CallbackProc, params->CallerObject);
-    const int32_t count = RunAtCBoundary(reporter, [&] { return Exec(*params, reporter); });
-    RunAtCBoundary(reporter, [&] {
-        reporter.End();
-        return 0;
-    });
-    return count;
+    return pellux::libs::ExecCall(params, pellux::libs::Exec);
 }
 
 PX_EXPORT int32_t GetPxZipVersion(void) { return 100; }
