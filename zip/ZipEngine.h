@@ -1,8 +1,8 @@
 #pragma once
 // TZipEngine: the one object through which Pellux reads and changes ZIP archives. It
 // holds the current archive's name, the entry list read from it, and the options and
-// file specifications for the next operation. It shows no window: messages go through
-// the user-interaction service, read errors leave as EStreamError exceptions.
+// the file names and paths for the next operation. It shows no window: messages go
+// through the user-interaction service, read errors leave as EStreamError exceptions.
 #include "zip/PxUnz.h"
 #include "zip/PxZip.h"
 #include "zip/ZipDirEntry.h"
@@ -31,7 +31,7 @@ public:
     bool ExtractBusy = false;
     AddOpts AddOptions;
     ExtrOpts ExtrOptions;
-    // File specifications for the next operation, in the order added, duplicates kept.
+    // File names and paths for the next operation, in the order added, duplicates kept.
     std::vector<std::string> FSpecArgs;
     std::int32_t ProcessedCount = 0;
     std::int32_t AddCompLevel = 9;
@@ -49,7 +49,7 @@ public:
     void SetZipFilename(const std::string &name);
 
     // Copies the lines; the component never keeps the caller's list.
-    void SetFSpecArgs(const std::vector<std::string> &specs) { FSpecArgs = specs; }
+    void SetFSpecArgs(const std::vector<std::string> &args) { FSpecArgs = args; }
 
     // The number of entries while an archive name is set, else 0.
     std::int32_t EntryCount() const;
@@ -102,7 +102,7 @@ private:
     void FireDirUpdate();
     void Compress(bool deleting);
     void Dispatch(const LibCallbackInfo &info);
-    // Calls the exec entry once per 4097 specifications; the results add up.
+    // Calls the exec entry once per 4097 names; the results add up.
     template <class Params>
     void CallLibrary(Params &params, void *execEntry, const std::string &archivePath);
 

@@ -31,23 +31,23 @@ public:
             archive_ = FileId{st.st_dev, st.st_ino};
     }
 
-    void AddSpec(const std::string &spec)
+    void AddPath(const std::string &given)
     {
-        if (spec.empty())
+        if (given.empty())
             return;
         namespace fs = std::filesystem;
-        const fs::path absolute = fs::absolute(fs::path(spec)).lexically_normal();
+        const fs::path absolute = fs::absolute(fs::path(given)).lexically_normal();
         std::string base = absolute.filename().string();
         if (base.empty()) // "/dir/" normalises to "/dir/" with an empty file name
             base = absolute.parent_path().filename().string();
         struct stat st {};
-        if (::stat(spec.c_str(), &st) != 0) {
+        if (::stat(given.c_str(), &st) != 0) {
             reporter_.Error(errno == ENOENT ? kPxNotMatched : kPxFileError,
-                            "name not matched: " + spec + " (" + std::strerror(errno) + ")");
+                            "name not matched: " + given + " (" + std::strerror(errno) + ")");
             return;
         }
         if (!request_.Hidden && !base.empty() && base[0] == '.') {
-            reporter_.Warning("skipping hidden " + spec);
+            reporter_.Warning("skipping hidden " + given);
             return;
         }
         if (S_ISDIR(st.st_mode)) {
@@ -55,15 +55,15 @@ public:
             const std::string prefix = base.empty() ? std::string() : base + "/";
             if (!request_.Recurse) {
                 if (!prefix.empty() && !request_.StripDirNames)
-                    Push(spec, prefix, st);
+                    Push(given, prefix, st);
                 else
-                    reporter_.Warning("skipping directory " + spec + " (not recursing)");
+                    reporter_.Warning("skipping directory " + given + " (not recursing)");
                 return;
             }
-            Walk(spec, prefix, st);
+            Walk(given, prefix, st);
             return;
         }
-        AddFile(spec, base, st);
+        AddFile(given, base, st);
     }
 
     std::vector<SourceItem> Take() { return std::move(items_); }
@@ -199,10 +199,10 @@ std::string DosName(const std::string &storedName)
 std::vector<SourceItem> CollectSources(const AddRequest &request, Reporter &reporter)
 {
     Collector collector(request, reporter);
-    for (const auto &spec : request.Specs) {
+    for (const auto &given : request.Paths) {
         if (reporter.Stopped())
             break;
-        collector.AddSpec(spec);
+        collector.AddPath(given);
     }
     return collector.Take();
 }

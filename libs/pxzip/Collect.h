@@ -1,5 +1,5 @@
 #pragma once
-// Turns the specifications of an add request into the list of files and directories to
+// Turns the paths of an add request into the list of files and directories to
 // store, each with its stored name.
 #include "libs/common/Reporter.h"
 
@@ -12,7 +12,7 @@ namespace pellux::libs {
 
 struct AddRequest {
     std::string Archive;
-    std::vector<std::string> Specs;
+    std::vector<std::string> Paths;
     int Level = 9;
     bool Hidden = false;
     bool StripDirNames = false;
@@ -31,7 +31,7 @@ struct SourceItem {
     bool IsDir() const { return S_ISDIR(Stat.st_mode); }
 };
 
-// The items in the order they will be stored: each specification in turn, a directory
+// The items in the order they will be stored: each path in turn, a directory
 // before its contents. Problems are reported and the item is left out.
 std::vector<SourceItem> CollectSources(const AddRequest &request, Reporter &reporter);
 

@@ -9,14 +9,14 @@ namespace {
 
 bool Flag(int32_t value) { return value != 0; }
 
-std::vector<std::string> Specs(const ZipExecParams &params)
+std::vector<std::string> Paths(const ZipExecParams &params)
 {
-    std::vector<std::string> specs;
+    std::vector<std::string> paths;
     for (int32_t i = 0; i < params.ArgCount; ++i) {
         if (params.FileNames[i])
-            specs.emplace_back(params.FileNames[i]);
+            paths.emplace_back(params.FileNames[i]);
     }
-    return specs;
+    return paths;
 }
 
 int32_t Exec(const ZipExecParams &params, Reporter &reporter)
@@ -27,11 +27,11 @@ int32_t Exec(const ZipExecParams &params, Reporter &reporter)
         return 0;
     }
     if (Flag(params.DeleteEntriesFlag))
-        return DeleteEntries(params.ZipFileNamePtr, Specs(params), reporter);
+        return DeleteEntries(params.ZipFileNamePtr, Paths(params), reporter);
 
     AddRequest request;
     request.Archive = params.ZipFileNamePtr;
-    request.Specs = Specs(params);
+    request.Paths = Paths(params);
     request.Level = params.CompressionLevel;
     request.Hidden = Flag(params.HiddenFilesFlag);
     request.StripDirNames = Flag(params.StripDirNamesFlag);

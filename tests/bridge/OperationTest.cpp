@@ -79,7 +79,7 @@ protected:
 struct PreconditionRow {
     const char *Case;
     bool Deleting;
-    std::vector<std::string> Specs;
+    std::vector<std::string> Args;
     std::string Archive; // "@" becomes an existing file in the test directory
     const char *Message;
 };
@@ -93,11 +93,11 @@ TEST_P(PreconditionTest, ShowsItsMessageAndChangesNothing)
     if (!archive.empty() && archive[0] == '@')
         archive = dir.Write(archive.substr(1), "x");
     Name(archive);
-    engine.FSpecArgs = row.Specs;
+    engine.FSpecArgs = row.Args;
     engine.ProcessedCount = 5;
     row.Deleting ? engine.Delete() : engine.Add();
     EXPECT_EQ(ui.Log.Messages, std::vector<std::string>{row.Message});
-    EXPECT_EQ(engine.FSpecArgs, row.Specs);
+    EXPECT_EQ(engine.FSpecArgs, row.Args);
     EXPECT_EQ(engine.ProcessedCount, 5);
     EXPECT_TRUE(libraryMessages.empty());
     EXPECT_FALSE(engine.CompressBusy);
@@ -281,7 +281,7 @@ TEST_F(OperationTest, DeleteOverridesSevenFieldsAndKeepsTheRest)
     EXPECT_EQ(SeenNames(), std::vector<std::string>{"dir/entry.txt"});
 }
 
-TEST_F(OperationTest, MoreThan4097SpecificationsAreSplitAndTheCountsAddUp)
+TEST_F(OperationTest, MoreThan4097NamesAreSplitAndTheCountsAddUp)
 {
     Name(dir.File("a.zip"));
     for (int i = 0; i < 5000; ++i)

@@ -111,7 +111,7 @@ TEST_F(AddTest, StoredNamesAreRelativeToTheParentOfTheGivenPath)
     EXPECT_NE(std::find(names.begin(), names.end(), "empty.txt"), names.end());
 }
 
-TEST_F(AddTest, MissingSpecificationIsAnErrorAndTheRestIsAdded)
+TEST_F(AddTest, MissingPathIsAnErrorAndTheRestIsAdded)
 {
     MakeTree();
     const auto run = RunZip(archive, {dir.File("nope.txt"), src + "/main.c"}, ZipOptions{});

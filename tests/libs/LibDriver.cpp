@@ -99,7 +99,7 @@ int LibRun::Ends() const
     return n;
 }
 
-LibRun RunZip(const std::string &archive, const std::vector<std::string> &specs, const ZipOptions &options,
+LibRun RunZip(const std::string &archive, const std::vector<std::string> &paths, const ZipOptions &options,
               StopWhen stop)
 {
     static auto exec = reinterpret_cast<PxZipExecFn>(Symbol("libpxzip.so", "PxZipExec"));
@@ -122,8 +122,8 @@ LibRun RunZip(const std::string &archive, const std::vector<std::string> &specs,
     params->ZipTimeFlag = Flag(options.ZipTime);
     params->ZipFileNamePtr = texts.Add(archive);
     params->CheckValue = PX_CHECK_VALUE;
-    for (const auto &spec : specs)
-        params->FileNames[params->ArgCount++] = texts.Add(spec);
+    for (const auto &path : paths)
+        params->FileNames[params->ArgCount++] = texts.Add(path);
     run.Result = exec(params.get());
     return run;
 }

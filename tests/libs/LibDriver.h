@@ -49,7 +49,7 @@ struct UnzOptions {
 // Answers true (stop) once this returns true for a report.
 using StopWhen = std::function<bool(const Report &)>;
 
-LibRun RunZip(const std::string &archive, const std::vector<std::string> &specs, const ZipOptions &options,
+LibRun RunZip(const std::string &archive, const std::vector<std::string> &paths, const ZipOptions &options,
               StopWhen stop = {});
 LibRun RunUnz(const std::string &archive, const std::vector<std::string> &names, const UnzOptions &options,
               const std::string &intoDir, StopWhen stop = {});
