@@ -1,5 +1,7 @@
 #include "libs/common/ArchiveFile.h"
 
+#include "zip/LittleEndian.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -270,11 +272,6 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
     }
 }
 
-std::uint32_t Le32(const unsigned char *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
 // A stub glued before an archive without adjusting its offsets shifts everything the
 // central directory points at. The end record tells by how much: it lies that many
 // bytes further on than the directory's offset and size add up to (APPNOTE 4.3.16).
@@ -298,8 +295,8 @@ zip_uint64_t StubLength(const std::string &path)
         if (end[0] != 'P' || end[1] != 'K' || end[2] != 5 || end[3] != 6)
             continue;
         const zip_uint64_t endPos = static_cast<zip_uint64_t>(st.st_size) - tail.size() + at;
-        const std::uint32_t size = Le32(end + 12);
-        const std::uint32_t offset = Le32(end + 16);
+        const std::uint32_t size = le::U32(end + 12);
+        const std::uint32_t offset = le::U32(end + 16);
         if (size == 0xFFFFFFFFu || offset == 0xFFFFFFFFu || zip_uint64_t(size) + offset >= endPos)
             return 0;
         return endPos - size - offset;

@@ -1,19 +1,13 @@
 #include "libs/common/EntryInfo.h"
 
 #include "util/NameCodec.h"
+#include "zip/LittleEndian.h"
 
 #include <zlib.h>
 
 #include <cstdint>
 
 namespace pellux::libs {
-
-namespace {
-std::uint32_t Le32(const zip_uint8_t *p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-} // namespace
 
 std::string DiskName(zip_t *archive, zip_uint64_t index, std::string_view stored)
 {
@@ -23,10 +17,10 @@ std::string DiskName(zip_t *archive, zip_uint64_t index, std::string_view stored
     if (field && length > 5 && field[0] == 1) {
         const auto crc = ::crc32(0L, reinterpret_cast<const Bytef *>(stored.data()), static_cast<uInt>(stored.size()));
         std::string_view unicode(reinterpret_cast<const char *>(field + 5), length - 5u);
-        if (Le32(field + 1) == crc && IsValidUtf8(unicode))
+        if (le::U32(field + 1) == crc && IsValidUtf8(unicode))
             return std::string(unicode);
     }
-    return IsValidUtf8(stored) ? std::string(stored) : Cp437ToUtf8(stored);
+    return DecodeStoredName(stored);
 }
 
 std::optional<unsigned> UnixMode(zip_t *archive, zip_uint64_t index)
@@ -47,7 +41,7 @@ std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &sta
     // Flags byte, then the modification time when bit 0 is set (seconds since 1970, UTC).
     const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtraTimestamp, 0, &length, ZIP_FL_CENTRAL);
     if (field && length >= 5 && (field[0] & 1))
-        return static_cast<std::time_t>(static_cast<std::int32_t>(Le32(field + 1)));
+        return static_cast<std::time_t>(static_cast<std::int32_t>(le::U32(field + 1)));
     return (stat.valid & ZIP_STAT_MTIME) ? stat.mtime : 0;
 }
 
