@@ -3,6 +3,8 @@
 #include <QFont>
 #include <QWidget>
 
+class QKeyEvent;
+
 namespace pellux::look {
 
 // The desktop's font at the given point size and weight.
@@ -43,5 +45,16 @@ W *Place(W *widget, const char *name, int left, int top, int width = -1, int hei
     widget->setGeometry(left, top, width, height);
     return widget;
 }
+
+// Moves a window so that its frame is centred on the primary screen.
+void CentreOnScreen(QWidget *window);
+
+// Makes no push button of the window its default button, also not the focused one.
+// Call it once every button exists.
+void NoDefaultButtons(QWidget *window);
+
+// For a key handler of a window without a cancel button: true (event accepted) for a
+// bare Escape, which such a window ignores.
+bool SwallowEscape(QKeyEvent *event);
 
 } // namespace pellux::look
