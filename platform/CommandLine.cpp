@@ -1,6 +1,8 @@
 #include "platform/CommandLine.h"
 
+#include <fcntl.h>
 #include <spawn.h>
+#include <unistd.h>
 #include <sys/wait.h>
 #include <thread>
 
@@ -55,8 +57,19 @@ bool StartProgram(const std::vector<std::string> &items)
         argv.push_back(const_cast<char *>(item.c_str()));
     argv.push_back(nullptr);
 
+    // A program started from a window belongs to no terminal: its own session, and
+    // nothing to read on stdin (it may then speak through a window of its own).
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    ::posix_spawnattr_init(&attributes);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = 0;
-    if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    const int failed = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    ::posix_spawnattr_destroy(&attributes);
+    if (failed != 0)
         return false;
     // The caller does not wait; a small reaper does, so no zombie stays behind.
     std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();

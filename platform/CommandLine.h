@@ -17,7 +17,8 @@ std::vector<std::string> SplitCommandLine(const std::string &commandLine);
 
 // Starts the program named by the first item (searched on PATH when it holds no '/'),
 // the other items becoming its arguments, in the current directory, without waiting
-// for it. Returns false when nothing could be started.
+// for it, in a session of its own with stdin on /dev/null. Returns false when nothing
+// could be started.
 bool StartProgram(const std::vector<std::string> &items);
 
 } // namespace pellux

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <filesystem>
 
+#include <unistd.h>
+
 using namespace pellux;
 using Items = std::vector<std::string>;
 
@@ -36,6 +38,20 @@ TEST(StartProgram, NothingToStartIsFalse)
 {
     EXPECT_FALSE(StartProgram({}));
     EXPECT_FALSE(StartProgram({"/no/such/program"}));
+}
+
+TEST(StartProgram, TheProgramHasNoTerminalAndNothingOnStdin)
+{
+    pellux::test::TempDir temp;
+    const std::string report = temp.File("report");
+    ASSERT_TRUE(StartProgram({"python3", "-c",
+                              "import os,sys; open(sys.argv[1]+'.part','w').write("
+                              "str(os.getsid(0) == os.getpid()) + ' ' + os.readlink('/proc/self/fd/0'));"
+                              "os.rename(sys.argv[1]+'.part', sys.argv[1])",
+                              report}));
+    for (int i = 0; i < 500 && !std::filesystem::exists(report); ++i)
+        ::usleep(10000);
+    EXPECT_EQ(pellux::test::ReadFile(report), "True /dev/null");
 }
 
 TEST(DirectoryPart, KeepsTheRootAndDropsOtherTrailingSlashes)
