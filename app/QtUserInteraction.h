@@ -1,5 +1,6 @@
 #pragma once
-// The desktop's user-interaction service: Qt message boxes titled "Pellux".
+// The desktop's user-interaction service: Qt message boxes titled "Pellux" and
+// the desktop's file dialogs.
 #include "platform/UserInteraction.h"
 
 namespace pellux {
@@ -10,6 +11,7 @@ public:
     bool Confirm(const std::string &text) override;
     void ShowError(const std::string &text) override;
     void Beep() override;
+    std::vector<std::string> ChooseFiles(const FileDialogRequest &request) override;
 };
 
 } // namespace pellux

@@ -5,8 +5,28 @@
 // writes the texts to stderr. Every text is UTF-8; every box is titled "Pellux".
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace pellux {
+
+// What a file dialog is asked to do. The options are recorded as the window asked for
+// them; where the desktop's dialog has no counterpart (share-aware, the read-only
+// check box) an implementation leaves them out.
+struct FileDialogRequest {
+    enum class Kind { Open, OpenMany, Save };
+    Kind Mode = Kind::Open;
+    std::string Title;
+    // Each entry: the name the dialog shows and its pattern ("ZIP Files (*.ZIP)", "*.zip").
+    std::vector<std::pair<std::string, std::string>> Filters;
+    std::string InitialDir;
+    std::string FileName;
+    bool FileMustExist = false;
+    bool PathMustExist = false;
+    bool ShareAware = false;
+    bool ShowReadOnly = false;
+    bool OverwritePrompt = false;
+};
 
 class UserInteraction {
 public:
@@ -18,15 +38,19 @@ public:
     // The error box of the general error report (error icon, OK).
     virtual void ShowError(const std::string &text) = 0;
     virtual void Beep() = 0;
+    // Runs a file dialog: the chosen paths, none when the user cancelled.
+    virtual std::vector<std::string> ChooseFiles(const FileDialogRequest &request) = 0;
 };
 
-// Writes every text to stderr, one per line; answers No to every question.
+// Writes every text to stderr, one per line; answers No to every question and cancels
+// every file dialog.
 class StderrInteraction : public UserInteraction {
 public:
     void ShowMessage(const std::string &text) override;
     bool Confirm(const std::string &text) override;
     void ShowError(const std::string &text) override;
     void Beep() override {}
+    std::vector<std::string> ChooseFiles(const FileDialogRequest &) override { return {}; }
 };
 
 // The service in force. Until one is installed, a StderrInteraction answers.

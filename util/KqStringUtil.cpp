@@ -20,4 +20,14 @@ long long LastPos(std::string_view SubStr, std::string_view S)
     return 0;
 }
 
+std::string Trim(std::string_view S)
+{
+    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!S.empty() && blank(S.front()))
+        S.remove_prefix(1);
+    while (!S.empty() && blank(S.back()))
+        S.remove_suffix(1);
+    return std::string(S);
+}
+
 } // namespace pellux

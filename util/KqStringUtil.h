@@ -1,5 +1,6 @@
 #pragma once
 // Substring helpers over byte strings. Positions are 1-based; 0 means "not found".
+#include <string>
 #include <string_view>
 
 namespace pellux {
@@ -11,5 +12,8 @@ bool MatchAt(std::string_view SubStr, std::string_view S, long long Index);
 // Position of the rightmost occurrence of SubStr in S (matches may overlap), or 0.
 // An empty SubStr matches at Length(S).
 long long LastPos(std::string_view SubStr, std::string_view S);
+
+// S without its leading and trailing blanks and control characters (bytes up to ' ').
+std::string Trim(std::string_view S);
 
 } // namespace pellux

@@ -45,15 +45,6 @@ bool ParseInt(std::string_view text, long long &value)
     return ec == std::errc() && ptr == end && begin != end;
 }
 
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-        text.remove_suffix(1);
-    return text;
-}
-
 bool ParseDecimal(std::string_view text, double &value)
 {
     const char *begin = text.data();

@@ -1,6 +1,6 @@
 #pragma once
 // Stands in for the person at the screen: records every text shown and answers
-// confirmations from a queue (No when the queue is empty).
+// confirmations and file dialogs from queues (No, or cancel, when a queue is empty).
 #include "platform/UserInteraction.h"
 
 #include <deque>
@@ -15,6 +15,9 @@ struct ScriptedLog {
     std::vector<std::string> Confirmations;
     int Beeps = 0;
     std::deque<bool> Answers;
+    std::vector<FileDialogRequest> FileDialogs;
+    // The paths each file dialog returns in turn; cancelled when the queue is empty.
+    std::deque<std::vector<std::string>> Chosen;
     void Clear() { *this = ScriptedLog{}; }
 };
 
@@ -33,6 +36,15 @@ public:
     }
     void ShowError(const std::string &text) override { log_.Errors.push_back(text); }
     void Beep() override { ++log_.Beeps; }
+    std::vector<std::string> ChooseFiles(const FileDialogRequest &request) override
+    {
+        log_.FileDialogs.push_back(request);
+        if (log_.Chosen.empty())
+            return {};
+        auto chosen = std::move(log_.Chosen.front());
+        log_.Chosen.pop_front();
+        return chosen;
+    }
 
 private:
     ScriptedLog &log_;

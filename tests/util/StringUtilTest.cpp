@@ -45,3 +45,10 @@ TEST(StringUtil, BytesAboveAsciiCompareExactly)
     EXPECT_EQ(LastPos("/", name), 6);
     EXPECT_EQ(LastPos("\xFC", name), 10);
 }
+
+TEST(StringUtil, TrimTakesBlanksAndControlsFromBothEndsOnly)
+{
+    EXPECT_EQ(pellux::Trim(" \t\r\n/data/A b.ZIP \x01"), "/data/A b.ZIP");
+    EXPECT_EQ(pellux::Trim(" \t "), "");
+    EXPECT_EQ(pellux::Trim("\xC3\xA9"), "\xC3\xA9"); // bytes above ASCII are no blanks
+}
