@@ -7,9 +7,13 @@
 #include "dialogs/FStartup.h"
 #include "dialogs/FStatus.h"
 #include "dialogs/Glyphs.h"
+#include "dialogs/WizSelfExtracting.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
@@ -62,6 +66,17 @@ int main(int argc, char **argv)
     pellux::TFormCreateDirectory create;
     create.Directory = "/usr/share";
     ok &= Shoot(&create, out.filePath(QStringLiteral("create-directory.png")));
+
+    pellux::TFormWizSelfExtracting wizard;
+    wizard.move(80, 80);
+    wizard.SetInputFile("/home/user/photos.zip");
+    ok &= Shoot(&wizard, out.filePath(QStringLiteral("wizard-step1.png")));
+    // Page 2 as "&Next >>" shows it, without asking the file system.
+    wizard.PageControl->setCurrentWidget(wizard.TabStep2);
+    wizard.EditOutputDir->setText(QStringLiteral("/home/user/"));
+    wizard.ButtonNext->setText(QStringLiteral("&Finish"));
+    wizard.ButtonPrevious->show();
+    ok &= Shoot(&wizard, out.filePath(QStringLiteral("wizard-step2.png")));
 
     ok &= pellux::glyphs::AppPixmap(256).save(out.filePath(QStringLiteral("pellux.png")));
     return ok ? 0 : 1;
