@@ -105,10 +105,11 @@ int main(int argc, char **argv)
         return std::fputs(kUsage, stderr), 2;
 
     bool ok = true;
-    std::string text;
+    std::string text, windowText;
     try {
         const auto written = pellux::zip2exe::Convert(operands[0], operands[1], pellux::zip2exe::StubImage());
         text = "wrote " + written.Path + " (" + Grouped(written.Size) + " bytes)";
+        windowText = "Wrote the self-extracting program\n" + written.Path + "\n(" + Grouped(written.Size) + " bytes)";
     } catch (const pellux::zip2exe::Refusal &refusal) {
         ok = false;
         text = refusal.what();
@@ -118,6 +119,6 @@ int main(int argc, char **argv)
     }
     std::fprintf(stderr, "zip2exe: %s\n", text.c_str());
     if (!HasTerminal() && DisplayAtHand())
-        ShowWindow(argc, argv, ok, "zip2exe: " + text);
+        ShowWindow(argc, argv, ok, ok ? windowText : "zip2exe: " + text);
     return ok ? 0 : 1;
 }
