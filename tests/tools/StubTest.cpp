@@ -1,0 +1,331 @@
+// The extractor stub with real archives appended: written by zip and Python's zipfile,
+// adjusted with `zip -A` or plainly concatenated, and hostile or damaged ones.
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+namespace pellux::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kStub = std::string(PELLUX_BIN_DIR) + "/pellux-sfx-stub";
+
+// Python helpers shared by the archive scripts: raw byte patches for what zipfile will not
+// write itself (non-UTF-8 names, NUL bytes, flags, impossible dates, bad CRCs).
+const char *kPyHelpers = R"(
+import os, stat, struct, zipfile, zlib
+def link(z, name, target):
+    i = zipfile.ZipInfo(name); i.create_system = 3
+    i.external_attr = (stat.S_IFLNK | 0o777) << 16
+    z.writestr(i, target)
+def patch_central(path, name, offset, data):
+    b = bytearray(open(path, 'rb').read())
+    p = b.find(b'PK\x01\x02')
+    while p >= 0:
+        n = struct.unpack_from('<H', b, p + 28)[0]
+        if bytes(b[p + 46:p + 46 + n]) == name:
+            b[p + offset:p + offset + len(data)] = data
+        p = b.find(b'PK\x01\x02', p + 4)
+    open(path, 'wb').write(b)
+def replace(path, old, new):
+    b = open(path, 'rb').read(); open(path, 'wb').write(b.replace(old, new))
+)";
+
+struct Outcome {
+    int Status;
+    std::string Out, Err;
+};
+
+class StubTest : public ::testing::Test {
+protected:
+    TempDir work;
+
+    // Writes an archive with a Python script that sees `path` (the archive to write).
+    void PyZip(const std::string &name, const std::string &body)
+    {
+        const std::string script = std::string(kPyHelpers) + "path = " + Quote(work.File(name)) + "\n" + body;
+        ASSERT_EQ(RunPython(script), 0) << body;
+    }
+    // The stub with the archive behind it; `zip -A` moves every offset past the stub.
+    std::string MakeSfx(const std::string &zip, bool adjust = true)
+    {
+        const std::string exe = work.File(zip + ".exe");
+        const std::string command = "cat " + Quote(kStub) + " " + Quote(work.File(zip)) + " > " + Quote(exe) +
+                                    " && chmod +x " + Quote(exe) + (adjust ? " && zip -qA " + Quote(exe) : "");
+        EXPECT_EQ(RunShell(command), 0);
+        return exe;
+    }
+    Outcome Start(const std::string &exe, const std::string &args)
+    {
+        Outcome run;
+        const std::string err = work.File("stderr.txt");
+        run.Status = RunShell("cd " + Quote(work.Path().string()) + " && " + Quote(exe) + " " + args + " 2>" + Quote(err),
+                              &run.Out);
+        run.Err = ReadFile(err);
+        return run;
+    }
+    bool NothingBut(const fs::path &dir, std::size_t count)
+    {
+        return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())) == count;
+    }
+};
+
+mode_t ModeOf(const fs::path &p)
+{
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st.st_mode & 07777;
+}
+time_t MtimeOf(const fs::path &p)
+{
+    struct stat st {};
+    ::lstat(p.c_str(), &st);
+    return st.st_mtime;
+}
+
+TEST_F(StubTest, StaysSmallAndAnswersItsOptions)
+{
+    const auto size = fs::file_size(kStub);
+    std::printf("pellux-sfx-stub: %ju bytes\n", static_cast<std::uintmax_t>(size));
+    RecordProperty("StubBytes", static_cast<int>(size));
+    EXPECT_LT(size, 60000u);
+
+    const Outcome bare = Start(kStub, "");
+    EXPECT_EQ(bare.Status, 1);
+    EXPECT_NE(bare.Err.find("pellux-sfx-stub: no archive found"), std::string::npos) << bare.Err;
+
+    ASSERT_EQ(RunShell("cd " + Quote(work.Path().string()) + " && echo x > a && zip -q a.zip a"), 0);
+    const std::string exe = MakeSfx("a.zip");
+    const Outcome help = Start(exe, "-h");
+    EXPECT_EQ(help.Status, 0);
+    for (const char *option : {"-d DIR", "-o", "-l", "-t", "-h"})
+        EXPECT_NE(help.Out.find(option), std::string::npos) << option;
+    EXPECT_EQ(Start(exe, "-q").Status, 2);
+    EXPECT_EQ(Start(exe, "extra").Status, 2);
+    EXPECT_EQ(Start(exe, "-d").Status, 2);
+}
+
+TEST_F(StubTest, TreeRoundTripKeepsContentsModesAndTimes)
+{
+    std::string big;
+    for (int i = 0; big.size() < 300000; ++i)
+        big += "line " + std::to_string(i * 7919 % 10007) + "\n";
+    work.Write("tree/a.txt", "alpha\n");
+    work.Write("tree/sub/run.sh", "#!/bin/sh\necho hi\n");
+    work.Write("tree/sub/deep/big.txt", big);
+    work.Write("tree/empty", "");
+    fs::create_directories(work.Path() / "tree/emptydir");
+    ASSERT_EQ(RunShell("cd " + Quote(work.File("tree")) +
+                       " && chmod 750 sub/run.sh && chmod 4755 a.txt && chmod 700 emptydir"
+                       " && touch -d '2021-03-04 05:06:07' a.txt sub/run.sh sub/deep/big.txt sub/deep sub emptydir"
+                       " && zip -qr ../tree.zip . -x empty && zip -q0 ../tree.zip empty"),
+              0);
+    const std::string exe = MakeSfx("tree.zip");
+    EXPECT_EQ(RunShell("unzip -tq " + Quote(exe) + " >/dev/null"), 0) << "peer check";
+
+    const Outcome run = Start(exe, "-d out/new/deep");
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_NE(run.Out.find("  inflating: sub/deep/big.txt\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("4 files extracted"), std::string::npos) << run.Out;
+    const fs::path out = work.Path() / "out/new/deep";
+    EXPECT_EQ(ReadFile((out / "sub/deep/big.txt").string()), big);
+    EXPECT_EQ(ReadFile((out / "a.txt").string()), "alpha\n");
+    EXPECT_TRUE(fs::is_regular_file(out / "empty"));
+    EXPECT_EQ(ModeOf(out / "sub/run.sh"), 0750u);
+    EXPECT_EQ(ModeOf(out / "a.txt"), 0755u) << "set-uid is never restored";
+    EXPECT_EQ(ModeOf(out / "emptydir"), 0700u);
+    for (const char *name : {"a.txt", "sub/run.sh", "sub/deep/big.txt", "sub/deep", "sub", "emptydir"})
+        EXPECT_EQ(MtimeOf(out / name), MtimeOf(work.Path() / "tree" / name)) << name;
+
+    const Outcome list = Start(exe, "-l");
+    EXPECT_EQ(list.Status, 0);
+    EXPECT_NE(list.Out.find("2021-03-04 05:06   sub/run.sh\n"), std::string::npos) << list.Out;
+    EXPECT_NE(list.Out.find(std::to_string(big.size() + 6 + 18) + "                     7 files"),
+              std::string::npos)
+        << list.Out;
+    const Outcome test = Start(exe, "-t");
+    EXPECT_EQ(test.Status, 0);
+    EXPECT_NE(test.Out.find("No errors detected in 4 files"), std::string::npos) << test.Out;
+
+    // Existing files are kept unless -o is given; neither counts as a failure.
+    work.Write("out/new/deep/a.txt", "mine\n");
+    const Outcome again = Start(exe, "-d out/new/deep");
+    EXPECT_EQ(again.Status, 0);
+    EXPECT_NE(again.Err.find("skipped a.txt: already exists (-o overwrites)"), std::string::npos) << again.Err;
+    EXPECT_EQ(ReadFile((out / "a.txt").string()), "mine\n");
+    EXPECT_EQ(Start(exe, "-o -d out/new/deep").Status, 0);
+    EXPECT_EQ(ReadFile((out / "a.txt").string()), "alpha\n");
+}
+
+TEST_F(StubTest, UnadjustedArchivesAndTheNameRule)
+{
+    // Written by Python (DOS times, no extended timestamp), then concatenated unadjusted.
+    PyZip("names.zip", R"(
+u = '\u00fcn\u00efcode.txt'.encode()
+with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr(zipfile.ZipInfo('utf8-\u00e9.txt', (2019, 1, 2, 3, 4, 6)), 'e')
+    z.writestr('cp_X.txt', 'c', zipfile.ZIP_STORED)
+    i = zipfile.ZipInfo('plain.txt'); i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(b'plain.txt')) + u
+    z.writestr(i, 'u')
+    i = zipfile.ZipInfo('stale.txt'); i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, 1234) + u
+    z.writestr(i, 's')
+    z.writestr('baddate.txt', 'd')
+replace(path, b'cp_X.txt', b'cp_\x81.txt')
+patch_central(path, b'baddate.txt', 12, struct.pack('<HH', 0xFFFF, (39 << 9) | (2 << 5) | 31))
+)");
+    const std::string exe = MakeSfx("names.zip", false);
+    const Outcome run = Start(exe, "-d out");
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const fs::path out = work.Path() / "out";
+    EXPECT_EQ(ReadFile((out / "utf8-\u00e9.txt").string()), "e");
+    EXPECT_EQ(ReadFile((out / "cp_\u00fc.txt").string()), "c") << "code page 437";
+    EXPECT_EQ(ReadFile((out / "\u00fcn\u00efcode.txt").string()), "u") << "Unicode Path with matching CRC";
+    EXPECT_EQ(ReadFile((out / "stale.txt").string()), "s") << "Unicode Path with a stale CRC is ignored";
+    EXPECT_TRUE(NothingBut(out, 5));
+    struct tm when {};
+    when.tm_year = 119, when.tm_mon = 0, when.tm_mday = 2, when.tm_hour = 3, when.tm_min = 4, when.tm_sec = 6;
+    when.tm_isdst = -1;
+    EXPECT_EQ(MtimeOf(out / "utf8-\u00e9.txt"), std::mktime(&when)) << "DOS time is local time";
+    // 2019-02-31 31:63:62 becomes 2019-02-28 23:59:59.
+    when.tm_mon = 1, when.tm_mday = 28, when.tm_hour = 23, when.tm_min = 59, when.tm_sec = 59;
+    EXPECT_EQ(MtimeOf(out / "baddate.txt"), std::mktime(&when));
+
+    // ZIP64: zip -fz puts the sizes in the 0x0001 extra field and writes the ZIP64 end records.
+    // zip -A gives up on ZIP64 end records, so the adjusted copy is shifted here.
+    ASSERT_EQ(RunShell("cd " + Quote(work.Path().string()) + " && printf 'streamed data' | zip -q -fz z64.zip -"), 0);
+    MakeSfx("z64.zip", false);
+    PyZip("z64.zip.exe.adjusted", R"(
+b = bytearray(open(path[:-9], 'rb').read())
+shift = len(b) - os.path.getsize(path[:-13])
+def add(at, size):
+    v = int.from_bytes(b[at:at + size], 'little')
+    if v != (1 << 8 * size) - 1:
+        b[at:at + size] = (v + shift).to_bytes(size, 'little')
+add(b.rfind(b'PK\x01\x02') + 42, 4)
+add(b.rfind(b'PK\x06\x06') + 48, 8)
+add(b.rfind(b'PK\x06\x07') + 8, 8)
+add(b.rfind(b'PK\x05\x06') + 16, 4)
+open(path, 'wb').write(b)
+)");
+    for (const char *z64 : {"z64.zip.exe", "z64.zip.exe.adjusted"}) {
+        SCOPED_TRACE(z64);
+        // unzip warns (status 1) about the unadjusted one, as it should.
+        EXPECT_EQ(RunShell("chmod +x " + Quote(work.File(z64)) + " && unzip -tqq " + Quote(work.File(z64))),
+                  z64 == std::string("z64.zip.exe") ? 1 : 0);
+        const Outcome unpacked = Start(work.File(z64), "-o -d z64");
+        EXPECT_EQ(unpacked.Status, 0) << unpacked.Err;
+        EXPECT_EQ(ReadFile(work.File("z64/-")), "streamed data");
+    }
+}
+
+TEST_F(StubTest, HostileEntriesWriteNothingOutside)
+{
+    fs::create_directories(work.Path() / "outside");
+    fs::create_directories(work.Path() / "out");
+    work.Write("outside/keep", "keep");
+    fs::create_symlink("../outside", work.Path() / "out/pre");
+    fs::create_symlink("../outside/keep", work.Path() / "out/prefile");
+    const std::string abs = work.File("outside/abs");
+    PyZip("evil.zip", R"(
+with zipfile.ZipFile(path, 'w') as z:
+    for n in ['../outside/x', '..\\outside\\y', ')" + abs + R"(', '\\abs', 'C:x', 'C:\\x', 'a/../../z',
+              'pre/in-pre', 'ok.txt', 'nXul', 'enc']:
+        z.writestr(n, 'evil')
+    z.writestr('bz', 'b' * 100, zipfile.ZIP_BZIP2)
+    link(z, 'esc', '../outside')
+    link(z, 'esc2', 'sub/../../outside')
+    z.writestr('esc/f', 'f')
+    link(z, 'in', 'sub')
+    z.writestr('sub/g', 'g')
+    z.writestr('in/g2', 'g2')
+    link(z, 'sub/up', '../ok.txt')
+    link(z, 'sub/lnk', '..')
+    link(z, 'sub/b', 'lnk/../outside')
+    z.writestr('prefile', 'replaced')
+replace(path, b'nXul', b'n\x00ul')
+patch_central(path, b'enc', 8, b'\x01\x00')
+)");
+    const std::string exe = MakeSfx("evil.zip");
+    const Outcome run = Start(exe, "-o -d out");
+    EXPECT_EQ(run.Status, 1);
+    for (const std::string &message : std::vector<std::string>
+         {"skipped ../outside/x: path leads outside the target directory",
+          "skipped ..\\outside\\y: path leads outside the target directory", "skipped " + abs + ": absolute path",
+          "skipped \\abs: absolute path", "skipped C:x: absolute path", "skipped C:\\x: absolute path",
+          "skipped a/../../z: path leads outside", "skipped pre/in-pre: path goes through the symbolic link pre",
+          "skipped n: name holds a NUL byte", "skipped enc: encrypted",
+          "skipped bz: unsupported compression method 12", "skipped esc: link leads outside",
+          "skipped esc2: link leads outside",
+          "skipped sub/b: link leads outside", "skipped in/g2: path goes through the symbolic link in"})
+        EXPECT_NE(run.Err.find(message), std::string::npos) << message << "\n" << run.Err;
+    EXPECT_NE(run.Out.find("7 files extracted, 15 failed"), std::string::npos) << run.Out;
+
+    // Nothing new outside; the pre-existing link at "prefile" was replaced, not written through.
+    EXPECT_TRUE(NothingBut(work.Path() / "outside", 1));
+    EXPECT_EQ(ReadFile(work.File("outside/keep")), "keep");
+    const fs::path out = work.Path() / "out";
+    EXPECT_FALSE(fs::is_symlink(out / "prefile"));
+    EXPECT_EQ(ReadFile((out / "prefile").string()), "replaced");
+    EXPECT_EQ(fs::read_symlink(out / "in"), "sub");
+    EXPECT_EQ(fs::read_symlink(out / "sub/up"), "../ok.txt");
+    EXPECT_FALSE(fs::exists(out / "sub/b")) << "a \"..\" after a name may climb out through another link";
+    EXPECT_TRUE(fs::is_directory(out / "esc") && !fs::is_symlink(out / "esc"));
+    EXPECT_EQ(ReadFile((out / "esc/f").string()), "f");
+    EXPECT_FALSE(fs::exists(work.Path() / "z"));
+    EXPECT_FALSE(fs::exists(fs::path("/") / "abs"));
+}
+
+TEST_F(StubTest, DamagedArchivesFailClearlyAndLeaveNoPartialFile)
+{
+    PyZip("ok.zip", R"(
+with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('good.txt', 'fine')
+    z.writestr('big.txt', ''.join('row %d\n' % (i * 31 % 997) for i in range(40000)))
+)");
+    // Flip a byte in the middle of big.txt's deflated data; in a copy, break its CRC.
+    PyZip("flip.zip", R"(
+source = path.replace('flip', 'ok')
+i = zipfile.ZipFile(source).getinfo('big.txt')
+b = bytearray(open(source, 'rb').read())
+b[i.header_offset + 30 + len('big.txt') + i.compress_size // 2] ^= 0x55
+open(path, 'wb').write(b)
+)");
+    PyZip("crc.zip", R"(
+open(path, 'wb').write(open(path.replace('crc', 'ok'), 'rb').read())
+patch_central(path, b'big.txt', 16, b'\0\0\0\0')
+)");
+    for (const char *zip : {"flip.zip", "crc.zip"}) {
+        SCOPED_TRACE(zip);
+        const std::string exe = MakeSfx(zip);
+        const std::string dir = std::string("out-") + zip;
+        const Outcome run = Start(exe, "-d " + dir);
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_NE(run.Err.find("error: big.txt: "), std::string::npos) << run.Err;
+        EXPECT_NE(run.Err.find(", file removed"), std::string::npos) << run.Err;
+        EXPECT_EQ(ReadFile(work.File(dir + "/good.txt")), "fine");
+        EXPECT_TRUE(NothingBut(work.Path() / dir, 1)) << "no partial or temporary file";
+        const Outcome test = Start(exe, "-t");
+        EXPECT_EQ(test.Status, 1);
+        EXPECT_NE(test.Err.find("error: big.txt: "), std::string::npos) << test.Err;
+    }
+    EXPECT_NE(Start(MakeSfx("crc.zip"), "-t").Err.find("big.txt: CRC error"), std::string::npos);
+
+    // Cut off in the middle: the end records are gone.
+    const std::string exe = MakeSfx("ok.zip");
+    ASSERT_EQ(::truncate(exe.c_str(), static_cast<off_t>(fs::file_size(exe) / 2 + 12000)), 0);
+    const Outcome cut = Start(exe, "-d cut");
+    EXPECT_EQ(cut.Status, 1);
+    EXPECT_NE(cut.Err.find("ok.zip.exe: no archive found"), std::string::npos) << cut.Err;
+    EXPECT_TRUE(!fs::exists(work.Path() / "cut") || NothingBut(work.Path() / "cut", 0));
+}
+
+} // namespace
+} // namespace pellux::test
