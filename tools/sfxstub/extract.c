@@ -221,6 +221,7 @@ int finish_directories(const struct options *o)
         free(parts);
         free(d->path);
     }
+    free(dirs);
     return failures;
 }
 

@@ -172,5 +172,6 @@ int main(int argc, char **argv)
         printf("%lu file%s extracted\n", files, files == 1 ? "" : "s");
     else
         printf("%lu file%s extracted, %lu failed\n", files, files == 1 ? "" : "s", failed);
+    free(a.cd);
     return failed ? 1 : 0;
 }
