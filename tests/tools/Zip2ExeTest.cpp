@@ -108,6 +108,8 @@ TEST_F(Zip2ExeTest, ProgramsFromThreeWritersUnpackAndStillReadAsArchives)
     const auto stubSize = fs::file_size(Stub());
     std::cout << "extractor stub: " << stubSize << " bytes\n";
     EXPECT_LT(stubSize, 60000u);
+    // Pellux looks for the first local header from the start of the file.
+    EXPECT_EQ(ReadFile(Stub()).find("PK\x03\x04"), std::string::npos) << "the stub holds a local header signature";
 
     MakeTree("src");
     Python("with zipfile.ZipFile('py.zip', 'w') as zf:\n"
