@@ -261,7 +261,8 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
            "open('range.zip', 'wb').write(d)\n"
            "cd = data.rfind(b'PK\\x01\\x02')\n"
            "d = bytearray(data); d[cd + 42:cd + 46] = (100).to_bytes(4, 'little')\n"
-           "open('nolocal.zip', 'wb').write(d)\n");
+           "open('nolocal.zip', 'wb').write(d)\n"
+           "zipfile.ZipFile('empty.zip', 'w').close()\n");
     dir.Write("text.zip", "just some text, no archive\n");
     dir.Write("afile", "");
     const bool root = ::geteuid() == 0; // permissions do not stop root
@@ -280,6 +281,7 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
         {"src", "out", "zip2exe: src: not a regular file"},
         {"text.zip", "out", "zip2exe: text.zip: not a ZIP archive (no end of central directory record)"},
         {"range.zip", "out", "zip2exe: range.zip: not a ZIP archive (central directory out of range)"},
+        {"empty.zip", "out", "zip2exe: empty.zip: the archive holds no entries"},
         {"nolocal.zip", "out", "zip2exe: nolocal.zip: entry plain.txt: no local header at offset 100"},
         {"bz.zip", "out", "zip2exe: bz.zip: entry x.bz: compression method 12 (bzip2) cannot be unpacked by the extractor"},
         {"xz.zip", "out", "zip2exe: xz.zip: entry y.lz: compression method 14 (LZMA) cannot be unpacked"},

@@ -375,6 +375,10 @@ Tail BuildTail(const Input &in, const std::string &name, const Layout &l, std::u
         ++count;
     }
 
+    // Nothing to unpack, and readers disagree about where an empty directory starts.
+    if (count == 0)
+        throw Refusal(name + ": the archive holds no entries");
+
     const std::uint64_t directoryStart = l.directoryStart + stubSize;
     const std::uint64_t directorySize = t.directory.size();
     Bytes end = l.tail;
