@@ -14,6 +14,7 @@ enum { CHUNK = 64 * 1024, LOCAL_SIZE = 30, MAX_LINK = 4096 };
 
 static char why_text[512];
 
+/* A reason: what went wrong and the name concerned, or else the system's error text. */
 static const char *because(const char *what, const char *name)
 {
     snprintf(why_text, sizeof why_text, "%s%s%s", what, name ? name : "",
