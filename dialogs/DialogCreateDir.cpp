@@ -5,13 +5,13 @@
 #include "platform/ErrorReport.h"
 #include "platform/UserInteraction.h"
 
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 #include <QValidator>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -48,6 +48,8 @@ TFormCreateDirectory::TFormCreateDirectory(QWidget *parent)
     EditDirectory->installEventFilter(this);
     ButtonCancel = look::Place(new QPushButton(QStringLiteral("&Cancel"), this), "ButtonCancel", 216, 56, 75, 25);
     ButtonOK = look::Place(new QPushButton(QStringLiteral("&OK"), this), "ButtonOK", 302, 56, 75, 25);
+    FitToFont();
+    look::NoDefaultButtons(this);
     // The stored layout is only 40 high; showing the window makes room for the buttons.
     resize(387, 40);
 
@@ -55,6 +57,22 @@ TFormCreateDirectory::TFormCreateDirectory(QWidget *parent)
     setTabOrder(ButtonCancel, ButtonOK);
     connect(ButtonOK, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonOKClick(); }); });
     connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
+}
+
+// The stored layout suits a small font. A larger one makes the name field taller, with
+// the room around the text it has there, and the buttons wider, right edges kept.
+void TFormCreateDirectory::FitToFont()
+{
+    constexpr int kStoredEditHeight = 21;
+    constexpr int kStoredTextHeight = 14;
+    const int editHeight = EditDirectory->fontMetrics().height() + kStoredEditHeight - kStoredTextHeight;
+    const int editGrowth = std::max(0, editHeight - EditDirectory->height());
+    EditDirectory->resize(EditDirectory->width(), EditDirectory->height() + editGrowth);
+    const int buttonWidth = std::max({ButtonOK->width(), look::TextWidth(ButtonOK), look::TextWidth(ButtonCancel)});
+    const int gap = ButtonOK->x() - (ButtonCancel->x() + ButtonCancel->width());
+    const int right = ButtonOK->x() + ButtonOK->width();
+    ButtonOK->setGeometry(right - buttonWidth, ButtonOK->y() + editGrowth, buttonWidth, ButtonOK->height());
+    ButtonCancel->setGeometry(ButtonOK->x() - gap - buttonWidth, ButtonOK->y(), buttonWidth, ButtonCancel->height());
 }
 
 bool TFormCreateDirectory::IsAllowedNameCharacter(char32_t c)
@@ -128,21 +146,14 @@ void TFormCreateDirectory::showEvent(QShowEvent *event)
     EditDirectory->setFocus();
     setWindowTitle(QString::fromStdString(Directory));
     setFixedSize(ButtonOK->x() + ButtonOK->width() + 10, ButtonOK->y() + ButtonOK->height() + 7);
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    look::CentreOnScreen(this);
 }
 
 void TFormCreateDirectory::keyPressEvent(QKeyEvent *event)
 {
     // Escape cancels only from the name field (see the key filter).
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!look::SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 } // namespace pellux

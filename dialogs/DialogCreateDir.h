@@ -38,6 +38,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void FitToFont();
     bool EditDirectoryKeyPress(QKeyEvent *event);
 };
 

@@ -4,6 +4,8 @@
 #include <QWidget>
 
 class QKeyEvent;
+class QLabel;
+class QPushButton;
 
 namespace pellux::look {
 
@@ -56,5 +58,18 @@ void NoDefaultButtons(QWidget *window);
 // For a key handler of a window without a cancel button: true (event accepted) for a
 // bare Escape, which such a window ignores.
 bool SwallowEscape(QKeyEvent *event);
+
+// A control's text as drawn: an access letter's '&' is not shown, "&&" shows one '&'.
+QString VisibleText(const QString &text);
+
+// The width a label's or a push button's text needs in the control's current font,
+// with the margins and frame the style draws around it.
+int TextWidth(const QLabel *label);
+int TextWidth(const QPushButton *button);
+
+// The stored layouts are drawn for a small font; at the desktop's font a text may need
+// more. Widens the label to its text (left edge kept) and makes it tall enough for one
+// line (vertical centre kept). Returns how much wider it became.
+int FitText(QLabel *label);
 
 } // namespace pellux::look

@@ -12,11 +12,9 @@
 #include "util/Exceptions.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 #include <algorithm>
 #include <cerrno>
@@ -65,6 +63,8 @@ TFormDirBox::TFormDirBox() : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSiz
     ButtonCancel = Place(new QPushButton(QStringLiteral("&Cancel"), this), "ButtonCancel", 304, 58, 75, 25);
     ButtonOK = Place(new QPushButton(QStringLiteral("&OK"), this), "ButtonOK", 304, 183, 75, 25);
     DriveCombo->SetDirList(DirList);
+    FitToFont();
+    look::NoDefaultButtons(this);
 
     setTabOrder(DirList, DriveCombo);
     setTabOrder(DriveCombo, ButtonCancel);
@@ -82,6 +82,19 @@ TFormDirBox::TFormDirBox() : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSiz
     Title = "Directory selection";
     Title3 = "Double-click a directory to expand it";
     AllowCreateDir = false;
+}
+
+// The stored layout suits a small font. A larger one widens "Drive:" at the cost of the
+// drive selector beside it, and the button column, whose buttons stay one width.
+void TFormDirBox::FitToFont()
+{
+    const int labelGrowth = look::FitText(Label1);
+    DriveCombo->setGeometry(DriveCombo->geometry().adjusted(labelGrowth, 0, 0, 0));
+    int buttonWidth = ButtonOK->width();
+    for (const QPushButton *button : {ButtonCreateDir, ButtonCancel, ButtonOK})
+        buttonWidth = std::max(buttonWidth, look::TextWidth(button));
+    for (QPushButton *button : {ButtonCreateDir, ButtonCancel, ButtonOK})
+        button->resize(buttonWidth, button->height());
 }
 
 TFormDirBox::~TFormDirBox()
@@ -103,6 +116,8 @@ void TFormDirBox::FormShow()
 {
     setWindowTitle(QString::fromStdString(Title));
     LabelTitle3->setText(QString::fromStdString(Title3));
+    // A long line may reach over the button column, which starts below it.
+    look::FitText(LabelTitle3);
     if (!handlerSwapped_) {
         SavedOnException = SetErrorHandler([this](const std::exception &E) { HandleAppException(E); });
         handlerSwapped_ = true;
@@ -175,11 +190,7 @@ void TFormDirBox::showEvent(QShowEvent *event)
     if (event->spontaneous())
         return;
     FormShow();
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    look::CentreOnScreen(this);
 }
 
 void TFormDirBox::hideEvent(QHideEvent *event)
@@ -192,11 +203,8 @@ void TFormDirBox::hideEvent(QHideEvent *event)
 void TFormDirBox::keyPressEvent(QKeyEvent *event)
 {
     // No button answers Escape; Enter acts only through the focused control.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!look::SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 } // namespace pellux

@@ -58,6 +58,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    void FitToFont();
     void FormShow();
     void FormHide();
     void DirListChange();

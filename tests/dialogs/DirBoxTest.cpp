@@ -11,6 +11,7 @@
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -197,6 +198,102 @@ TEST_F(DirBoxTest, TitleAndCreateButtonFollowTheCaller)
     ExecuteDirBox(dir, " Extract all file(s) to directory.. ", true);
     EXPECT_EQ(seen.title, QStringLiteral(" Extract all file(s) to directory.. "));
     EXPECT_TRUE(seen.createEnabled);
+}
+
+TEST_F(DirBoxTest, EnterInTheDriveSelectorLeavesTheChooserOpen)
+{
+    std::string dir = Path("a");
+    bool openAfterEnter = false;
+    WhenModalShown([&](QWidget *box) {
+        auto *drives = Child<TDriveComboBox>(box, "DriveCombo");
+        drives->setFocus();
+        QTest::keyClick(drives, Qt::Key_Return);
+        openAfterEnter = box->isVisible();
+        if (openAfterEnter)
+            Click(box, "ButtonOK");
+    });
+    EXPECT_EQ(ExecuteDirBox(dir, "", false), mrOk);
+    EXPECT_TRUE(openAfterEnter);
+    EXPECT_EQ(dir, Path("a/"));
+}
+
+TEST_F(DirBoxTest, NoButtonOfEitherWindowIsTheDefault)
+{
+    auto expectNoDefault = [](QDialog &window) {
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        for (QPushButton *button : window.findChildren<QPushButton *>()) {
+            // Focusing a button is what makes it the default in a plain dialog.
+            for (const bool focused : {false, true}) {
+                if (focused)
+                    button->setFocus();
+                EXPECT_FALSE(button->isDefault()) << button->objectName().toStdString() << focused;
+                EXPECT_FALSE(button->autoDefault()) << button->objectName().toStdString();
+            }
+        }
+        window.hide();
+    };
+    TFormDirBox box;
+    box.GoToDirectory(root_);
+    box.AllowCreateDir = true;
+    expectNoDefault(box);
+    TFormCreateDirectory create;
+    create.Directory = root_;
+    expectNoDefault(create);
+}
+
+namespace {
+// The desktop's font at another size while a test builds its windows.
+class ScopedFontSize {
+public:
+    explicit ScopedFontSize(int points) : saved_(QApplication::font())
+    {
+        QFont font = saved_;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+    }
+    ~ScopedFontSize() { QApplication::setFont(saved_); }
+
+private:
+    QFont saved_;
+};
+
+// The text is whole, with room for a button's frame when there is one.
+void ExpectTextFits(const QWidget *widget, const QString &text, int margins)
+{
+    const QString shown = QString(text).remove(u'&');
+    EXPECT_GE(widget->width(), widget->fontMetrics().horizontalAdvance(shown) + margins) << shown.toStdString();
+    EXPECT_GE(widget->height(), widget->fontMetrics().height()) << shown.toStdString();
+}
+} // namespace
+
+TEST_F(DirBoxTest, TextsFitAtALargerDesktopFont)
+{
+    const ScopedFontSize large(11);
+    constexpr int kButtonMargins = 8;
+    {
+        TFormDirBox box;
+        box.GoToDirectory(root_);
+        box.show();
+        ExpectTextFits(box.LabelTitle3, box.LabelTitle3->text(), 0);
+        ExpectTextFits(box.Label1, box.Label1->text(), 0);
+        for (const QPushButton *button : {box.ButtonCreateDir, box.ButtonCancel, box.ButtonOK}) {
+            ExpectTextFits(button, button->text(), kButtonMargins);
+            EXPECT_EQ(button->width(), box.ButtonOK->width());
+        }
+        EXPECT_LE(box.Label1->geometry().right(), box.DriveCombo->x());
+        EXPECT_EQ(box.DriveCombo->geometry().right(), box.DirList->geometry().right());
+        EXPECT_EQ(box.width(), box.ButtonOK->geometry().right() + 1 + 10);
+    }
+    TFormCreateDirectory create;
+    create.show();
+    ExpectTextFits(create.Label1, create.Label1->text(), 0);
+    for (const QPushButton *button : {create.ButtonCancel, create.ButtonOK})
+        ExpectTextFits(button, button->text(), kButtonMargins);
+    EXPECT_GE(create.EditDirectory->height(), create.EditDirectory->fontMetrics().height() + 6);
+    EXPECT_GT(create.ButtonOK->y(), create.EditDirectory->geometry().bottom());
+    EXPECT_LT(create.ButtonCancel->geometry().right(), create.ButtonOK->x());
+    EXPECT_EQ(create.height(), create.ButtonOK->geometry().bottom() + 1 + 7);
 }
 
 TEST_F(DirBoxTest, ClientSizeFollowsTheOkButton)
