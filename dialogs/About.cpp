@@ -6,11 +6,9 @@
 #include "dialogs/ModalResult.h"
 
 #include <QFrame>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 #include <memory>
 
@@ -74,22 +72,15 @@ void TFAbout::showEvent(QShowEvent *event)
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = frameGeometry();
-        frame.moveCenter(screen->geometry().center());
-        move(frame.topLeft());
-    }
+    look::CentreOnScreen(this);
     OKButton->setFocus();
 }
 
 void TFAbout::keyPressEvent(QKeyEvent *event)
 {
     // OK is the only way out: there is no cancel button to answer Escape.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!look::SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 void ShowAbout()

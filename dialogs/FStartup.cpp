@@ -66,13 +66,18 @@ TFormStartup::TFormStartup(QWidget *parent)
     setTabOrder(ButtonClose, ButtonExit);
     ButtonNew->setFocus();
 
-    connect(ButtonNew, &QPushButton::clicked, this, [this] { Choose(&TFormStartup::ChoseNew); });
-    connect(ButtonOpen, &QPushButton::clicked, this, [this] { Choose(&TFormStartup::ChoseOpen); });
-    connect(ButtonClose, &QPushButton::clicked, this, [this] { Choose(&TFormStartup::ChoseIgnore); });
-    connect(ButtonExit, &QPushButton::clicked, this, [this] { Choose(&TFormStartup::ChoseExit); });
+    connect(ButtonNew, &QPushButton::clicked, this, &TFormStartup::ButtonNewClick);
+    connect(ButtonOpen, &QPushButton::clicked, this, &TFormStartup::ButtonOpenClick);
+    connect(ButtonClose, &QPushButton::clicked, this, &TFormStartup::ButtonCloseClick);
+    connect(ButtonExit, &QPushButton::clicked, this, &TFormStartup::ButtonExitClick);
 }
 
 void TFormStartup::ClearChoice() { ChoseNew = ChoseOpen = ChoseExit = ChoseIgnore = false; }
+
+void TFormStartup::ButtonNewClick() { Choose(&TFormStartup::ChoseNew); }
+void TFormStartup::ButtonOpenClick() { Choose(&TFormStartup::ChoseOpen); }
+void TFormStartup::ButtonCloseClick() { Choose(&TFormStartup::ChoseIgnore); }
+void TFormStartup::ButtonExitClick() { Choose(&TFormStartup::ChoseExit); }
 
 void TFormStartup::Choose(bool TFormStartup::*field)
 {
@@ -108,11 +113,8 @@ void TFormStartup::changeEvent(QEvent *event)
 void TFormStartup::keyPressEvent(QKeyEvent *event)
 {
     // No cancel button: Escape does nothing here.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!look::SwallowEscape(event))
+        QDialog::keyPressEvent(event);
 }
 
 } // namespace pellux

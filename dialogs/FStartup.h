@@ -22,6 +22,11 @@ public:
     bool ChoseIgnore = false;
 
     void ClearChoice();
+    // Each clears the choice, sets its own flag and closes the window.
+    void ButtonNewClick();
+    void ButtonOpenClick();
+    void ButtonCloseClick();
+    void ButtonExitClick();
 
     QFrame *Panel1;
     QLabel *Label3;

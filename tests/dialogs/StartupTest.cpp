@@ -28,22 +28,29 @@ TEST(StartupChooser, EachButtonSetsOnlyItsOwnFlagAndCloses)
 {
     struct Case {
         QPushButton *TFormStartup::*button;
+        void (TFormStartup::*handler)();
         Flags expected;
     };
     const Case cases[] = {
-        {&TFormStartup::ButtonNew, {true, false, false, false}},
-        {&TFormStartup::ButtonOpen, {false, true, false, false}},
-        {&TFormStartup::ButtonExit, {false, false, true, false}},
-        {&TFormStartup::ButtonClose, {false, false, false, true}},
+        {&TFormStartup::ButtonNew, &TFormStartup::ButtonNewClick, {true, false, false, false}},
+        {&TFormStartup::ButtonOpen, &TFormStartup::ButtonOpenClick, {false, true, false, false}},
+        {&TFormStartup::ButtonExit, &TFormStartup::ButtonExitClick, {false, false, true, false}},
+        {&TFormStartup::ButtonClose, &TFormStartup::ButtonCloseClick, {false, false, false, true}},
     };
     for (const auto &c : cases) {
-        TFormStartup form;
-        ShowActive(form);
-        // A stale choice from before is cleared by the click.
-        form.ChoseIgnore = form.ChoseNew = true;
-        QTest::mouseClick(form.*c.button, Qt::LeftButton);
-        EXPECT_TRUE(Read(form) == c.expected) << (form.*c.button)->objectName().toStdString();
-        EXPECT_FALSE(form.isVisible());
+        // Clicked, and called by its name as the main window's code may.
+        for (const bool byName : {false, true}) {
+            TFormStartup form;
+            ShowActive(form);
+            // A stale choice from before is cleared by the click.
+            form.ChoseIgnore = form.ChoseNew = true;
+            if (byName)
+                (form.*c.handler)();
+            else
+                QTest::mouseClick(form.*c.button, Qt::LeftButton);
+            EXPECT_TRUE(Read(form) == c.expected) << (form.*c.button)->objectName().toStdString() << byName;
+            EXPECT_FALSE(form.isVisible());
+        }
     }
 }
 
