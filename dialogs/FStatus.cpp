@@ -4,25 +4,31 @@
 #include "dialogs/DialogLook.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QMargins>
 #include <QShowEvent>
-#include <QTimer>
+#include <QWindow>
 
 namespace pellux {
 
 namespace {
 constexpr int kOuterWidth = 374;
 constexpr int kOuterHeight = 108;
+// How long ShowStatus waits at most for the window manager to frame a new window.
+constexpr int kFrameWaitMs = 400;
 
 TFormStatus *FormStatus = nullptr;
+// The window manager's frame as last seen, so that the next window starts right.
+QMargins KnownFrame;
 } // namespace
 
 TFormStatus::TFormStatus() : QWidget(nullptr, Qt::Window)
 {
     setObjectName(QStringLiteral("FormStatus"));
     setWindowIcon(AppIcon());
-    // The outer size is fixed by the frame; until the frame is known it is the client size.
-    resize(kOuterWidth, kOuterHeight);
+    resize(kOuterWidth - KnownFrame.left() - KnownFrame.right(), kOuterHeight - KnownFrame.top() - KnownFrame.bottom());
     move(200, 108); // a window's position counts its frame
 
     LabelStatus = look::Place(new QLabel(this), "LabelStatus", 16, 24, 337, 33);
@@ -41,8 +47,10 @@ void TFormStatus::ShowStatus(const std::string &Caption, const std::string &Text
         FormStatus = new TFormStatus;
     FormStatus->setWindowTitle(QString::fromStdString(Caption));
     FormStatus->SetStatusText(Text);
-    if (!FormStatus->isVisible())
+    if (!FormStatus->isVisible()) {
         FormStatus->show();
+        FormStatus->WaitForFrame();
+    }
     // Paint the window and its texts before the caller's long work starts.
     QCoreApplication::processEvents();
 }
@@ -59,26 +67,38 @@ void TFormStatus::HideStatus()
     QCoreApplication::processEvents();
 }
 
+// The caller goes into its long work right after ShowStatus, when nothing answers the
+// window manager any more: the frame must be known and the size fitted before that.
+void TFormStatus::WaitForFrame()
+{
+    QWindow *window = windowHandle();
+    if (!window || QGuiApplication::platformName() == QLatin1String("offscreen"))
+        return;
+    // A reparenting window manager frames the window before it lets it be exposed.
+    QElapsedTimer waited;
+    waited.start();
+    while (!window->isExposed() && waited.elapsed() < kFrameWaitMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    FitOuterSize();
+}
+
 void TFormStatus::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    AdjustOuterSize();
-    // A window manager may add its frame only after the window appeared.
-    if (!outerSizeSet_)
-        QTimer::singleShot(200, this, &TFormStatus::AdjustOuterSize);
+    FitOuterSize();
 }
 
-// Shrinks the client so that frame and client together keep the window's outer size.
-void TFormStatus::AdjustOuterSize()
+// Sizes the client so that frame and client together keep the window's outer size.
+void TFormStatus::FitOuterSize()
 {
-    if (outerSizeSet_ || !isVisible())
+    const QWindow *window = windowHandle();
+    if (!window)
         return;
-    const int extraWidth = frameGeometry().width() - geometry().width();
-    const int extraHeight = frameGeometry().height() - geometry().height();
-    if (extraWidth > 0 || extraHeight > 0) {
-        resize(kOuterWidth - extraWidth, kOuterHeight - extraHeight);
-        outerSizeSet_ = true;
-    }
+    const QMargins frame = window->frameMargins();
+    if (frame.isNull())
+        return;
+    KnownFrame = frame;
+    resize(kOuterWidth - frame.left() - frame.right(), kOuterHeight - frame.top() - frame.bottom());
 }
 
 } // namespace pellux

@@ -27,8 +27,8 @@ protected:
 
 private:
     TFormStatus();
-    void AdjustOuterSize();
-    bool outerSizeSet_ = false;
+    void WaitForFrame();
+    void FitOuterSize();
 };
 
 // Keeps the status window up for a scope of long work, also when the work fails.

@@ -3,8 +3,17 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPointer>
+#include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+#include <sys/types.h>
 
 using namespace pellux;
 
@@ -72,4 +81,62 @@ TEST(StatusWindow, PlacedAndSizedAsTheLongWorkWindow)
         EXPECT_TRUE(window->LabelStatus->wordWrap());
     }
     EXPECT_EQ(TFormStatus::Current(), nullptr);
+}
+
+namespace {
+// A window manager that is slow to frame a new window, as a busy desktop's is: the
+// script names its process, which is held for a moment while the window appears.
+class SlowWindowManager {
+public:
+    SlowWindowManager()
+    {
+        const char *pid = std::getenv("PELLUX_TEST_WM_PID");
+        if (!pid || (pid_ = std::atoi(pid)) <= 0 || ::kill(pid_, SIGSTOP) != 0)
+            return;
+        resume_ = std::thread([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+            ::kill(pid_, SIGCONT);
+        });
+    }
+    ~SlowWindowManager()
+    {
+        if (resume_.joinable())
+            resume_.join();
+    }
+    SlowWindowManager(const SlowWindowManager &) = delete;
+    SlowWindowManager &operator=(const SlowWindowManager &) = delete;
+
+private:
+    pid_t pid_ = 0;
+    std::thread resume_;
+};
+} // namespace
+
+// Runs under a window manager that frames windows (tests/dialogs/wm-check.sh starts Xvfb
+// and twm for it); skips anywhere else.
+TEST(StatusWindow, FramedOuterSizeHoldsWhileTheCallerIsBusy)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        GTEST_SKIP() << "needs an X server with a window manager";
+    {
+        QWidget probe;
+        probe.move(0, 0); // placed, so that no window manager asks where to put it
+        probe.show();
+        if (!QTest::qWaitForWindowExposed(&probe) || probe.windowHandle()->frameMargins().isNull())
+            GTEST_SKIP() << "no window manager frames windows";
+    }
+    // The second window starts from the frame the first one learnt.
+    for (int round = 0; round < 2; ++round) {
+        const SlowWindowManager slow;
+        ScopedStatus status("Pellux", "Extracting files");
+        const QWindow *window = TFormStatus::Current()->windowHandle();
+        // The caller's long work: nothing handles the window's events meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // Learn what the X server made of the window, without running the window's timers.
+        QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
+        const QRect frame = window->frameGeometry();
+        EXPECT_EQ(QString::asprintf("%d,%d %dx%d", frame.x(), frame.y(), frame.width(), frame.height()).toStdString(),
+            "200,108 374x108")
+            << "round " << round;
+    }
 }
