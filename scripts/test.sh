@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Pellux and runs every test:
-#   1. an optimised build and the whole test suite,
+#   1. an optimised build and the whole test suite, and the checks that need a
+#      window manager (Xvfb and twm),
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. the archive reader's fuzz target for a bounded time.
 set -euo pipefail
@@ -14,6 +15,9 @@ echo "== release build and tests"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= >/dev/null
 ninja -C build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
+
+echo "== window-manager checks on Xvfb"
+bash tests/dialogs/wm-check.sh build/release
 
 echo "== sanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= \
