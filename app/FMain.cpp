@@ -2,6 +2,7 @@
 
 #include "app/Glyphs.h"
 #include "app/ListingModel.h"
+#include "app/MainWindowHost.h"
 #include "app/listing/ListingRows.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"
@@ -20,26 +21,9 @@
 
 namespace pellux {
 
-namespace {
-
-// The extension test of the command line: the part from the last "." of the file-name
-// part, lower-cased.
-std::string LowerExtension(const std::string &path)
-{
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    std::string ext = dot == std::string::npos ? std::string() : name.substr(dot);
-    for (char &c : ext)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
-} // namespace
-
 TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
-    : QMainWindow(parent), args_(std::move(args)), zipEngine_(std::make_unique<TZipEngine>())
+    : QMainWindow(parent), args_(std::move(args)), zipEngine_(std::make_unique<TZipEngine>()),
+      host_(std::make_unique<MainWindowHost>(*this)), commands_(std::make_unique<ArchiveCommands>(*zipEngine_, *host_))
 {
     setObjectName(QStringLiteral("FormMainZip"));
     setWindowTitle(QStringLiteral("Pellux "));
@@ -253,13 +237,14 @@ void TFormMainZip::FormShow() {}
 
 void TFormMainZip::TimerShowStartupFormTimer() { TimerShowStartupForm->stop(); }
 
-void TFormMainZip::OpenZipFile(const std::string &FileName)
-{
-    zipEngine_->SetZipFilename(FileName);
-    statusText_->setText(QFile::decodeName(QByteArray::fromStdString(FileName)));
-}
+void TFormMainZip::OpenZipFile(const std::string &FileName) { commands_->OpenZipFile(FileName); }
 
 QString TFormMainZip::StatusText() const { return statusText_->text(); }
+
+void TFormMainZip::SetStatusText(const std::string &Text)
+{
+    statusText_->setText(QFile::decodeName(QByteArray::fromStdString(Text)));
+}
 
 void TFormMainZip::ZipEngineDirUpdate(TZipEngine &) { FillFileList(); }
 
@@ -310,17 +295,17 @@ void TFormMainZip::ListViewFilesCompare(int Item1, int Item2, int /*Data*/, int 
     Compare = lessOrEqual == sortAscending_ ? -1 : 1;
 }
 
-void TFormMainZip::NewArchive1Click() {}
-void TFormMainZip::Open1Click() {}
-void TFormMainZip::CloseArchive1Click() {}
-void TFormMainZip::CreateselfextractingArchive1Click() {}
-void TFormMainZip::Exit1Click() { close(); }
-void TFormMainZip::Addfilestoarchive1Click() {}
-void TFormMainZip::Adddirectorytoarchive1Click() {}
-void TFormMainZip::Deletefilesfromarchive1Click() {}
-void TFormMainZip::Extractselectedfiles1Click() {}
-void TFormMainZip::Extract1Click() {}
+void TFormMainZip::NewArchive1Click() { commands_->NewArchive(); }
+void TFormMainZip::Open1Click() { commands_->OpenArchive(); }
+void TFormMainZip::CloseArchive1Click() { commands_->CloseArchive(); }
+void TFormMainZip::CreateselfextractingArchive1Click() { commands_->MakeSelfExtractingArchive(); }
+void TFormMainZip::Exit1Click() { commands_->Exit(); }
+void TFormMainZip::Addfilestoarchive1Click() { commands_->AddFiles(); }
+void TFormMainZip::Adddirectorytoarchive1Click() { commands_->AddDirectory(); }
+void TFormMainZip::Deletefilesfromarchive1Click() { commands_->DeleteSelected(); }
+void TFormMainZip::Extractselectedfiles1Click() { commands_->ExtractFiles(false); }
+void TFormMainZip::Extract1Click() { commands_->ExtractFiles(true); }
 void TFormMainZip::MenuOptionsClick() {}
-void TFormMainZip::About1Click() {}
+void TFormMainZip::About1Click() { commands_->About(); }
 
 } // namespace pellux

@@ -2,6 +2,7 @@
 // TFormMainZip: the main window. It owns the archive component for the whole run,
 // shows the open archive's entries and carries the menu and tool buttons. Every
 // handler runs under the general error report.
+#include "app/commands/ArchiveCommands.h"
 #include "app/listing/ListingText.h"
 #include "zip/ZipEngine.h"
 
@@ -26,6 +27,7 @@ class QWidget;
 namespace pellux {
 
 class ListingModel;
+class MainWindowHost;
 
 class TFormMainZip : public QMainWindow {
     Q_OBJECT
@@ -45,7 +47,9 @@ public:
 
     TZipEngine &ZipEngine() { return *zipEngine_; }
     ListingModel &Listing() { return *listing_; }
+    ArchiveCommands &Commands() { return *commands_; }
     QString StatusText() const;
+    void SetStatusText(const std::string &Text);
     int SortColumn() const { return sortColumn_; }
     bool SortAscending() const { return sortAscending_; }
     char PathSeparator() const { return pathSeparator_; }
@@ -66,7 +70,7 @@ public:
     QMenuBar *MainMenu1 = nullptr;
     QTimer *TimerShowStartupForm = nullptr;
 
-    // Menu handlers; the commands behind them come with the archive commands.
+    // Menu handlers: each runs its command of ArchiveCommands.
     void NewArchive1Click();
     void Open1Click();
     void CloseArchive1Click();
@@ -96,9 +100,10 @@ private:
 
     std::vector<std::string> args_;
     std::unique_ptr<TZipEngine> zipEngine_;
+    std::unique_ptr<MainWindowHost> host_;
+    std::unique_ptr<ArchiveCommands> commands_;
     ListingModel *listing_ = nullptr;
     QLabel *statusText_ = nullptr;
-    std::string ExtractDir;
     char pathSeparator_ = '/';
     int sortColumn_ = -1; // none until a header is clicked
     bool sortAscending_ = false;
