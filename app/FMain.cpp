@@ -4,6 +4,7 @@
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
 #include "app/listing/ListingRows.h"
+#include "dialogs/FStartup.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"
 
@@ -13,6 +14,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -227,15 +229,34 @@ void TFormMainZip::FormCreate()
 void TFormMainZip::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
-    if (!shownOnce_) {
-        shownOnce_ = true;
+    // Each time the window is shown, not when the desktop merely restores it.
+    if (!event->spontaneous())
         Guarded([this] { FormShow(); });
-    }
 }
 
-void TFormMainZip::FormShow() {}
+// The chooser waits for a timer tick so that it opens after the window is on screen.
+void TFormMainZip::FormShow() { TimerShowStartupForm->start(); }
 
-void TFormMainZip::TimerShowStartupFormTimer() { TimerShowStartupForm->stop(); }
+void TFormMainZip::TimerShowStartupFormTimer()
+{
+    if (!isVisible())
+        return;
+    // Any argument at all, opened or not, means the user knew what to do.
+    if (!args_.empty() && !args_.front().empty())
+        return;
+    TimerShowStartupForm->stop();
+    const auto chooser = std::make_unique<TFormStartup>();
+    chooser->move(frameGeometry().topLeft() + QPoint(20, 50));
+    chooser->exec();
+    if (chooser->ChoseIgnore)
+        return;
+    if (chooser->ChoseExit)
+        Exit1Click();
+    else if (chooser->ChoseNew)
+        NewArchive1Click();
+    else if (chooser->ChoseOpen)
+        Open1Click();
+}
 
 void TFormMainZip::OpenZipFile(const std::string &FileName) { commands_->OpenZipFile(FileName); }
 

@@ -107,7 +107,6 @@ private:
     char pathSeparator_ = '/';
     int sortColumn_ = -1; // none until a header is clicked
     bool sortAscending_ = false;
-    bool shownOnce_ = false;
 };
 
 } // namespace pellux

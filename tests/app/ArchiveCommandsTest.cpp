@@ -1,6 +1,7 @@
 // The main window's commands on a scripted host, with the real archive component and
 // the real compression libraries from the program's directory.
 #include "app/commands/ArchiveCommands.h"
+#include "tests/app/PyZip.h"
 #include "tests/app/ScriptedHost.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"
@@ -34,17 +35,10 @@ protected:
         TZipEngine::SetLibraryDirectory("");
     }
 
-    // An archive written by Python's zipfile; each entry holds "<name> data".
     std::string MakeZip(const std::string &name, const Strings &entries)
     {
-        const std::string path = dir.File(name);
-        std::string program = "import zipfile\nwith zipfile.ZipFile(" + PyText(path) + ", 'w') as z:\n";
-        for (const auto &entry : entries)
-            program += "    z.writestr(" + PyText(entry) + ", " + PyText(entry + " data") + ")\n";
-        EXPECT_EQ(RunPython(program), 0);
-        return path;
+        return test::MakeZip(dir.File(name), entries);
     }
-    static std::string PyText(const std::string &text) { return "'" + text + "'"; }
     Strings Names() const
     {
         Strings names;
