@@ -3,6 +3,7 @@
 #include "app/Glyphs.h"
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
+#include "app/OuterSize.h"
 #include "app/listing/ListingRows.h"
 #include "dialogs/FStartup.h"
 #include "platform/ErrorReport.h"
@@ -29,7 +30,7 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormMainZip"));
     setWindowTitle(QStringLiteral("Pellux "));
-    resize(544, 375);
+    KeepOuterSizeOnceFramed(this, QSize(544, 375));
 
     auto *central = new QWidget(this);
     auto *layout = new QVBoxLayout(central);
@@ -88,7 +89,6 @@ QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hi
     button->setIconSize(glyphSize);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setFocusPolicy(Qt::StrongFocus);
-    // A tool button only calls its menu item's handler.
     connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     return button;
 }
@@ -106,19 +106,19 @@ void TFormMainZip::BuildToolStrip()
     Bevel1->setGeometry(0, 0, 4096, 2);
 
     ButtonNew = AddToolButton("ButtonNew", 0, "New archive", toolglyphs::NewArchive(), {14, 14},
-                              &TFormMainZip::NewArchive1Click);
+                              &TFormMainZip::ButtonNewClick);
     ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", toolglyphs::OpenArchive(), {14, 14},
-                               &TFormMainZip::Open1Click);
+                               &TFormMainZip::ButtonOpenClick);
     ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", toolglyphs::AddFiles(), {22, 14},
-                                  &TFormMainZip::Addfilestoarchive1Click);
+                                  &TFormMainZip::ButtonAddFileClick);
     ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", toolglyphs::AddDirectory(),
-                                       {23, 14}, &TFormMainZip::Adddirectorytoarchive1Click);
+                                       {23, 14}, &TFormMainZip::ButtonAddDirectoryClick);
     ButtonRemoveFile = AddToolButton("ButtonRemoveFile", 121, "Delete selected files from archive",
-                                     toolglyphs::DeleteFiles(), {22, 14}, &TFormMainZip::Deletefilesfromarchive1Click);
+                                     toolglyphs::DeleteFiles(), {22, 14}, &TFormMainZip::ButtonRemoveFileClick);
     BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", toolglyphs::ExtractSelected(), {23, 14},
-                            &TFormMainZip::Extractselectedfiles1Click);
+                            &TFormMainZip::BitBtn1Click);
     BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", toolglyphs::ExtractAll(), {23, 14},
-                            &TFormMainZip::Extract1Click);
+                            &TFormMainZip::BitBtn2Click);
     ButtonOpen->setFocusPolicy(Qt::NoFocus);
     ButtonAddFile->setFocusPolicy(Qt::NoFocus);
 
@@ -150,6 +150,7 @@ void TFormMainZip::BuildListView()
     QHeaderView *header = ListViewFiles->header();
     header->setStretchLastSection(false);
     header->setSectionsClickable(true);
+    header->setSectionsMovable(false); // the columns keep their order
     header->setSortIndicatorShown(false);
     // The nominal widths were chosen for a small bitmap font; a larger desktop font
     // still gets a whole date and time.
@@ -271,6 +272,9 @@ void TFormMainZip::ZipEngineDirUpdate(TZipEngine &) { FillFileList(); }
 
 void TFormMainZip::FillFileList()
 {
+    // The rows come back in archive order: no sort arrow may claim otherwise. The
+    // remembered column and direction stay for the next header click.
+    ListViewFiles->header()->setSortIndicatorShown(false);
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     builder.PathSeparator = pathSeparator_;
     try {
@@ -328,5 +332,13 @@ void TFormMainZip::Extractselectedfiles1Click() { commands_->ExtractFiles(false)
 void TFormMainZip::Extract1Click() { commands_->ExtractFiles(true); }
 void TFormMainZip::MenuOptionsClick() {}
 void TFormMainZip::About1Click() { commands_->About(); }
+
+void TFormMainZip::ButtonNewClick() { NewArchive1Click(); }
+void TFormMainZip::ButtonOpenClick() { Open1Click(); }
+void TFormMainZip::ButtonAddFileClick() { Addfilestoarchive1Click(); }
+void TFormMainZip::ButtonAddDirectoryClick() { Adddirectorytoarchive1Click(); }
+void TFormMainZip::ButtonRemoveFileClick() { Deletefilesfromarchive1Click(); }
+void TFormMainZip::BitBtn1Click() { Extractselectedfiles1Click(); }
+void TFormMainZip::BitBtn2Click() { Extract1Click(); }
 
 } // namespace pellux

@@ -84,6 +84,15 @@ public:
     void MenuOptionsClick();
     void About1Click();
 
+    // Tool-button handlers: each only calls its menu item's handler.
+    void ButtonNewClick();
+    void ButtonOpenClick();
+    void ButtonAddFileClick();
+    void ButtonAddDirectoryClick();
+    void ButtonRemoveFileClick();
+    void BitBtn1Click();
+    void BitBtn2Click();
+
 protected:
     void showEvent(QShowEvent *event) override;
 

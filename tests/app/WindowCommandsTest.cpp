@@ -1,5 +1,5 @@
-// The commands as the main window runs them: the startup chooser, the busy display and
-// the listing after real changes.
+// The commands as the main window runs them: tool buttons against menu items, the
+// startup chooser, the busy display, the header, and the listing after real changes.
 #include "app/MainWindowHost.h"
 #include "dialogs/FStatus.h"
 #include "tests/app/PyZip.h"
@@ -42,6 +42,18 @@ private:
     QTimer timer_;
 };
 
+std::string Trace(const ScriptedLog &log)
+{
+    std::string trace;
+    for (const auto &text : log.Messages)
+        trace += "message:" + text + "\n";
+    for (const auto &text : log.Confirmations)
+        trace += "confirm:" + text + "\n";
+    for (const auto &request : log.FileDialogs)
+        trace += "dialog:" + request.Title + "\n";
+    return trace + "beeps:" + std::to_string(log.Beeps) + "\n";
+}
+
 void SelectRow(TFormMainZip &w, int row)
 {
     w.ListViewFiles->selectionModel()->select(w.Listing().index(row, 0),
@@ -49,6 +61,44 @@ void SelectRow(TFormMainZip &w, int row)
 }
 
 } // namespace
+
+TEST_F(WindowTest, EachToolButtonDoesWhatItsMenuItemDoes)
+{
+    const std::pair<const char *, const char *> pairs[] = {
+        {"ButtonNew", "NewArchive1"},
+        {"ButtonOpen", "Open1"},
+        {"ButtonAddFile", "Addfilestoarchive1"},
+        {"ButtonAddDirectory", "Adddirectorytoarchive1"},
+        {"ButtonRemoveFile", "Deletefilesfromarchive1"},
+        {"BitBtn1", "Extractselectedfiles1"},
+        {"BitBtn2", "Extract1"},
+    };
+    const std::string archive = MakeZip(dir.File("a.zip"), {"a.txt"});
+    const std::string sfx = dir.Write("setup.exe", ReadFile(archive));
+    for (const auto &[button, item] : pairs) {
+        for (const std::string &opened : {std::string(), archive, sfx}) {
+            auto run = [&, button = button, item = item](bool viaButton) {
+                ui.Log.Clear();
+                auto w = Start(opened.empty() ? std::vector<std::string>{} : std::vector<std::string>{opened});
+                if (!opened.empty())
+                    SelectRow(*w, 0);
+                std::string trace;
+                {
+                    ModalCloser closer(trace);
+                    if (viaButton)
+                        w->findChild<QToolButton *>(QString::fromLatin1(button))->click();
+                    else
+                        w->findChild<QAction *>(QString::fromLatin1(item))->trigger();
+                }
+                return trace + Trace(ui.Log) + "archive:" + w->ZipEngine().ZipFilename();
+            };
+            const std::string byMenu = run(false);
+            EXPECT_EQ(run(true), byMenu) << button << " with " << opened;
+            EXPECT_NE(byMenu.find(":", byMenu.find("beeps:0") == 0 ? 7 : 0), byMenu.find("archive:"))
+                << item << ": the command showed nothing";
+        }
+    }
+}
 
 TEST_F(WindowTest, StartupChooserOpensBesideTheShownWindowAndItsAnswerIsCarriedOut)
 {
@@ -120,6 +170,19 @@ TEST(WindowBusyGuard, HourglassAndStatusWindowEndAlsoWhenTheWorkRaises)
     EXPECT_EQ(TFormStatus::Current(), nullptr);
 }
 
+TEST_F(WindowTest, HeaderKeepsItsOrderAndARebuildDropsTheSortArrow)
+{
+    auto w = Start({MakeZip(dir.File("a.zip"), {"b.txt", "a.txt"})});
+    QHeaderView *header = w->ListViewFiles->header();
+    EXPECT_FALSE(header->sectionsMovable());
+    w->ListViewFilesColumnClick(ColFilename);
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    w->FillFileList();
+    EXPECT_FALSE(header->isSortIndicatorShown());
+    EXPECT_EQ(Column(*w, ColFilename), (std::vector<std::string>{"b.txt", "a.txt"}));
+    EXPECT_EQ(w->SortColumn(), ColFilename); // remembered for the next click
+}
+
 TEST_F(WindowTest, ListingAfterAddAndDeleteEqualsTheCliListing)
 {
     auto listing = [&](TFormMainZip &w) {
@@ -154,4 +217,18 @@ TEST_F(WindowTest, ListingAfterAddAndDeleteEqualsTheCliListing)
     EXPECT_EQ(w->GetEntryName(1), "c.txt");
     EXPECT_TRUE(ui.Log.Messages.empty());
     EXPECT_TRUE(ui.Log.Errors.empty());
+}
+
+// Needs a window manager: run on Xvfb with twm (QT_QPA_PLATFORM=xcb).
+TEST_F(WindowTest, FramedWindowKeepsItsOuterSize)
+{
+    if (QGuiApplication::platformName() == QLatin1String("offscreen"))
+        GTEST_SKIP() << "no window manager on the offscreen platform";
+    auto w = Start({"no-chooser.txt"});
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+    if (!QTest::qWaitFor([&] { return !w->windowHandle()->frameMargins().isNull(); }, 1000))
+        GTEST_SKIP() << "the window got no frame";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->frameGeometry().size() == QSize(544, 375); }, 2000))
+        << w->frameGeometry().width() << "x" << w->frameGeometry().height();
 }
