@@ -10,6 +10,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstring>
 #include <set>
 
@@ -176,6 +177,16 @@ std::string TrimLineEnd(std::string text)
     return text;
 }
 
+// A step's text, when there is one, announces the bytes of the call in decimal. Calls
+// split over several exec calls announce once each.
+void TZipEngine::AddAnnouncedBytes(const std::string &text)
+{
+    std::uint64_t bytes = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bytes);
+    if (!text.empty() && error == std::errc() && end == text.data() + text.size())
+        BytesToDo += bytes;
+}
+
 void TZipEngine::Dispatch(const LibCallbackInfo &info)
 {
     const std::string text(info.Text, ::strnlen(info.Text, sizeof(info.Text)));
@@ -185,8 +196,9 @@ void TZipEngine::Dispatch(const LibCallbackInfo &info)
             OnProgress(*this, ProgrFile, text, info.FileSize);
         break;
     case PX_ACTION_STEP:
+        AddAnnouncedBytes(text);
         if (OnProgress)
-            OnProgress(*this, ProgrStep, " ", 0);
+            OnProgress(*this, ProgrStep, " ", info.FileSize);
         break;
     case PX_ACTION_END:
         if (OnProgress)

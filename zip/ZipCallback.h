@@ -18,10 +18,24 @@ extern "C" {
 // What a report is about.
 enum {
     PX_ACTION_FILE = 1,    // a file starts: Text is its name, FileSize its size
-    PX_ACTION_STEP = 2,    // a step of work inside the current file
+    PX_ACTION_STEP = 2,    // a step of work, see below
     PX_ACTION_END = 3,     // the operation has ended
     PX_ACTION_MESSAGE = 4, // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
 };
+
+// Progress through PX_ACTION_STEP. FileSize holds the bytes done since the previous
+// step (0 for a step that only gives the caller a chance to answer). What counts as
+// a byte done: adding, a byte read from a file being added or copied from the
+// entries that stay in the archive; deleting, a byte copied from the entries that
+// stay; extracting, a byte written to an extracted file. Text is empty, except in the
+// one step that announces the bytes the call will do, as a decimal number (a count
+// beyond what the 32-bit FileSize holds); it is sent before the bytes are done, once
+// the library knows the count. A library sends a step at least every 128 KiB of bytes
+// done and during long phases that do none (walking a large tree, many small files),
+// so that the caller can keep its window answering and stop the work within one file.
+// Added up, the steps reach the announced count when all the work was done (copies
+// go a few bytes past it: the local headers are read on the way); skipped files and
+// cancelled work leave them short.
 
 typedef struct LibCallbackInfo {
     int32_t Handle;             // not read by the component

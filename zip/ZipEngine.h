@@ -35,6 +35,10 @@ public:
     std::vector<std::string> FSpecArgs;
     std::int32_t ProcessedCount = 0;
     std::int32_t AddCompLevel = 9;
+    // The bytes the running operation's progress steps add up to, as the library
+    // announced them; 0 until then. Each OnProgress(ProgrStep) carries in FileSize
+    // the bytes done since the previous one (see zip/ZipCallback.h).
+    std::uint64_t BytesToDo = 0;
 
     TNotifyEvent OnDirUpdate;
     TProgressEvent OnProgress;
@@ -102,6 +106,7 @@ private:
     void FireDirUpdate();
     void Compress(bool deleting);
     void Dispatch(const LibCallbackInfo &info);
+    void AddAnnouncedBytes(const std::string &text);
     // Calls the exec entry once per 4097 names; the results add up.
     template <class Params>
     void CallLibrary(Params &params, void *execEntry, const std::string &archivePath);

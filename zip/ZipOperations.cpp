@@ -134,6 +134,7 @@ void TZipEngine::Compress(bool deleting)
         return;
     {
         BusyScope busy(CompressBusy, Cancel);
+        BytesToDo = 0;
         const bool loadedHere = !zipLib_.Handle;
         if (loadedHere)
             LoadZipLib();
@@ -163,6 +164,7 @@ void TZipEngine::Extract()
     if (ExtractBusy)
         return;
     BusyScope busy(ExtractBusy, Cancel);
+    BytesToDo = 0;
     const bool loadedHere = !unzLib_.Handle;
     if (loadedHere)
         LoadUnzLib();

@@ -1,5 +1,6 @@
 #include "libs/common/ArchiveFile.h"
 
+#include "libs/common/Reporter.h"
 #include "zip/LittleEndian.h"
 
 #include <fcntl.h>
@@ -37,6 +38,9 @@ struct ArchiveFile {
     zip_uint64_t BufferStart = 0;
     zip_uint64_t WriteEnd = 0; // the temporary file's length so far
     zip_error_t Error{};
+    // Told of every byte read while the archive is rewritten: copying the entries
+    // that stay is most of the work of a delete.
+    Reporter *Progress = nullptr;
 };
 
 zip_int64_t Fail(ArchiveFile &file, int zipError, int systemError = 0)
@@ -193,6 +197,16 @@ zip_int64_t Read(ArchiveFile &file, char *data, zip_uint64_t length)
     return static_cast<zip_int64_t>(count);
 }
 
+// Reads while the new archive is written copy the old one's entries; the caller
+// sees them as steps and may stop the copy inside a large entry.
+zip_int64_t CountedRead(ArchiveFile &file, char *data, zip_uint64_t length)
+{
+    const zip_int64_t n = Read(file, data, length);
+    if (n > 0 && file.Progress && file.WriteFd >= 0 && file.Progress->Advance(static_cast<zip_uint64_t>(n)))
+        return Fail(file, ZIP_ER_CANCELLED);
+    return n;
+}
+
 zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cmd_t command)
 {
     auto &file = *static_cast<ArchiveFile *>(state);
@@ -221,7 +235,7 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
         file.ReadAhead.clear();
         return 0;
     case ZIP_SOURCE_READ:
-        return Read(file, static_cast<char *>(data), length);
+        return CountedRead(file, static_cast<char *>(data), length);
     case ZIP_SOURCE_SEEK: {
         const zip_int64_t at = zip_source_seek_compute_offset(file.ReadPos, file.Size, data, length, &file.Error);
         if (at < 0)
@@ -304,10 +318,11 @@ zip_uint64_t StubLength(const std::string &path)
     return 0;
 }
 
-zip_t *Open(const std::string &path, zip_uint64_t base, int flags, int *error)
+zip_t *Open(const std::string &path, zip_uint64_t base, int flags, int *error, Reporter *progress)
 {
     auto *file = new ArchiveFile{path};
     file->Base = base;
+    file->Progress = progress;
     zip_error_init(&file->Error);
     zip_error_t openError;
     zip_error_init(&openError);
@@ -330,18 +345,36 @@ zip_t *Open(const std::string &path, zip_uint64_t base, int flags, int *error)
 
 } // namespace
 
-zip_t *OpenArchive(const std::string &path, int flags, int *error)
+zip_t *OpenArchive(const std::string &path, int flags, int *error, Reporter *copyProgress)
 {
-    zip_t *archive = Open(path, 0, flags, error);
+    zip_t *archive = Open(path, 0, flags, error, copyProgress);
     // Only for reading: a rewrite would drop the stub.
     if (!archive && (flags & ZIP_RDONLY) && (*error == ZIP_ER_NOZIP || *error == ZIP_ER_INCONS)) {
         if (const zip_uint64_t stub = StubLength(path)) {
             int retryError = 0;
-            if ((archive = Open(path, stub, flags, &retryError)))
+            if ((archive = Open(path, stub, flags, &retryError, nullptr)))
                 *error = 0;
         }
     }
     return archive;
+}
+
+} // namespace pellux::libs
+
+namespace pellux::libs {
+
+zip_uint64_t CopiedBytes(zip_t *archive, const std::set<zip_uint64_t> &rewritten)
+{
+    zip_uint64_t bytes = 0;
+    const zip_int64_t count = zip_get_num_entries(archive, ZIP_FL_UNCHANGED);
+    for (zip_int64_t i = 0; i < count; ++i) {
+        zip_stat_t stat;
+        const auto index = static_cast<zip_uint64_t>(i);
+        if (!rewritten.count(index) && zip_stat_index(archive, index, ZIP_FL_UNCHANGED, &stat) == 0 &&
+            (stat.valid & ZIP_STAT_COMP_SIZE))
+            bytes += stat.comp_size;
+    }
+    return bytes;
 }
 
 } // namespace pellux::libs

@@ -5,11 +5,20 @@
 // costs more than the copying itself on archives of many entries.
 #include <zip.h>
 
+#include <set>
 #include <string>
 
 namespace pellux::libs {
 
-// Opens (or, with ZIP_CREATE, prepares) the archive; nullptr with `error` set.
-zip_t *OpenArchive(const std::string &path, int flags, int *error);
+class Reporter;
+
+// Opens (or, with ZIP_CREATE, prepares) the archive; nullptr with `error` set. With
+// `copyProgress`, the bytes read from the old archive while the new one is written
+// count as work done there, and its answer can stop the writing.
+zip_t *OpenArchive(const std::string &path, int flags, int *error, Reporter *copyProgress = nullptr);
+
+// The bytes a rewrite copies from the old archive: the data of every original entry
+// except those deleted or replaced (`rewritten`).
+zip_uint64_t CopiedBytes(zip_t *archive, const std::set<zip_uint64_t> &rewritten);
 
 } // namespace pellux::libs

@@ -6,16 +6,47 @@
 
 namespace pellux::libs {
 
-bool Reporter::File(const std::string &name, std::uint64_t size)
+namespace {
+std::int64_t ClampToInt32(std::uint64_t value)
 {
-    return Send(PX_ACTION_FILE, 0, static_cast<std::int64_t>(std::min<std::uint64_t>(size, std::numeric_limits<std::int32_t>::max())), name);
+    return static_cast<std::int64_t>(std::min<std::uint64_t>(value, std::numeric_limits<std::int32_t>::max()));
+}
+} // namespace
+
+bool Reporter::File(const std::string &name, std::uint64_t size) { return Send(PX_ACTION_FILE, 0, ClampToInt32(size), name); }
+
+bool Reporter::Advance(std::uint64_t bytes)
+{
+    pending_ += bytes;
+    if (pending_ < kStepBytes)
+        return stopped_;
+    return SendStep(std::string());
 }
 
-bool Reporter::Step() { return Send(PX_ACTION_STEP, 0, 0, std::string()); }
+bool Reporter::Step() { return SendStep(std::string()); }
 
-void Reporter::End() { Send(PX_ACTION_END, 0, 0, std::string()); }
+bool Reporter::Total(std::uint64_t bytes) { return SendStep(std::to_string(bytes)); }
+
+void Reporter::End()
+{
+    if (pending_ > 0)
+        SendStep(std::string());
+    Send(PX_ACTION_END, 0, 0, std::string());
+}
 
 void Reporter::Message(int code, const std::string &text) { Send(PX_ACTION_MESSAGE, code, 0, text); }
+
+// A step carries the bytes done since the previous one in the 32-bit FileSize; a
+// larger count goes out as several steps.
+bool Reporter::SendStep(const std::string &text)
+{
+    do {
+        const std::int64_t part = ClampToInt32(pending_);
+        pending_ -= static_cast<std::uint64_t>(part);
+        Send(PX_ACTION_STEP, 0, part, pending_ == 0 ? text : std::string());
+    } while (pending_ > 0);
+    return stopped_;
+}
 
 bool Reporter::Send(int32_t action, int32_t errorCode, std::int64_t fileSize, const std::string &text)
 {

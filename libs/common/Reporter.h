@@ -10,11 +10,23 @@ namespace pellux::libs {
 
 class Reporter {
 public:
+    // Bytes of work gathered into one step report: often enough that the caller stays
+    // responsive and can stop the work inside one large file, rarely enough to cost
+    // nothing next to the work.
+    static constexpr std::uint64_t kStepBytes = 128u << 10;
+
     Reporter(PxLibCallback callback, void *callerObject) : callback_(callback), callerObject_(callerObject) {}
 
     // Each returns true when the work must stop.
     bool File(const std::string &name, std::uint64_t size);
+    // Counts bytes of work done; a step goes out once kStepBytes have gathered.
+    bool Advance(std::uint64_t bytes);
+    // A step now, with the bytes gathered so far (perhaps none): a long phase that
+    // moves no bytes still lets the caller answer and stop it.
     bool Step();
+    // Announces how many bytes the steps of this call will add up to.
+    bool Total(std::uint64_t bytes);
+    // Sends what is still gathered, then the end report.
     void End();
     void Warning(const std::string &text) { Message(0, text); }
     void Error(int code, const std::string &text) { Message(code, text); }
@@ -23,12 +35,14 @@ public:
 
 private:
     void Message(int code, const std::string &text);
+    bool SendStep(const std::string &text);
     bool Send(int32_t action, int32_t errorCode, std::int64_t fileSize, const std::string &text);
 
     PxLibCallback callback_;
     void *callerObject_;
     bool stopped_ = false;
-    LibCallbackInfo record_{}; // one per exec call, filled anew for every report
+    std::uint64_t pending_ = 0; // bytes done since the last step
+    LibCallbackInfo record_{};  // one per exec call, filled anew for every report
 };
 
 } // namespace pellux::libs

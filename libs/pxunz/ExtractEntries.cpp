@@ -16,13 +16,14 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <string_view>
 
 namespace pellux::libs {
 
 namespace {
 
-constexpr std::size_t kBufferSize = 256 * 1024;
-constexpr zip_uint64_t kStepBytes = 1u << 20;
+// One read and one write per step report: the caller hears of each chunk written.
+constexpr std::size_t kBufferSize = Reporter::kStepBytes;
 constexpr zip_uint64_t kMaxLinkTarget = 4096;
 
 struct Discard {
@@ -64,6 +65,8 @@ public:
         const std::set<std::string> wanted(request_.Names.begin(), request_.Names.end());
         std::set<std::string> matched;
         const zip_int64_t count = zip_get_num_entries(archive_, 0);
+        if (reporter_.Total(BytesToWrite(wanted, count)))
+            return 0;
         for (zip_int64_t i = 0; i < count && !reporter_.Stopped(); ++i) {
             const auto index = static_cast<zip_uint64_t>(i);
             const char *raw = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
@@ -85,6 +88,27 @@ public:
     }
 
 private:
+    // The data of the wanted files: what the steps will add up to unless some are
+    // skipped.
+    zip_uint64_t BytesToWrite(const std::set<std::string> &wanted, zip_int64_t count)
+    {
+        zip_uint64_t bytes = 0;
+        for (zip_int64_t i = 0; i < count; ++i) {
+            const auto index = static_cast<zip_uint64_t>(i);
+            const char *raw = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
+            zip_stat_t stat;
+            if (!raw || (!wanted.empty() && !wanted.count(raw)) || zip_stat_index(archive_, index, 0, &stat) != 0 ||
+                !(stat.valid & ZIP_STAT_SIZE))
+                continue;
+            const std::string_view name(raw);
+            const auto mode = UnixMode(archive_, index);
+            if (name.empty() || name.back() == '/' || name.back() == '\\' || (mode && !S_ISREG(*mode)))
+                continue;
+            bytes += stat.size;
+        }
+        return bytes;
+    }
+
     void Entry(zip_uint64_t index, const std::string &raw)
     {
         zip_stat_t stat;
@@ -177,7 +201,6 @@ private:
             ::unlinkat(dir, temp.c_str(), 0);
             return outcome;
         };
-        zip_uint64_t sinceStep = 0;
         for (;;) {
             const zip_int64_t got = zip_fread(in.get(), buffer_.get(), kBufferSize);
             if (got < 0) {
@@ -190,12 +213,8 @@ private:
                 reporter_.Error(kPxFileError, "cannot write " + name + ": " + std::strerror(errno));
                 return abandon(Outcome::Failed);
             }
-            sinceStep += static_cast<zip_uint64_t>(got);
-            if (sinceStep >= kStepBytes) {
-                sinceStep = 0;
-                if (reporter_.Step())
-                    return abandon(Outcome::Cancelled);
-            }
+            if (reporter_.Advance(static_cast<zip_uint64_t>(got)))
+                return abandon(Outcome::Cancelled);
         }
         // Never set-uid, set-gid or sticky: only the permission bits travel.
         const mode_t permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <set>
 
 namespace pellux::libs {
 
@@ -23,6 +24,8 @@ struct Discard {
     void operator()(zip_t *archive) const { zip_discard(archive); }
 };
 using ArchivePtr = std::unique_ptr<zip_t, Discard>;
+
+constexpr std::size_t kItemsPerStep = 256;
 
 int CancelRequested(zip_t *, void *state) { return static_cast<Reporter *>(state)->Stopped() ? 1 : 0; }
 
@@ -116,7 +119,7 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
         return 0;
 
     int error = 0;
-    ArchivePtr archive(OpenArchive(request.Archive, ZIP_CREATE, &error));
+    ArchivePtr archive(OpenArchive(request.Archive, ZIP_CREATE, &error, &reporter));
     if (!archive) {
         reporter.Error(kPxArchiveError, request.Archive + ": " + ErrorText(error));
         return 0;
@@ -127,12 +130,18 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
     const zip_uint32_t level = static_cast<zip_uint32_t>(std::clamp(request.Level, 1, 9));
     std::vector<const SourceItem *> written;
     std::vector<const SourceItem *> dirs;
+    std::set<zip_uint64_t> replaced;
+    zip_uint64_t newBytes = 0;
     bool changed = false;
     auto fail = [&](const SourceItem &item) {
         reporter.Error(kPxArchiveError, "cannot add " + item.Path + ": " + ArchiveError(archive.get()));
     };
 
+    std::size_t looked = 0;
     for (const auto &item : items) {
+        // Many small files take a while to look at before anything is written.
+        if (++looked % kItemsPerStep == 0 && reporter.Step())
+            return 0;
         const zip_int64_t existing = zip_name_locate(archive.get(), item.Name.c_str(), ZIP_FL_ENC_RAW);
         if (item.IsDir()) {
             dirs.push_back(&item);
@@ -155,6 +164,7 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
             return 0;
         }
         if (existing >= 0) {
+            replaced.insert(static_cast<zip_uint64_t>(existing));
             if (zip_file_replace(archive.get(), static_cast<zip_uint64_t>(existing), source, 0) != 0) {
                 zip_source_free(source);
                 fail(item);
@@ -175,11 +185,15 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
             return 0;
         }
         written.push_back(&item);
+        newBytes += static_cast<zip_uint64_t>(item.Stat.st_size);
         changed = true;
     }
 
     if (!changed)
         return 0; // nothing to write: the archive stays as it is (or is not created)
+    // Writing reads every new file and copies every entry that stays.
+    if (reporter.Total(newBytes + CopiedBytes(archive.get(), replaced)))
+        return 0;
     if (zip_close(archive.get()) != 0) {
         if (!reporter.Stopped())
             reporter.Error(kPxArchiveError, "cannot write " + request.Archive + ": " + ArchiveError(archive.get()));

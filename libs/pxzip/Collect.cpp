@@ -22,6 +22,8 @@ namespace {
 
 using FileId = std::pair<dev_t, ino_t>;
 
+constexpr std::size_t kEntriesPerStep = 256;
+
 class Collector {
 public:
     Collector(const AddRequest &request, Reporter &reporter) : request_(request), reporter_(reporter)
@@ -117,6 +119,9 @@ private:
         openDirs_.push_back(id);
         const std::string base = path.back() == '/' ? path : path + "/";
         for (const auto &name : names) {
+            // A large tree takes a while to walk before anything is written.
+            if (++visited_ % kEntriesPerStep == 0)
+                reporter_.Step();
             if (reporter_.Stopped())
                 break;
             const std::string child = base + name;
@@ -150,6 +155,7 @@ private:
     Reporter &reporter_;
     std::optional<FileId> archive_;
     std::vector<FileId> openDirs_;
+    std::size_t visited_ = 0;
     std::set<std::string> names_;
     std::vector<SourceItem> items_;
 };

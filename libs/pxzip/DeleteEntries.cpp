@@ -17,21 +17,19 @@ struct Discard {
 
 int CancelRequested(zip_t *, void *state) { return static_cast<Reporter *>(state)->Stopped() ? 1 : 0; }
 
-// Copying the remaining entries is the long part; its steps let the caller cancel.
-void ProgressStep(zip_t *, double, void *state) { static_cast<Reporter *>(state)->Step(); }
-
 } // namespace
 
 std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std::string> &names, Reporter &reporter)
 {
     int error = 0;
-    std::unique_ptr<zip_t, Discard> archive(OpenArchive(archivePath, 0, &error));
+    std::unique_ptr<zip_t, Discard> archive(OpenArchive(archivePath, 0, &error, &reporter));
     if (!archive) {
         reporter.Error(kPxArchiveError, archivePath + ": " + ErrorText(error));
         return 0;
     }
     std::int32_t removed = 0;
     std::set<std::string> seen;
+    std::set<zip_uint64_t> deleted;
     for (const auto &name : names) {
         if (!seen.insert(name).second)
             continue; // a name given twice removes its entry once
@@ -48,12 +46,15 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
             reporter.Error(kPxArchiveError, "cannot delete " + name + ": " + ArchiveError(archive.get()));
             return 0;
         }
+        deleted.insert(static_cast<zip_uint64_t>(index));
         ++removed;
     }
     if (removed == 0)
         return 0;
+    // Copying the entries that stay is the work; the archive file reports it as it reads.
+    if (reporter.Total(CopiedBytes(archive.get(), deleted)))
+        return 0;
     zip_register_cancel_callback_with_state(archive.get(), CancelRequested, nullptr, &reporter);
-    zip_register_progress_callback_with_state(archive.get(), 0.01, ProgressStep, nullptr, &reporter);
     if (zip_close(archive.get()) != 0) {
         if (!reporter.Stopped())
             reporter.Error(kPxArchiveError, "cannot write " + archivePath + ": " + ArchiveError(archive.get()));

@@ -13,9 +13,6 @@ namespace pellux::libs {
 
 namespace {
 
-// A step report per this many bytes keeps Cancel responsive inside large files.
-constexpr zip_uint64_t kStepBytes = 1u << 20;
-
 struct FileSource {
     std::string Path;
     std::string Name;
@@ -23,7 +20,6 @@ struct FileSource {
     std::time_t Mtime = 0;
     Reporter *Report = nullptr;
     int Fd = -1;
-    zip_uint64_t SinceStep = 0;
     zip_error_t Error{};
 };
 
@@ -50,7 +46,6 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
             return Fail(source, ZIP_ER_OPEN, error);
         }
         ::posix_fadvise(source.Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        source.SinceStep = 0;
         return 0;
     case ZIP_SOURCE_READ: {
         ssize_t got;
@@ -62,12 +57,9 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
             source.Report->Error(kPxFileError, "cannot read " + source.Path + ": " + std::strerror(error));
             return Fail(source, ZIP_ER_READ, error);
         }
-        source.SinceStep += static_cast<zip_uint64_t>(got);
-        if (source.SinceStep >= kStepBytes) {
-            source.SinceStep = 0;
-            if (source.Report->Step())
-                return Fail(source, ZIP_ER_CANCELLED);
-        }
+        // Steps while libzip compresses the file let the caller stop inside it.
+        if (source.Report->Advance(static_cast<zip_uint64_t>(got)))
+            return Fail(source, ZIP_ER_CANCELLED);
         return got;
     }
     case ZIP_SOURCE_CLOSE:

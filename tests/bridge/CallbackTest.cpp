@@ -53,9 +53,24 @@ TEST_F(CallbackTest, EachActionFiresItsEvent)
     EXPECT_EQ(Report(5, "nothing"), PX_FALSE);
     EXPECT_EQ(Report(0, "nothing"), PX_FALSE);
     EXPECT_EQ(events, (std::vector<Event>{{"progress0", 1234, "dir/file.txt"},
-                                          {"progress1", 0, " "},
+                                          {"progress1", 99, " "},
                                           {"progress2", 0, " "},
                                           {"message", 17, "bad thing"}}));
+}
+
+// A step carries the bytes done since the previous one; the one step whose text is a
+// number announces the bytes of the call, past what the 32-bit FileSize holds.
+TEST_F(CallbackTest, StepsPassTheirBytesOnAndAnnounceTheTotal)
+{
+    EXPECT_EQ(engine.BytesToDo, 0u);
+    Report(2, "5000000000");
+    Report(2, "", 0, 131072);
+    Report(2, "12 bytes", 0, 7); // not a number: no announcement
+    EXPECT_EQ(engine.BytesToDo, 5000000000u);
+    Report(2, "100"); // a second exec call of the same operation
+    EXPECT_EQ(engine.BytesToDo, 5000000100u);
+    EXPECT_EQ(events, (std::vector<Event>{{"progress1", 0, " "}, {"progress1", 131072, " "}, {"progress1", 7, " "},
+                                          {"progress1", 0, " "}}));
 }
 
 TEST_F(CallbackTest, TheAnswerFollowsCancelForEveryAction)

@@ -88,5 +88,62 @@ TEST_F(RealLibraryTest, CancelFromOnProgressLeavesTheArchiveByteIdentical)
     EXPECT_FALSE(engine.Cancel);
 }
 
+// The steps of every operation add up to what the library announced, each a small
+// part of it, so that a progress bar can follow the work inside one large file.
+TEST_F(RealLibraryTest, ProgressStepsAddUpToTheAnnouncedBytes)
+{
+    std::string big(3 << 20, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    dir.Write("src/sub/big.bin", big);
+    dir.Write("later/c.bin", big.substr(0, 1 << 20));
+    std::uint64_t done = 0;
+    std::int32_t largest = 0;
+    engine.OnProgress = [&](TZipEngine &, ProgressType type, const std::string &, int32_t size) {
+        if (type == ProgrStep) {
+            done += static_cast<std::uint64_t>(size);
+            largest = std::max(largest, size);
+        }
+    };
+    auto run = [&](auto operation) {
+        done = 0;
+        largest = 0;
+        (engine.*operation)();
+        EXPECT_LE(largest, 256 << 10);
+        EXPECT_TRUE(errors.empty());
+    };
+    const std::uint64_t sources = 5 + 100000 + big.size();
+
+    engine.SetZipFilename(dir.File("t.zip"));
+    engine.AddOptions = {AddDirNames, AddRecurseDirs};
+    engine.FSpecArgs = {dir.File("src")};
+    run(&TZipEngine::Add);
+    EXPECT_EQ(engine.BytesToDo, sources);
+    EXPECT_EQ(done, sources);
+
+    // Into an existing archive the entries that stay are copied, their local headers
+    // read on the way: a little more than their data.
+    const auto archiveSize = fs::file_size(dir.File("t.zip"));
+    engine.FSpecArgs = {dir.File("later")};
+    run(&TZipEngine::Add);
+    EXPECT_GT(engine.BytesToDo, (1u << 20) + archiveSize * 9 / 10);
+    EXPECT_LE(engine.BytesToDo, (1u << 20) + archiveSize);
+    EXPECT_GE(done, engine.BytesToDo);
+    EXPECT_LE(done, engine.BytesToDo + 4096);
+
+    engine.FSpecArgs = {"later/c.bin"};
+    run(&TZipEngine::Delete);
+    EXPECT_GT(engine.BytesToDo, archiveSize * 9 / 10);
+    EXPECT_GE(done, engine.BytesToDo);
+    EXPECT_LE(done, engine.BytesToDo + 4096);
+
+    fs::create_directory(dir.File("out"));
+    engine.ExtrBaseDir = dir.File("out");
+    engine.ExtrOptions = {ExtrDirNames};
+    run(&TZipEngine::Extract);
+    EXPECT_EQ(engine.BytesToDo, sources);
+    EXPECT_EQ(done, sources);
+}
+
 } // namespace
 } // namespace pellux

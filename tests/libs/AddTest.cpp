@@ -325,7 +325,7 @@ TEST_F(AddTest, CancelFromAProgressReportLeavesTheArchiveByteIdentical)
     dir.Write("big/large.bin", RandomBytes(5 << 20, 7));
     for (int stopAt : {PX_ACTION_FILE, PX_ACTION_STEP}) {
         const auto run = RunZip(archive, {dir.File("big")}, ZipOptions{},
-                                [stopAt](const Report &r) { return r.Action == stopAt; });
+                                [stopAt](const Report &r) { return r.Action == stopAt && (stopAt != PX_ACTION_STEP || r.FileSize > 0); });
         EXPECT_EQ(run.Result, 0);
         EXPECT_EQ(ReadFile(archive), before);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3); // no temporary file
