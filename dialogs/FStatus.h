@@ -4,9 +4,12 @@
 // HideStatus destroys it.
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 
 class QLabel;
+class QProgressBar;
+class QPushButton;
 
 namespace pellux {
 
@@ -19,16 +22,25 @@ public:
     static TFormStatus *Current();
 
     void SetStatusText(const std::string &Text);
+    // The bar and the Cancel button below the label, hidden until work that follows
+    // them has run a while (see TBusyProgress).
+    void ShowProgress(bool Visible);
+    // Done of Total bytes; a Total of 0 shows a bar that only says the work goes on.
+    void SetProgress(std::uint64_t Done, std::uint64_t Total);
 
     QLabel *LabelStatus;
+    QProgressBar *ProgressBarStatus;
+    QPushButton *ButtonCancel;
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     TFormStatus();
     void WaitForFrame();
     void FitOuterSize();
+    void PlaceProgress();
 };
 
 // Keeps the status window up for a scope of long work, also when the work fails.

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QPointer>
 #include <QTest>
 #include <QWindow>
@@ -79,6 +81,13 @@ TEST(StatusWindow, PlacedAndSizedAsTheLongWorkWindow)
         // A long text wraps inside the fixed label instead of growing it.
         EXPECT_EQ(window->LabelStatus->geometry(), QRect(16, 24, 337, 33));
         EXPECT_TRUE(window->LabelStatus->wordWrap());
+        // Bar and Cancel wait, hidden, below the label and inside the window.
+        for (const QWidget *below : std::initializer_list<const QWidget *>{window->ProgressBarStatus, window->ButtonCancel}) {
+            EXPECT_FALSE(below->isVisible());
+            EXPECT_GE(below->y(), 24 + 33); // the label's bottom
+            EXPECT_TRUE(window->rect().contains(below->geometry()));
+        }
+        EXPECT_EQ(window->ButtonCancel->text(), QStringLiteral("Cancel"));
     }
     EXPECT_EQ(TFormStatus::Current(), nullptr);
 }
