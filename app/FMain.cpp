@@ -8,6 +8,7 @@
 #include "dialogs/FStartup.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"
+#include "util/KqStringUtil.h"
 
 #include <QCheckBox>
 #include <QFile>

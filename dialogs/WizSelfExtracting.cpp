@@ -20,7 +20,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -33,19 +32,6 @@ namespace pellux {
 namespace {
 QString Text(const std::string &s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 std::string Bytes(const QString &s) { return s.toStdString(); }
-
-// The extension of the file-name part, from its last '.', lower-cased.
-std::string LowerExtension(const std::string &path)
-{
-    const std::size_t nameStart = path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1;
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || dot < nameStart)
-        return {};
-    std::string extension = path.substr(dot);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
-}
 
 bool IsFile(const std::string &path)
 {

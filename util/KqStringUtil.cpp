@@ -20,6 +20,20 @@ long long LastPos(std::string_view SubStr, std::string_view S)
     return 0;
 }
 
+std::string LowerExtension(std::string_view Path)
+{
+    const std::size_t slash = Path.find_last_of('/');
+    const std::string_view name = slash == std::string_view::npos ? Path : Path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return {};
+    std::string extension(name.substr(dot));
+    for (char &c : extension)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
 std::string Trim(std::string_view S)
 {
     auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };

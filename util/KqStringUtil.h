@@ -13,6 +13,10 @@ bool MatchAt(std::string_view SubStr, std::string_view S, long long Index);
 // An empty SubStr matches at Length(S).
 long long LastPos(std::string_view SubStr, std::string_view S);
 
+// The extension of a path's file-name part, from its last "." on, ASCII lower-cased;
+// "" when the file-name part has no ".".
+std::string LowerExtension(std::string_view Path);
+
 // S without its leading and trailing blanks and control characters (bytes up to ' ').
 std::string Trim(std::string_view S);
 

@@ -1,6 +1,7 @@
 #include "app/commands/ArchiveCommands.h"
 
 #include "dialogs/ModalResult.h"
+#include "util/KqStringUtil.h"
 
 #include <algorithm>
 #include <exception>
@@ -26,14 +27,6 @@ bool IsExistingFile(const std::string &name)
 }
 
 } // namespace
-
-std::string LowerExtension(const std::string &path)
-{
-    const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    return dot == std::string::npos ? std::string() : AsciiLower(name.substr(dot));
-}
 
 bool EndsInExe(const std::string &name)
 {

@@ -39,9 +39,6 @@ public:
     virtual void CloseWindow() = 0;
 };
 
-// The extension of a path's file-name part from its last ".", ASCII lower-cased; ""
-// when there is none.
-std::string LowerExtension(const std::string &path);
 // The last four characters (all of a shorter name), lower-cased, are ".exe".
 bool EndsInExe(const std::string &name);
 // A new archive's name: kept when ".zip" occurs anywhere in it (any case), else with
