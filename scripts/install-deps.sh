@@ -7,7 +7,7 @@ PACKAGES=(
   libzip-dev zlib1g-dev
   libgtest-dev
   gcc-multilib g++-multilib
-  xvfb xauth x11-utils imagemagick twm xfonts-base xfonts-75dpi
+  xvfb xauth x11-utils imagemagick twm xfonts-base xfonts-75dpi xdotool
   zip unzip p7zip-full python3 time locales
 )
 missing=()
