@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, builds Pellux and runs every test:
-#   1. an optimised build and the whole test suite, and the checks that need a
-#      window manager (Xvfb and twm),
+#   1. an optimised build and the whole test suite, the checks that need a window
+#      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
 #   3. the archive reader's fuzz target for a bounded time.
 set -euo pipefail
@@ -18,6 +18,9 @@ ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
 echo "== window-manager checks on Xvfb"
 bash tests/dialogs/wm-check.sh build/release
+
+echo "== the window driven by keyboard and mouse on Xvfb"
+bash scripts/gui-smoke.sh build/release
 
 echo "== sanitizer build and tests"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= \
