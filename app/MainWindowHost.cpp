@@ -2,6 +2,7 @@
 
 #include "app/FMain.h"
 #include "dialogs/About.h"
+#include "dialogs/BusyProgress.h"
 #include "dialogs/DirBox.h"
 #include "dialogs/FStatus.h"
 #include "dialogs/WizSelfExtracting.h"
@@ -54,9 +55,9 @@ std::vector<std::string> MainWindowHost::SelectedEntryNames() const
 
 bool MainWindowHost::OverwriteExisting() const { return window_.CheckOverwrite->isChecked(); }
 
-std::unique_ptr<BusyGuard> MainWindowHost::BeginBusy(TZipEngine & /*Engine*/, const std::string &Text)
+std::unique_ptr<BusyGuard> MainWindowHost::BeginBusy(TZipEngine &Engine, const std::string &Text)
 {
-    return std::make_unique<WindowBusyGuard>(Text);
+    return std::make_unique<WithBusyProgress<WindowBusyGuard>>(Engine, Text);
 }
 
 void MainWindowHost::RefreshListing() { window_.FillFileList(); }
