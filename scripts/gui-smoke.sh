@@ -9,12 +9,13 @@
 # $PELLUX_SMOKE_SHOTS (default BUILD_DIR/gui-smoke); PELLUX_SMOKE_SHOTS=docs refreshes
 # the pictures in docs/.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-BUILD=${1:-build/release}
-APP=$PWD/$BUILD/bin/pellux
-CLI=$PWD/$BUILD/bin/pellux-cli
-[[ $BUILD == /* ]] && APP=$BUILD/bin/pellux CLI=$BUILD/bin/pellux-cli
-SHOTS=${PELLUX_SMOKE_SHOTS:-$BUILD/gui-smoke}
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# Paths given are taken from where the caller stands.
+BUILD=$(realpath -m "${1:-$ROOT/build/release}")
+SHOTS=$(realpath -m "${PELLUX_SMOKE_SHOTS:-$BUILD/gui-smoke}")
+APP=$BUILD/bin/pellux
+CLI=$BUILD/bin/pellux-cli
+cd "$ROOT"
 WAIT=${PELLUX_SMOKE_WAIT:-20} # seconds any one window or outcome may take
 
 STEP="setup"
@@ -31,7 +32,6 @@ for tool in Xvfb twm xdotool import xwininfo; do
 done
 if [ ! -x "$APP" ] || [ ! -x "$CLI" ]; then fail "no $APP or $CLI: build the project first"; fi
 mkdir -p "$SHOTS"
-SHOTS=$(cd "$SHOTS" && pwd)
 rm -f "$SHOTS/failure.png"
 
 WORK=$(mktemp -d /tmp/pellux-smoke.XXXXXX)
