@@ -121,8 +121,8 @@ private:
 };
 } // namespace
 
-// Runs under a window manager that frames windows (tests/dialogs/wm-check.sh starts Xvfb
-// and twm for it); skips anywhere else.
+// Runs under a window manager that frames windows (scripts/test.sh starts Xvfb and
+// twm for it); skips anywhere else.
 TEST(StatusWindow, FramedOuterSizeHoldsWhileTheCallerIsBusy)
 {
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
