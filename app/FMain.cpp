@@ -4,7 +4,7 @@
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
 #include "app/OuterSize.h"
-#include "app/listing/ListingRows.h"
+#include "listing/ListingRows.h"
 #include "dialogs/FStartup.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"

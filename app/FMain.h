@@ -3,7 +3,7 @@
 // shows the open archive's entries and carries the menu and tool buttons. Every
 // handler runs under the general error report.
 #include "app/commands/ArchiveCommands.h"
-#include "app/listing/ListingText.h"
+#include "listing/ListingText.h"
 #include "zip/ZipEngine.h"
 
 #include <QMainWindow>

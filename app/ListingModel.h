@@ -1,7 +1,7 @@
 #pragma once
 // The rows behind ListViewFiles: the seven texts of each entry and its exact stored
 // name. Sorting reads the keys back from the texts, so what is shown is what sorts.
-#include "app/listing/ListingText.h"
+#include "listing/ListingText.h"
 
 #include <QAbstractTableModel>
 

@@ -1,6 +1,6 @@
 #include "cli/Commands.h"
 
-#include "app/listing/ListingRows.h"
+#include "listing/ListingRows.h"
 #include "platform/LocaleSeparators.h"
 #include "zip/ZipEngine.h"
 

@@ -9,7 +9,7 @@
 #include "platform/InOutError.h"
 #include "platform/ProgramPath.h"
 #include "platform/Volumes.h"
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

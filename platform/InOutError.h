@@ -2,7 +2,7 @@
 // An input/output error with the operating system's error number, raised when a
 // directory or a volume cannot be entered. The directory chooser looks at the number
 // to tell a volume without medium from any other failure.
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <string>
 

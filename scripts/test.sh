@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds Pellux and runs every test:
+# Sets up a fresh Debian 12 machine, checks that every include follows the folder
+# layers, builds Pellux and runs every test:
 #   1. an optimised build and the whole test suite, the checks that need a window
 #      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
@@ -10,6 +11,9 @@ ROOT=$PWD
 bash scripts/install-deps.sh
 JOBS=$(nproc)
 FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-60}
+
+echo "== folder layers"
+bash scripts/check-layers.sh
 
 echo "== release build and tests"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= >/dev/null
@@ -37,7 +41,7 @@ LSAN_OPTIONS=suppressions=$ROOT/tests/lsan.supp \
 
 echo "== 32-bit layout of the library parameter blocks"
 # The static_asserts in these headers only bite on a 32-bit build.
-for header in zip/ZipCallback.h zip/PxZip.h zip/PxUnz.h; do
+for header in abi/ZipCallback.h abi/PxZip.h abi/PxUnz.h; do
   echo "#include \"$header\"" | g++ -m32 -std=c++20 -Wall -Wextra -Wpedantic -Werror -I. -fsyntax-only -x c++ -
 done
 

@@ -2,7 +2,7 @@
 
 #include "platform/CommandLine.h"
 #include "platform/ProgramPath.h"
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <algorithm>
 

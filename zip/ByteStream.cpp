@@ -1,6 +1,6 @@
 #include "zip/ByteStream.h"
 
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "zip/CentralDirectory.h"
 
-#include "zip/LittleEndian.h"
-#include "zip/ZipSignatures.h"
+#include "util/LittleEndian.h"
+#include "util/ZipSignatures.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 
 #include "platform/ProgramPath.h"
 #include "platform/UserInteraction.h"
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "zip/ZipEngine.h"
 
 #include <dlfcn.h>

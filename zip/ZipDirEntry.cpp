@@ -1,6 +1,6 @@
 #include "zip/ZipDirEntry.h"
 
-#include "zip/LittleEndian.h"
+#include "util/LittleEndian.h"
 
 namespace pellux {
 

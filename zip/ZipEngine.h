@@ -3,8 +3,8 @@
 // holds the current archive's name, the entry list read from it, and the options and
 // the file names and paths for the next operation. It shows no window: messages go
 // through the user-interaction service, read errors leave as EStreamError exceptions.
-#include "zip/PxUnz.h"
-#include "zip/PxZip.h"
+#include "abi/PxUnz.h"
+#include "abi/PxZip.h"
 #include "zip/ZipDirEntry.h"
 #include "zip/ZipTypes.h"
 
@@ -37,7 +37,7 @@ public:
     std::int32_t AddCompLevel = 9;
     // The bytes the running operation's progress steps add up to, as the library
     // announced them; 0 until then. Each OnProgress(ProgrStep) carries in FileSize
-    // the bytes done since the previous one (see zip/ZipCallback.h).
+    // the bytes done since the previous one (see abi/ZipCallback.h).
     std::uint64_t BytesToDo = 0;
 
     TNotifyEvent OnDirUpdate;

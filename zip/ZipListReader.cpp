@@ -1,9 +1,9 @@
 #include "zip/ZipListReader.h"
 
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "zip/CentralDirectory.h"
-#include "zip/LittleEndian.h"
-#include "zip/ZipSignatures.h"
+#include "util/LittleEndian.h"
+#include "util/ZipSignatures.h"
 
 #include <cstring>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "libs/common/ArchiveFile.h"
 
 #include "libs/common/Reporter.h"
-#include "zip/LittleEndian.h"
+#include "util/LittleEndian.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "libs/common/EntryInfo.h"
 
 #include "util/NameCodec.h"
-#include "zip/LittleEndian.h"
+#include "util/LittleEndian.h"
 
 #include <zlib.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The only way back from a library to its caller: one callback record per report. Once
 // the caller has answered "stop", the reporter remembers it and the work winds down.
-#include "zip/ZipCallback.h"
+#include "abi/ZipCallback.h"
 
 #include <cstdint>
 #include <string>

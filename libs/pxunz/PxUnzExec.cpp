@@ -1,7 +1,7 @@
 // The C entry points of libpxunz.so: extracting entries into the current directory.
 #include "libs/common/CBoundary.h"
 #include "libs/pxunz/ExtractEntries.h"
-#include "zip/PxUnz.h"
+#include "abi/PxUnz.h"
 
 namespace pellux::libs {
 namespace {

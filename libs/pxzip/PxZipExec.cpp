@@ -2,7 +2,7 @@
 #include "libs/common/CBoundary.h"
 #include "libs/pxzip/AddFiles.h"
 #include "libs/pxzip/DeleteEntries.h"
-#include "zip/PxZip.h"
+#include "abi/PxZip.h"
 
 namespace pellux::libs {
 namespace {

@@ -5,8 +5,8 @@
 //   4 has neither entry.
 // The recording kind returns ArgCount, or N when the first name is "return:N"; a name
 // "file:X" is reported as a file, and the run stops when the answer is "stop".
-#include "zip/PxUnz.h"
-#include "zip/PxZip.h"
+#include "abi/PxUnz.h"
+#include "abi/PxZip.h"
 
 #include <unistd.h>
 

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the entry-list reader and turns what it read into listing
 // rows. Read errors are expected; crashes, hangs and sanitizer reports are not.
-#include "app/listing/ListingText.h"
-#include "util/Exceptions.h"
+#include "listing/ListingText.h"
+#include "platform/Exceptions.h"
 #include "zip/ByteStream.h"
 #include "zip/ZipListReader.h"
 

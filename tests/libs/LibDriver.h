@@ -1,8 +1,8 @@
 #pragma once
 // Loads libpxzip.so / libpxunz.so from the build and drives their exec entry points
 // through the parameter blocks, recording every callback report.
-#include "zip/PxUnz.h"
-#include "zip/PxZip.h"
+#include "abi/PxUnz.h"
+#include "abi/PxZip.h"
 
 #include <functional>
 #include <string>

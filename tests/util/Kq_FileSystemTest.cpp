@@ -1,7 +1,7 @@
 #include "util/Kq_FileSystem.h"
 
 #include "tests/support/TempDir.h"
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "tools/zip2exe/Zip2Exe.h"
 
 #include "util/NameCodec.h"
-#include "zip/LittleEndian.h"
-#include "zip/ZipSignatures.h"
+#include "util/LittleEndian.h"
+#include "util/ZipSignatures.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "app/listing/ListingRows.h"
+#include "listing/ListingRows.h"
 
 namespace pellux {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The parameter block of libpxunz.so (extracting entries into the current directory)
-// and its two entry points. Layout rules as in zip/PxZip.h.
-#include "zip/PxZip.h"
+// and its two entry points. Layout rules as in abi/PxZip.h.
+#include "abi/PxZip.h"
 
 extern "C" {
 

@@ -3,7 +3,7 @@
 // points. The component fills every fixed field before each call; the fields named
 // Switch.. are fixed values the library may ignore. Text fields point to NUL-terminated
 // byte strings owned by the caller for the length of the call.
-#include "zip/ZipCallback.h"
+#include "abi/ZipCallback.h"
 
 extern "C" {
 

@@ -1,7 +1,7 @@
 // The listing's texts and the keys read back from them.
-#include "app/listing/ListingText.h"
+#include "listing/ListingText.h"
 #include "tests/support/ZipBytes.h"
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 
 #include <gtest/gtest.h>
 

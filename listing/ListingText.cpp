@@ -1,6 +1,6 @@
-#include "app/listing/ListingText.h"
+#include "listing/ListingText.h"
 
-#include "util/Exceptions.h"
+#include "platform/Exceptions.h"
 #include "util/KqStringUtil.h"
 #include "util/NameCodec.h"
 

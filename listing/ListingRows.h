@@ -1,6 +1,6 @@
 #pragma once
 // Turns the component's entry list into listing rows, in the component's order.
-#include "app/listing/ListingText.h"
+#include "listing/ListingText.h"
 #include "zip/ZipEngine.h"
 
 #include <functional>
