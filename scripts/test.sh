@@ -16,7 +16,7 @@ echo "== folder layers"
 bash scripts/check-layers.sh
 
 echo "== release build and tests"
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= >/dev/null
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON >/dev/null
 ninja -C build/release -j"$JOBS"
 ctest --test-dir build/release --output-on-failure -j"$JOBS"
 
@@ -32,7 +32,7 @@ echo "== the window driven by keyboard and mouse on Xvfb"
 bash scripts/gui-smoke.sh build/release
 
 echo "== sanitizer build and tests"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_BUILD_TESTS=ON -DPELLUX_SKIP_DIRS= \
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_BUILD_TESTS=ON \
   -DPELLUX_SANITIZE=address,undefined >/dev/null
 ninja -C build/asan -j"$JOBS"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
