@@ -2,7 +2,7 @@
 # Installs what Pellux needs to build, run and test on Debian 12. Safe to run again.
 set -euo pipefail
 PACKAGES=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libzip-dev zlib1g-dev
   libgtest-dev
