@@ -11,20 +11,20 @@ typedef struct UnzExecParams {
     int32_t InterfaceVersion; // PX_INTERFACE_VERSION
     PxLibCallback CallbackProc;
     int32_t TraceFlag;
-    int32_t Switch05;         // never written: 0
+    int32_t Switch05; // never written: 0
     int32_t Switch06;
     int32_t Switch07;
     int32_t Switch08;
     int32_t Switch09;
     int32_t Switch10;
     int32_t VerboseFlag;
-    int32_t UpdateFlag;       // extract new files and replace older ones
-    int32_t FreshenFlag;      // only replace older existing files
-    int32_t DirNamesFlag;     // recreate stored paths, else base names only
-    int32_t OverwriteFlag;    // replace existing files
-    int32_t ArgCount;         // 0: every entry; else FileNames are stored names
+    int32_t UpdateFlag;    // extract new files and replace older ones
+    int32_t FreshenFlag;   // only replace older existing files
+    int32_t DirNamesFlag;  // recreate stored paths, else base names only
+    int32_t OverwriteFlag; // replace existing files
+    int32_t ArgCount;      // 0: every entry; else FileNames are stored names
     char *ZipFileNamePtr;
-    int32_t CheckValue;       // PX_CHECK_VALUE
+    int32_t CheckValue; // PX_CHECK_VALUE
     char *FileNames[PX_MAX_FILE_NAMES];
 } UnzExecParams;
 

@@ -12,22 +12,22 @@ extern "C" {
 #define PX_CHECK_VALUE 7
 
 typedef struct ZipExecParams {
-    int32_t Handle;            // 0
-    void *CallerObject;        // handed back in every callback record
-    int32_t InterfaceVersion;  // PX_INTERFACE_VERSION
+    int32_t Handle;           // 0
+    void *CallerObject;       // handed back in every callback record
+    int32_t InterfaceVersion; // PX_INTERFACE_VERSION
     PxLibCallback CallbackProc;
     int32_t TraceFlag;
     int32_t Switch05;
-    int32_t Switch06;          // never written: 0
+    int32_t Switch06; // never written: 0
     int32_t Switch07;
-    int32_t HiddenFilesFlag;   // include names that start with "."
+    int32_t HiddenFilesFlag; // include names that start with "."
     int32_t Switch09;
     int32_t Switch10;
     int32_t Switch11;
     int32_t Switch12;
     int32_t VerboseFlag;
     int32_t Switch14;
-    int32_t CompressionLevel;  // 0 stores, 1..9 deflate (plain number, not a flag)
+    int32_t CompressionLevel; // 0 stores, 1..9 deflate (plain number, not a flag)
     int32_t Switch16;
     int32_t Switch17;
     int32_t StripDirNamesFlag; // store base names only
@@ -39,11 +39,11 @@ typedef struct ZipExecParams {
     int32_t UpdateFlag;        // add new files, replace older entries
     int32_t FreshenFlag;       // only replace older existing entries
     int32_t Switch26;
-    int32_t ZipTimeFlag;       // archive time becomes that of its newest entry
-    int32_t Reserved[2];       // never written: 0
-    int32_t ArgCount;          // FileNames in use
-    char *ZipFileNamePtr;      // the archive's path
-    int32_t CheckValue;        // PX_CHECK_VALUE
+    int32_t ZipTimeFlag;  // archive time becomes that of its newest entry
+    int32_t Reserved[2];  // never written: 0
+    int32_t ArgCount;     // FileNames in use
+    char *ZipFileNamePtr; // the archive's path
+    int32_t CheckValue;   // PX_CHECK_VALUE
     char *FileNames[PX_MAX_FILE_NAMES];
 } ZipExecParams;
 

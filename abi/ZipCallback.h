@@ -38,13 +38,13 @@ enum {
 // cancelled work leave them short.
 
 typedef struct LibCallbackInfo {
-    int32_t Handle;             // not read by the component
-    void *CallerObject;         // the CallerObject of the block of the running call
-    int32_t Reserved1;          // not read by the component
-    int32_t Reserved2;          // not read by the component
-    int32_t ActionCode;         // PX_ACTION_*
-    int32_t ErrorCode;          // with PX_ACTION_MESSAGE: 0 for a warning
-    int32_t FileSize;           // with PX_ACTION_FILE
+    int32_t Handle;                   // not read by the component
+    void *CallerObject;               // the CallerObject of the block of the running call
+    int32_t Reserved1;                // not read by the component
+    int32_t Reserved2;                // not read by the component
+    int32_t ActionCode;               // PX_ACTION_*
+    int32_t ErrorCode;                // with PX_ACTION_MESSAGE: 0 for a warning
+    int32_t FileSize;                 // with PX_ACTION_FILE
     char Text[PX_CALLBACK_TEXT_SIZE]; // NUL-terminated, stored in the record itself
 } LibCallbackInfo;
 

@@ -4,8 +4,8 @@
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
 #include "app/OuterSize.h"
-#include "listing/ListingRows.h"
 #include "dialogs/FStartup.h"
+#include "listing/ListingRows.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"
 #include "util/KqStringUtil.h"
@@ -74,13 +74,10 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
     Guarded([this] { FormCreate(); });
 }
 
-TFormMainZip::~TFormMainZip()
-{
-    zipEngine_->OnDirUpdate = nullptr;
-}
+TFormMainZip::~TFormMainZip() { zipEngine_->OnDirUpdate = nullptr; }
 
-QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hint, const QIcon &glyph,
-                                         QSize glyphSize, void (TFormMainZip::*handler)())
+QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hint, const QIcon &glyph, QSize glyphSize,
+                                         void (TFormMainZip::*handler)())
 {
     auto *button = new QToolButton(Panel1);
     button->setObjectName(QString::fromLatin1(name));
@@ -106,8 +103,8 @@ void TFormMainZip::BuildToolStrip()
     Bevel1->setFrameShadow(QFrame::Sunken);
     Bevel1->setGeometry(0, 0, 4096, 2);
 
-    ButtonNew = AddToolButton("ButtonNew", 0, "New archive", toolglyphs::NewArchive(), {14, 14},
-                              &TFormMainZip::ButtonNewClick);
+    ButtonNew =
+        AddToolButton("ButtonNew", 0, "New archive", toolglyphs::NewArchive(), {14, 14}, &TFormMainZip::ButtonNewClick);
     ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", toolglyphs::OpenArchive(), {14, 14},
                                &TFormMainZip::ButtonOpenClick);
     ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", toolglyphs::AddFiles(), {22, 14},
@@ -188,7 +185,8 @@ void TFormMainZip::BuildMenu()
     auto addItem = [this](QMenu *menu, const char *name, const char *caption, void (TFormMainZip::*handler)()) {
         QAction *action = menu->addAction(QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
-        connect(action, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
     };
 
     QMenu *file1 = addMenu(MainMenu1, "File1", "&File");

@@ -5,12 +5,12 @@
 
 namespace pellux::toolglyphs {
 
-QIcon NewArchive();       // closed yellow folder
-QIcon OpenArchive();      // open yellow folder
-QIcon AddFiles();         // plus sign, yellow sheet
-QIcon AddDirectory();     // plus sign, closed yellow folder
-QIcon DeleteFiles();      // minus sign, red sheet
-QIcon ExtractSelected();  // closed folder, one arrow to the right
-QIcon ExtractAll();       // closed folder, two arrows to the right
+QIcon NewArchive();      // closed yellow folder
+QIcon OpenArchive();     // open yellow folder
+QIcon AddFiles();        // plus sign, yellow sheet
+QIcon AddDirectory();    // plus sign, closed yellow folder
+QIcon DeleteFiles();     // minus sign, red sheet
+QIcon ExtractSelected(); // closed folder, one arrow to the right
+QIcon ExtractAll();      // closed folder, two arrows to the right
 
 } // namespace pellux::toolglyphs

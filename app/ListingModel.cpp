@@ -16,7 +16,8 @@ QVariant ListingModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid())
         return {};
-    const std::string &text = rows_[static_cast<std::size_t>(index.row())].Text[static_cast<std::size_t>(index.column())];
+    const std::string &text =
+        rows_[static_cast<std::size_t>(index.row())].Text[static_cast<std::size_t>(index.column())];
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 

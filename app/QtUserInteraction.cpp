@@ -24,7 +24,10 @@ int ShowBox(QMessageBox::Icon icon, const std::string &text, QMessageBox::Standa
     box.setTextFormat(Qt::PlainText); // names in messages are never markup
     return box.exec();
 }
-QString FromUtf8(const std::string &text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromUtf8(const std::string &text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Qt reads a filter's patterns from its last parentheses: a name that already shows its
 // pattern ("ZIP Files (*.ZIP)") stands alone, others get theirs appended. Patterns match

@@ -33,7 +33,10 @@ private:
 
 class ScopedInteraction {
 public:
-    explicit ScopedInteraction(std::unique_ptr<UserInteraction> service) : previous_(SetUserInteraction(std::move(service))) {}
+    explicit ScopedInteraction(std::unique_ptr<UserInteraction> service)
+        : previous_(SetUserInteraction(std::move(service)))
+    {
+    }
     ~ScopedInteraction() { SetUserInteraction(std::move(previous_)); }
     ScopedInteraction(const ScopedInteraction &) = delete;
     ScopedInteraction &operator=(const ScopedInteraction &) = delete;
@@ -81,7 +84,8 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
 // Splits arguments into options (handled by `option`, which returns false for an
 // unknown one) and operands; "--" ends the options.
 template <class Option>
-std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string> &args, std::size_t from, Option &&option)
+std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string> &args, std::size_t from,
+                                                  Option &&option)
 {
     std::vector<std::string> operands;
     bool optionsDone = false;

@@ -17,8 +17,7 @@ namespace pellux {
 using look::Font;
 using look::Place;
 
-TFAbout::TFAbout(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+TFAbout::TFAbout(QWidget *parent) : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setObjectName(QStringLiteral("FAbout"));
     setWindowTitle(QStringLiteral("About"));

@@ -6,10 +6,10 @@
 #include "dialogs/DirectoryList.h"
 #include "dialogs/DriveCombo.h"
 #include "dialogs/ModalResult.h"
+#include "platform/Exceptions.h"
 #include "platform/InOutError.h"
 #include "platform/ProgramPath.h"
 #include "platform/Volumes.h"
-#include "platform/Exceptions.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

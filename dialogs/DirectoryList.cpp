@@ -51,7 +51,8 @@ bool StartsWithDirectory(const std::string &path, const std::string &root)
 {
     if (root == "/")
         return !path.empty() && path.front() == '/';
-    return path == root || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
+    return path == root
+        || (path.size() > root.size() && path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
 }
 
 std::vector<std::string> Subdirectories(const std::string &dir)

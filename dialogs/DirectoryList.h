@@ -30,8 +30,8 @@ public:
     static constexpr int LevelRole = Qt::UserRole + 1;
 
 Q_SIGNALS:
-    void Changed();  // after every change of the current directory
-    void Exited();   // the list lost the focus to another control of its window
+    void Changed(); // after every change of the current directory
+    void Exited();  // the list lost the focus to another control of its window
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

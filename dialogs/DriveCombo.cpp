@@ -16,9 +16,8 @@ TDriveComboBox::TDriveComboBox(QWidget *parent) : QComboBox(parent)
             text += QStringLiteral("  [%1]").arg(QString::fromStdString(volume.Label));
         addItem(text, QByteArray::fromStdString(volume.Root));
     }
-    connect(this, &QComboBox::activated, this, [this](int index) {
-        Guarded([&] { SetDrive(itemData(index).toByteArray().toStdString()); });
-    });
+    connect(this, &QComboBox::activated, this,
+            [this](int index) { Guarded([&] { SetDrive(itemData(index).toByteArray().toStdString()); }); });
 }
 
 void TDriveComboBox::SetDirList(TDirectoryListBox *list)

@@ -71,7 +71,8 @@ void TFormStatus::SetProgress(std::uint64_t Done, std::uint64_t Total)
         return;
     }
     ProgressBarStatus->setRange(0, kProgressSteps);
-    const std::uint64_t part = Done >= Total ? kProgressSteps : static_cast<std::uint64_t>(double(Done) / double(Total) * kProgressSteps);
+    const std::uint64_t part =
+        Done >= Total ? kProgressSteps : static_cast<std::uint64_t>(double(Done) / double(Total) * kProgressSteps);
     ProgressBarStatus->setValue(static_cast<int>(part));
 }
 
@@ -135,7 +136,8 @@ void TFormStatus::PlaceProgress()
 {
     const int buttonTop = std::min(60, height() - ButtonCancel->height() - 3);
     ButtonCancel->move(ButtonCancel->x(), buttonTop);
-    ProgressBarStatus->move(ProgressBarStatus->x(), buttonTop + (ButtonCancel->height() - ProgressBarStatus->height()) / 2);
+    ProgressBarStatus->move(ProgressBarStatus->x(),
+                            buttonTop + (ButtonCancel->height() - ProgressBarStatus->height()) / 2);
 }
 
 // Sizes the client so that frame and client together keep the window's outer size.

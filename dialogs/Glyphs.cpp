@@ -136,8 +136,14 @@ void DrawApp(QPainter &p, bool)
 QPixmap AppPixmap(int size) { return Render(size, 32, false, DrawApp); }
 QIcon NewArchive() { return SmallIcon(DrawNewArchive); }
 QIcon OpenArchive() { return SmallIcon(DrawOpenArchive); }
-QIcon FolderOpen() { return SmallIcon([](QPainter &p, bool grey) { DrawFolder(p, grey, true); }); }
-QIcon FolderClosed() { return SmallIcon([](QPainter &p, bool grey) { DrawFolder(p, grey, false); }); }
+QIcon FolderOpen()
+{
+    return SmallIcon([](QPainter &p, bool grey) { DrawFolder(p, grey, true); });
+}
+QIcon FolderClosed()
+{
+    return SmallIcon([](QPainter &p, bool grey) { DrawFolder(p, grey, false); });
+}
 QIcon OkTick() { return SmallIcon(DrawTick); }
 
 } // namespace pellux::glyphs

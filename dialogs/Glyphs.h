@@ -7,9 +7,9 @@
 namespace pellux::glyphs {
 
 QPixmap AppPixmap(int size);
-QIcon NewArchive();  // a page with a plus: "Create a new ZIP archive"
-QIcon OpenArchive(); // an open folder with an arrow: "Open an existing ZIP archive"
-QIcon FolderOpen();  // the directory list's path entries
+QIcon NewArchive();   // a page with a plus: "Create a new ZIP archive"
+QIcon OpenArchive();  // an open folder with an arrow: "Open an existing ZIP archive"
+QIcon FolderOpen();   // the directory list's path entries
 QIcon FolderClosed(); // the directory list's subdirectories
 QIcon OkTick();
 

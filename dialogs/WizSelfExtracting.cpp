@@ -101,8 +101,9 @@ TFormWizSelfExtracting::TFormWizSelfExtracting() : QDialog(nullptr, Qt::Dialog |
 
     PageControl = new QStackedWidget(this);
     PageControl->setObjectName(QStringLiteral("PageControl"));
-    TabStep1 = Page("TabStep1", Label2, "Label2", "Select a ZIP file from which to create a self-extracting .exe archive",
-                    EditInputFile, "EditInputFile", ButtonInputFile, "ButtonInputFile");
+    TabStep1 =
+        Page("TabStep1", Label2, "Label2", "Select a ZIP file from which to create a self-extracting .exe archive",
+             EditInputFile, "EditInputFile", ButtonInputFile, "ButtonInputFile");
     TabStep2 = Page("TabStep2", Label1, "Label1", "Select a directory into which to place the self-extracting archive",
                     EditOutputDir, "EditOutputDir", ButtonOutputdir, "ButtonOutputdir");
     // Page 2 works only with the directory chosen through "...".

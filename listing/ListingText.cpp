@@ -66,8 +66,8 @@ TDateTime DateTimeKeyOf(const ListRow &row)
     const std::string &date = row.Text[ColDate];
     const std::string &time = row.Text[ColTime];
     long long month, day, year, hour, minute;
-    if (FieldAt(date, 1, 2, month) && FieldAt(date, 4, 2, day) && FieldAt(date, 7, 4, year)
-        && FieldAt(time, 1, 2, hour) && FieldAt(time, 4, 2, minute)) {
+    if (FieldAt(date, 1, 2, month) && FieldAt(date, 4, 2, day) && FieldAt(date, 7, 4, year) && FieldAt(time, 1, 2, hour)
+        && FieldAt(time, 4, 2, minute)) {
         try {
             return EncodeDateTime(static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
                                   static_cast<int>(hour), static_cast<int>(minute), 0);
@@ -81,8 +81,7 @@ TDateTime DateTimeKeyOf(const ListRow &row)
 
 std::int64_t TDateTime::SortKey() const
 {
-    return ((((static_cast<std::int64_t>(Year) * 100 + Month) * 100 + Day) * 100 + Hour) * 100 + Minute) * 100
-        + Second;
+    return ((((static_cast<std::int64_t>(Year) * 100 + Month) * 100 + Day) * 100 + Hour) * 100 + Minute) * 100 + Second;
 }
 
 TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second)
@@ -147,8 +146,8 @@ std::string ListingBuilder::ExtractNamePart(std::string_view name)
     return p < 1 ? std::string(name) : std::string(name.substr(static_cast<std::size_t>(p)));
 }
 
-ListRow ListingBuilder::AddListRow(const std::string &fileName, std::int32_t compressedSize,
-                                   const TDateTime &dateTime, std::int32_t uncompressedSize)
+ListRow ListingBuilder::AddListRow(const std::string &fileName, std::int32_t compressedSize, const TDateTime &dateTime,
+                                   std::int32_t uncompressedSize)
 {
     ListRow row;
     row.StoredName = fileName;

@@ -19,8 +19,8 @@ enum ListColumn : int {
     ColPath = 6,
 };
 inline constexpr int kListColumnCount = 7;
-inline constexpr std::array<const char *, kListColumnCount> kListColumnCaptions = {
-    "Filename", "date", "Time", "Size", "Ratio", "Packed", "Path"};
+inline constexpr std::array<const char *, kListColumnCount> kListColumnCaptions = {"Filename", "date",   "Time", "Size",
+                                                                                   "Ratio",    "Packed", "Path"};
 inline constexpr std::array<int, kListColumnCount> kListColumnWidths = {145, 72, 65, 65, 50, 65, 300};
 
 struct TDateTime {
@@ -49,7 +49,9 @@ struct ListRow {
 class ListingBuilder {
 public:
     ListingBuilder(char dateSeparator, char timeSeparator)
-        : dateSeparator_(dateSeparator), timeSeparator_(timeSeparator) {}
+        : dateSeparator_(dateSeparator), timeSeparator_(timeSeparator)
+    {
+    }
 
     char PathSeparator = '/';
 

@@ -1,8 +1,8 @@
 #include "util/Kq_FileSystem.h"
 
 #include "platform/CommandLine.h"
-#include "platform/ProgramPath.h"
 #include "platform/Exceptions.h"
+#include "platform/ProgramPath.h"
 
 #include <algorithm>
 
@@ -11,8 +11,8 @@ namespace pellux {
 std::string TKq_FileSystem::AddBackslash(const std::string &Path)
 {
     // Only the emptiness test looks at the trimmed text; the result keeps Path whole.
-    const bool onlyBlanks = std::all_of(Path.begin(), Path.end(),
-                                        [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+    const bool onlyBlanks =
+        std::all_of(Path.begin(), Path.end(), [](char c) { return static_cast<unsigned char>(c) <= ' '; });
     if (onlyBlanks)
         return {};
     return Path.back() == '/' ? Path : Path + '/';

@@ -87,8 +87,7 @@ std::int64_t BufferedFileStream::SeekTo(std::int64_t position)
 }
 
 MemoryStream::MemoryStream(std::vector<unsigned char> data, std::int64_t reportedSize)
-    : data_(std::move(data))
-    , reportedSize_(reportedSize < 0 ? static_cast<std::int64_t>(data_.size()) : reportedSize)
+    : data_(std::move(data)), reportedSize_(reportedSize < 0 ? static_cast<std::int64_t>(data_.size()) : reportedSize)
 {
 }
 

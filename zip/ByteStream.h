@@ -20,7 +20,8 @@ public:
     std::int64_t SeekBy(std::int64_t offset) { return SeekTo(Position() + offset); }
 };
 
-// A regular file opened read-only; anything else (FIFO, device) cannot be opened. Throws EFOpenError("Cannot open file <name>").
+// A regular file opened read-only; anything else (FIFO, device) cannot be opened. Throws EFOpenError("Cannot open file
+// <name>").
 class BufferedFileStream final : public InputStream {
 public:
     explicit BufferedFileStream(const std::string &fileName, std::size_t bufferSize = 64 * 1024);

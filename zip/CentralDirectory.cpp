@@ -47,8 +47,8 @@ std::optional<DirectoryLocation> LocateDirectory(InputStream &stream)
         if (eocdPos + sig::kEndOfCentralDirSize + le::U16(eocd + 20) > fileSize)
             continue;
         DirectoryLocation loc;
-        loc.count = le::U16(eocd + 10);     // total number of entries
-        loc.size = le::U32(eocd + 12);      // size of the central directory
+        loc.count = le::U16(eocd + 10);       // total number of entries
+        loc.size = le::U32(eocd + 12);        // size of the central directory
         loc.storedStart = le::U32(eocd + 16); // offset of its start
         std::int64_t directoryEnd = eocdPos;
 
@@ -61,8 +61,7 @@ std::optional<DirectoryLocation> LocateDirectory(InputStream &stream)
             // The record sits right before the locator in a well-formed file; trust
             // the stored offset only when nothing precedes the archive.
             for (std::int64_t recordPos : {eocdPos - 20 - 56, recordStoredPos}) {
-                if (ReadAt(stream, recordPos, record, sizeof record)
-                    && le::U32(record) == sig::kZip64EndOfCentralDir) {
+                if (ReadAt(stream, recordPos, record, sizeof record) && le::U32(record) == sig::kZip64EndOfCentralDir) {
                     loc.count = le::U64(record + 32);
                     loc.size = le::U64(record + 40);
                     loc.storedStart = static_cast<std::int64_t>(le::U64(record + 48));

@@ -2,9 +2,9 @@
 // callback through which the libraries report.
 #include "zip/ZipBridge.h"
 
+#include "platform/Exceptions.h"
 #include "platform/ProgramPath.h"
 #include "platform/UserInteraction.h"
-#include "platform/Exceptions.h"
 #include "zip/ZipEngine.h"
 
 #include <dlfcn.h>

@@ -10,7 +10,7 @@ struct ZipDirEntry {
     std::uint16_t VersionNeeded = 0;      // version needed to extract
     std::uint16_t GeneralPurposeFlag = 0; // general purpose bit flag
     std::uint16_t CompressionMethod = 0;
-    std::uint32_t DosDateTime = 0;        // time in the low 16 bits, date in the high 16
+    std::uint32_t DosDateTime = 0; // time in the low 16 bits, date in the high 16
     std::uint32_t Crc32 = 0;
     std::uint32_t CompressedSize = 0;
     std::uint32_t UncompressedSize = 0;

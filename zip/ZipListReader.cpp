@@ -1,9 +1,9 @@
 #include "zip/ZipListReader.h"
 
 #include "platform/Exceptions.h"
-#include "zip/CentralDirectory.h"
 #include "util/LittleEndian.h"
 #include "util/ZipSignatures.h"
+#include "zip/CentralDirectory.h"
 
 #include <cstring>
 #include <optional>
@@ -64,7 +64,10 @@ std::optional<std::uint64_t> Zip64CompressedSize(const std::vector<unsigned char
     return std::nullopt;
 }
 
-std::uint32_t Saturate32(std::uint64_t value) { return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value); }
+std::uint32_t Saturate32(std::uint64_t value)
+{
+    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
+}
 
 class EntryWalker {
 public:

@@ -33,7 +33,8 @@ bool IsDirectory(const std::string &name)
 bool EndsInExe(const std::string &name)
 {
     std::string tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; });
+    std::transform(tail.begin(), tail.end(), tail.begin(),
+                   [](char c) { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; });
     return tail == ".exe";
 }
 

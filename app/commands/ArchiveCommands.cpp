@@ -69,7 +69,10 @@ void ArchiveCommands::ShowNoArchiveMessage()
                      "or create a new zip archive with menu/Archive/new");
 }
 
-void ArchiveCommands::ShowNoAddToExeMessage() { UI().ShowMessage("Can not add files to a self-extracting (.exe) archive"); }
+void ArchiveCommands::ShowNoAddToExeMessage()
+{
+    UI().ShowMessage("Can not add files to a self-extracting (.exe) archive");
+}
 
 bool ArchiveCommands::MayAddToArchive() const
 {

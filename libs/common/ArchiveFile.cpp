@@ -34,7 +34,7 @@ struct ArchiveFile {
 
     std::string TempPath;
     int WriteFd = -1;
-    std::vector<char> Buffer;  // bytes not yet written, to land at BufferStart
+    std::vector<char> Buffer; // bytes not yet written, to land at BufferStart
     zip_uint64_t BufferStart = 0;
     zip_uint64_t WriteEnd = 0; // the temporary file's length so far
     zip_error_t Error{};
@@ -111,7 +111,8 @@ zip_int64_t Write(ArchiveFile &file, const void *data, zip_uint64_t length)
         if (!Flush(file))
             return -1;
     } else {
-        file.Buffer.insert(file.Buffer.end(), static_cast<const char *>(data), static_cast<const char *>(data) + length);
+        file.Buffer.insert(file.Buffer.end(), static_cast<const char *>(data),
+                           static_cast<const char *>(data) + length);
     }
     const zip_uint64_t end = file.BufferStart + file.Buffer.size();
     if (end > file.WriteEnd)
@@ -299,8 +300,9 @@ zip_uint64_t StubLength(const std::string &path)
     if (::fstat(fd, &st) == 0 && st.st_size >= 22) {
         const off_t length = std::min<off_t>(st.st_size, 22 + 65535);
         tail.resize(static_cast<std::size_t>(length));
-        if (PRead(fd, reinterpret_cast<char *>(tail.data()), tail.size(), static_cast<zip_uint64_t>(st.st_size - length)) !=
-            static_cast<ssize_t>(tail.size()))
+        if (PRead(fd, reinterpret_cast<char *>(tail.data()), tail.size(),
+                  static_cast<zip_uint64_t>(st.st_size - length))
+            != static_cast<ssize_t>(tail.size()))
             tail.clear();
     }
     ::close(fd);
@@ -370,8 +372,8 @@ zip_uint64_t CopiedBytes(zip_t *archive, const std::set<zip_uint64_t> &rewritten
     for (zip_int64_t i = 0; i < count; ++i) {
         zip_stat_t stat;
         const auto index = static_cast<zip_uint64_t>(i);
-        if (!rewritten.count(index) && zip_stat_index(archive, index, ZIP_FL_UNCHANGED, &stat) == 0 &&
-            (stat.valid & ZIP_STAT_COMP_SIZE))
+        if (!rewritten.count(index) && zip_stat_index(archive, index, ZIP_FL_UNCHANGED, &stat) == 0
+            && (stat.valid & ZIP_STAT_COMP_SIZE))
             bytes += stat.comp_size;
     }
     return bytes;

@@ -1,7 +1,7 @@
 #include "libs/common/EntryInfo.h"
 
-#include "util/NameCodec.h"
 #include "util/LittleEndian.h"
+#include "util/NameCodec.h"
 
 #include <zlib.h>
 
@@ -12,7 +12,8 @@ namespace pellux::libs {
 std::string DiskName(zip_t *archive, zip_uint64_t index, std::string_view stored)
 {
     zip_uint16_t length = 0;
-    const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtraUnicodePath, 0, &length, ZIP_FL_CENTRAL);
+    const zip_uint8_t *field =
+        zip_file_extra_field_get_by_id(archive, index, kExtraUnicodePath, 0, &length, ZIP_FL_CENTRAL);
     // Version 1, CRC-32 of the stored name, then the UTF-8 name.
     if (field && length > 5 && field[0] == 1) {
         const auto crc = ::crc32(0L, reinterpret_cast<const Bytef *>(stored.data()), static_cast<uInt>(stored.size()));
@@ -39,7 +40,8 @@ std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &sta
 {
     zip_uint16_t length = 0;
     // Flags byte, then the modification time when bit 0 is set (seconds since 1970, UTC).
-    const zip_uint8_t *field = zip_file_extra_field_get_by_id(archive, index, kExtraTimestamp, 0, &length, ZIP_FL_CENTRAL);
+    const zip_uint8_t *field =
+        zip_file_extra_field_get_by_id(archive, index, kExtraTimestamp, 0, &length, ZIP_FL_CENTRAL);
     if (field && length >= 5 && (field[0] & 1))
         return static_cast<std::time_t>(static_cast<std::int32_t>(le::U32(field + 1)));
     return (stat.valid & ZIP_STAT_MTIME) ? stat.mtime : 0;

@@ -13,7 +13,10 @@ std::int64_t ClampToInt32(std::uint64_t value)
 }
 } // namespace
 
-bool Reporter::File(const std::string &name, std::uint64_t size) { return Send(PX_ACTION_FILE, 0, ClampToInt32(size), name); }
+bool Reporter::File(const std::string &name, std::uint64_t size)
+{
+    return Send(PX_ACTION_FILE, 0, ClampToInt32(size), name);
+}
 
 bool Reporter::Advance(std::uint64_t bytes)
 {

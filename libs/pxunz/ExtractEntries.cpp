@@ -97,8 +97,8 @@ private:
             const auto index = static_cast<zip_uint64_t>(i);
             const char *raw = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
             zip_stat_t stat;
-            if (!raw || (!wanted.empty() && !wanted.count(raw)) || zip_stat_index(archive_, index, 0, &stat) != 0 ||
-                !(stat.valid & ZIP_STAT_SIZE))
+            if (!raw || (!wanted.empty() && !wanted.count(raw)) || zip_stat_index(archive_, index, 0, &stat) != 0
+                || !(stat.valid & ZIP_STAT_SIZE))
                 continue;
             const std::string_view name(raw);
             const auto mode = UnixMode(archive_, index);
@@ -121,7 +121,8 @@ private:
         const bool isDir = (!raw.empty() && (raw.back() == '/' || raw.back() == '\\')) || (mode && S_ISDIR(*mode));
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
-        auto safe = MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
+        auto safe =
+            MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + name + ": " + why);
             return;
@@ -143,7 +144,8 @@ private:
         }
         if (!zip_compression_method_supported(stat.comp_method, 0)) {
             reporter_.Error(kPxUnsupported,
-                            "skipping " + name + ": unsupported compression method " + std::to_string(stat.comp_method));
+                            "skipping " + name + ": unsupported compression method "
+                                + std::to_string(stat.comp_method));
             return;
         }
         if (isLink && !request_.DirNames)
@@ -157,8 +159,8 @@ private:
             return;
         if (reporter_.File(name, stat.size))
             return;
-        const Outcome outcome = isLink ? WriteLink(index, dir, *safe, name)
-                                       : WriteFile(index, dir, safe->Leaf, name, mode, mtime);
+        const Outcome outcome =
+            isLink ? WriteLink(index, dir, *safe, name) : WriteFile(index, dir, safe->Leaf, name, mode, mtime);
         if (outcome == Outcome::Written)
             ++written_;
     }
@@ -259,7 +261,8 @@ private:
             return Outcome::Failed;
         }
         const std::string temp = TempName();
-        if (::symlinkat(target.c_str(), dir, temp.c_str()) != 0 || ::renameat(dir, temp.c_str(), dir, safe.Leaf.c_str()) != 0) {
+        if (::symlinkat(target.c_str(), dir, temp.c_str()) != 0
+            || ::renameat(dir, temp.c_str(), dir, safe.Leaf.c_str()) != 0) {
             reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(errno));
             ::unlinkat(dir, temp.c_str(), 0);
             return Outcome::Failed;

@@ -1,15 +1,15 @@
 // The C entry points of libpxunz.so: extracting entries into the current directory.
+#include "abi/PxUnz.h"
 #include "libs/common/CBoundary.h"
 #include "libs/pxunz/ExtractEntries.h"
-#include "abi/PxUnz.h"
 
 namespace pellux::libs {
 namespace {
 
 int32_t Exec(const UnzExecParams &params, Reporter &reporter)
 {
-    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES ||
-        !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
+    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES
+        || !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
         reporter.Error(kPxBadRequest, "libpxunz.so: invalid parameter block");
         return 0;
     }
@@ -29,9 +29,6 @@ int32_t Exec(const UnzExecParams &params, Reporter &reporter)
 } // namespace
 } // namespace pellux::libs
 
-PX_EXPORT int32_t PxUnzExec(UnzExecParams *params)
-{
-    return pellux::libs::ExecCall(params, pellux::libs::Exec);
-}
+PX_EXPORT int32_t PxUnzExec(UnzExecParams *params) { return pellux::libs::ExecCall(params, pellux::libs::Exec); }
 
 PX_EXPORT int32_t GetPxUnzVersion(void) { return 100; }

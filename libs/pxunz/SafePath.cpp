@@ -24,8 +24,8 @@ std::vector<std::string> Split(const std::string &name)
 
 bool IsDriveLetter(const std::string &part)
 {
-    return part.size() == 2 && part[1] == ':' &&
-           ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'));
+    return part.size() == 2 && part[1] == ':'
+        && ((part[0] >= 'A' && part[0] <= 'Z') || (part[0] >= 'a' && part[0] <= 'z'));
 }
 
 } // namespace

@@ -41,7 +41,8 @@ bool NeedsWriting(zip_t *archive, zip_int64_t index, const SourceItem &item, con
     // DOS times keep even seconds only; a file within that rounding is not newer.
     zip_uint16_t length = 0;
     const bool exact = zip_file_extra_field_get_by_id(archive, static_cast<zip_uint64_t>(index), kExtraTimestamp, 0,
-                                                      &length, ZIP_FL_CENTRAL) != nullptr;
+                                                      &length, ZIP_FL_CENTRAL)
+        != nullptr;
     const std::time_t stored = EntryMtime(archive, static_cast<zip_uint64_t>(index), stat);
     return item.Stat.st_mtime > stored + (exact ? 0 : 1);
 }
@@ -53,12 +54,14 @@ bool SetEntryMetadata(zip_t *archive, zip_uint64_t index, const SourceItem &item
     if (zip_file_set_external_attributes(archive, index, 0, ZIP_OPSYS_UNIX, mode << 16 | dosAttributes) != 0)
         return false;
     if (replaced)
-        zip_file_extra_field_delete_by_id(archive, index, kExtraTimestamp, ZIP_EXTRA_FIELD_ALL, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
+        zip_file_extra_field_delete_by_id(archive, index, kExtraTimestamp, ZIP_EXTRA_FIELD_ALL,
+                                          ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
     const std::string field = TimestampField(item.Stat.st_mtime);
     return zip_file_extra_field_set(archive, index, kExtraTimestamp, ZIP_EXTRA_FIELD_NEW,
                                     reinterpret_cast<const zip_uint8_t *>(field.data()),
-                                    static_cast<zip_uint16_t>(field.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL) == 0 &&
-           zip_file_set_mtime(archive, index, item.Stat.st_mtime, 0) == 0;
+                                    static_cast<zip_uint16_t>(field.size()), ZIP_FL_LOCAL | ZIP_FL_CENTRAL)
+        == 0
+        && zip_file_set_mtime(archive, index, item.Stat.st_mtime, 0) == 0;
 }
 
 // The new archive must be on disk before its sources go.
@@ -179,8 +182,8 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
             }
         }
         const auto at = static_cast<zip_uint64_t>(index);
-        if (zip_set_file_compression(archive.get(), at, method, method == ZIP_CM_STORE ? 0 : level) != 0 ||
-            !SetEntryMetadata(archive.get(), at, item, existing >= 0)) {
+        if (zip_set_file_compression(archive.get(), at, method, method == ZIP_CM_STORE ? 0 : level) != 0
+            || !SetEntryMetadata(archive.get(), at, item, existing >= 0)) {
             fail(item);
             return 0;
         }

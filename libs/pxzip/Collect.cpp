@@ -8,12 +8,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <optional>
-#include <string_view>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <set>
+#include <string_view>
 #include <utility>
 
 namespace pellux::libs {
@@ -101,7 +101,8 @@ private:
             Push(path, prefix, st);
         DIR *dir = ::opendir(path.c_str());
         if (!dir) {
-            reporter_.Error(kPxFileError, "skipping " + path + " (cannot read directory: " + std::strerror(errno) + ")");
+            reporter_.Error(kPxFileError,
+                            "skipping " + path + " (cannot read directory: " + std::strerror(errno) + ")");
             return;
         }
         std::vector<std::string> names;

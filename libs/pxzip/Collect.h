@@ -25,9 +25,9 @@ struct AddRequest {
 };
 
 struct SourceItem {
-    std::string Path;   // as found on disk
-    std::string Name;   // stored name; directories end in '/'
-    struct stat Stat{}; // after following symbolic links
+    std::string Path;    // as found on disk
+    std::string Name;    // stored name; directories end in '/'
+    struct stat Stat {}; // after following symbolic links
     bool IsDir() const { return S_ISDIR(Stat.st_mode); }
 };
 

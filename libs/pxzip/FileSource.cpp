@@ -94,7 +94,8 @@ zip_int64_t Callback(void *state, void *data, zip_uint64_t length, zip_source_cm
 
 zip_source_t *MakeFileSource(zip_t *archive, const SourceItem &item, Reporter &reporter)
 {
-    auto *source = new FileSource{item.Path, item.Name, static_cast<zip_uint64_t>(item.Stat.st_size), item.Stat.st_mtime, &reporter};
+    auto *source = new FileSource{item.Path, item.Name, static_cast<zip_uint64_t>(item.Stat.st_size),
+                                  item.Stat.st_mtime, &reporter};
     zip_error_init(&source->Error);
     zip_source_t *handle = zip_source_function(archive, Callback, source);
     if (!handle) {

@@ -1,8 +1,8 @@
 // The C entry points of libpxzip.so: adding files to an archive and deleting entries.
+#include "abi/PxZip.h"
 #include "libs/common/CBoundary.h"
 #include "libs/pxzip/AddFiles.h"
 #include "libs/pxzip/DeleteEntries.h"
-#include "abi/PxZip.h"
 
 namespace pellux::libs {
 namespace {
@@ -21,8 +21,8 @@ std::vector<std::string> Paths(const ZipExecParams &params)
 
 int32_t Exec(const ZipExecParams &params, Reporter &reporter)
 {
-    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES ||
-        !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
+    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES
+        || !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
         reporter.Error(kPxBadRequest, "libpxzip.so: invalid parameter block");
         return 0;
     }
@@ -47,9 +47,6 @@ int32_t Exec(const ZipExecParams &params, Reporter &reporter)
 } // namespace
 } // namespace pellux::libs
 
-PX_EXPORT int32_t PxZipExec(ZipExecParams *params)
-{
-    return pellux::libs::ExecCall(params, pellux::libs::Exec);
-}
+PX_EXPORT int32_t PxZipExec(ZipExecParams *params) { return pellux::libs::ExecCall(params, pellux::libs::Exec); }
 
 PX_EXPORT int32_t GetPxZipVersion(void) { return 100; }

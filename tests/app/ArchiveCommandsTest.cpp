@@ -73,10 +73,11 @@ TEST_F(CommandsTest, GuardsRefuseWithTheirTexts)
     commands.AddFiles();
     commands.AddDirectory();
     commands.DeleteSelected();
-    EXPECT_EQ(ui.Log.Messages, (Strings{NoArchiveText(), NoArchiveText(), "no files selected to delete",
-                                        "Can not add files to a self-extracting (.exe) archive",
-                                        "Can not add files to a self-extracting (.exe) archive",
-                                        "Error: can not delete files from a self-extracting archive."}));
+    EXPECT_EQ(ui.Log.Messages,
+              (Strings{NoArchiveText(), NoArchiveText(), "no files selected to delete",
+                       "Can not add files to a self-extracting (.exe) archive",
+                       "Can not add files to a self-extracting (.exe) archive",
+                       "Error: can not delete files from a self-extracting archive."}));
     EXPECT_EQ(ui.Log.Beeps, 1);
     EXPECT_TRUE(ui.Log.FileDialogs.empty());
     EXPECT_TRUE(host.DirRequests.empty());
@@ -111,8 +112,9 @@ TEST_F(CommandsTest, OpenShowsTheBusyWrapperAndOffersTheLastFileAgain)
     const FileDialogRequest &first = ui.Log.FileDialogs.at(0);
     EXPECT_EQ(first.Mode, FileDialogRequest::Kind::Open);
     EXPECT_EQ(first.Title, "Open ZIP archive");
-    EXPECT_EQ(first.Filters, (std::vector<std::pair<std::string, std::string>>{{"ZIP Files (*.ZIP)", "*.zip"},
-                                                                              {"Exe files (*.exe)", "*.exe"}}));
+    EXPECT_EQ(first.Filters,
+              (std::vector<std::pair<std::string, std::string>>{{"ZIP Files (*.ZIP)", "*.zip"},
+                                                                {"Exe files (*.exe)", "*.exe"}}));
     EXPECT_TRUE(first.PathMustExist && first.FileMustExist && first.ShareAware && first.ShowReadOnly);
     EXPECT_EQ(first.FileName, "");
 
@@ -121,9 +123,17 @@ TEST_F(CommandsTest, OpenShowsTheBusyWrapperAndOffersTheLastFileAgain)
 
     // A damaged archive: the wrapper ends before the error reaches the error report.
     ZipBytes bytes;
-    bytes.U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0)
-        .U32(9000).U32(9000) // sizes reach past the end of the file
-        .U16(7).U16(0).Raw("cut.txt");
+    bytes.U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(9000)
+        .U32(9000) // sizes reach past the end of the file
+        .U16(7)
+        .U16(0)
+        .Raw("cut.txt");
     const std::string damaged = dir.Write("damaged.zip", bytes.Str());
     ui.Log.Chosen.push_back({damaged});
     host.Events.clear();
@@ -222,7 +232,8 @@ TEST_F(CommandsTest, AddDirectoryThenAddFilesKeepsTheDirectoryOptions)
     EXPECT_EQ(engine.ZipExecParams.RecurseFlag, PX_TRUE);
     EXPECT_EQ(engine.ZipExecParams.StripDirNamesFlag, PX_FALSE);
     EXPECT_EQ(host.Events, (Strings{"busy:Adding files to zip archive", "refresh", "idle"}));
-    EXPECT_EQ(UnzipNames(dir.File("new.zip")), (Strings{"src/", "src/a.txt", "src/sub/", "src/sub/b.txt", "loose.txt"}));
+    EXPECT_EQ(UnzipNames(dir.File("new.zip")),
+              (Strings{"src/", "src/a.txt", "src/sub/", "src/sub/b.txt", "loose.txt"}));
     const FileDialogRequest &files = ui.Log.FileDialogs.back();
     EXPECT_EQ(files.Mode, FileDialogRequest::Kind::OpenMany);
     EXPECT_TRUE(files.FileMustExist);
@@ -293,8 +304,7 @@ TEST_F(CommandsTest, ExtractAllSelectedAndNothingSelected)
     EXPECT_TRUE(fs::exists(dir.File("one/Docs/Sub/A.txt")));
     EXPECT_FALSE(fs::exists(dir.File("one/docs")));
     EXPECT_FALSE(fs::exists(dir.File("one/b.txt")));
-    EXPECT_EQ(ui.Log.Messages,
-              (Strings{"3 files were extracted", "3 files were extracted", "1 files were extracted"}));
+    EXPECT_EQ(ui.Log.Messages, (Strings{"3 files were extracted", "3 files were extracted", "1 files were extracted"}));
 }
 
 TEST_F(CommandsTest, OverwriteBoxDecidesWhetherExistingFilesAreReplaced)
@@ -327,8 +337,9 @@ TEST_F(CommandsTest, CancelledChooserStillMovesTheNextStart)
 TEST_F(CommandsTest, SelfExtractingProgramIsListedAndExtractedButNotChanged)
 {
     dir.Write("src/readme.txt", "read me");
-    ASSERT_EQ(RunShell("cd " + Quote(dir.File("src")) + " && zip -q ../payload.zip readme.txt && cat /bin/true ../payload.zip >"
-                       " ../setup.exe && zip -qA ../setup.exe"),
+    ASSERT_EQ(RunShell("cd " + Quote(dir.File("src"))
+                       + " && zip -q ../payload.zip readme.txt && cat /bin/true ../payload.zip >"
+                         " ../setup.exe && zip -qA ../setup.exe"),
               0);
     commands.OpenZipFile(dir.File("setup.exe"));
     EXPECT_EQ(Names(), Strings{"readme.txt"});
@@ -375,9 +386,10 @@ TEST_F(CommandsTest, ErrorsOfTheOperationsEndTheBusyDisplayFirst)
     auto previous = SetUserInteraction(std::move(raising));
     host.DirAnswers.push_back({mrOk, dir.File("nolibs/")});
     commands.ExtractFiles(true);
-    EXPECT_EQ(extractUi.Shown, (std::vector<std::pair<std::string, bool>>{{"libpxunz.so not found", true},
-                                                                        {"Error extracting: Disk gone", false},
-                                                                        {"0 files were extracted", false}}));
+    EXPECT_EQ(extractUi.Shown,
+              (std::vector<std::pair<std::string, bool>>{{"libpxunz.so not found", true},
+                                                         {"Error extracting: Disk gone", false},
+                                                         {"0 files were extracted", false}}));
 
     // Add: the error goes on to the general report, and the listing is not rebuilt.
     SetUserInteraction(std::make_unique<RaisingInteraction>(ui.Log, "libpxzip.so not found", host));

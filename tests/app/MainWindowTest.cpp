@@ -55,9 +55,8 @@ TEST_F(WindowTest, ToolStripButtonsHaveTheirPlacesAndTooltips)
 TEST_F(WindowTest, TabOrderRunsFromTheListThroughTheToolStrip)
 {
     auto w = Start();
-    const std::vector<QWidget *> expected = {w->ListViewFiles, w->ButtonRemoveFile, w->ButtonAddDirectory,
-                                             w->ButtonNew,     w->BitBtn1,          w->BitBtn2,
-                                             w->CheckOverwrite};
+    const std::vector<QWidget *> expected = {w->ListViewFiles, w->ButtonRemoveFile, w->ButtonAddDirectory, w->ButtonNew,
+                                             w->BitBtn1,       w->BitBtn2,          w->CheckOverwrite};
     QWidget *current = w->ListViewFiles;
     for (std::size_t i = 1; i < expected.size(); ++i) {
         current = current->nextInFocusChain();
@@ -87,7 +86,7 @@ TEST_F(WindowTest, MenuCaptions)
     for (const auto &[name, caption] : items)
         EXPECT_EQ(ActionText(*w, name), QString::fromLatin1(caption)) << name;
     const std::pair<const char *, const char *> menus[] = {
-        {"File1", "&File"}, {"Actions1", "Actions"}, {"Add1", "Add"},       {"Delete1", "Delete"},
+        {"File1", "&File"},      {"Actions1", "Actions"},  {"Add1", "Add"},    {"Delete1", "Delete"},
         {"Extract2", "Extract"}, {"Options1", "&Options"}, {"Help1", "&Help"},
     };
     for (const auto &[name, caption] : menus) {
@@ -95,7 +94,8 @@ TEST_F(WindowTest, MenuCaptions)
         ASSERT_NE(menu, nullptr) << name;
         EXPECT_EQ(menu->title(), QString::fromLatin1(caption)) << name;
     }
-    EXPECT_EQ(w->findChild<QMenu *>(QStringLiteral("Add1"))->parent(), w->findChild<QMenu *>(QStringLiteral("Actions1")));
+    EXPECT_EQ(w->findChild<QMenu *>(QStringLiteral("Add1"))->parent(),
+              w->findChild<QMenu *>(QStringLiteral("Actions1")));
 }
 
 TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
@@ -103,7 +103,8 @@ TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
     auto w = Start();
     const char *captions[] = {"Filename", "date", "Time", "Size", "Ratio", "Packed", "Path"};
     for (int c = 0; c < 7; ++c)
-        EXPECT_EQ(w->Listing().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), QString::fromLatin1(captions[c]));
+        EXPECT_EQ(w->Listing().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+                  QString::fromLatin1(captions[c]));
     EXPECT_EQ(w->ListViewFiles->header()->sectionSize(0), 145);
     EXPECT_EQ(w->ListViewFiles->header()->sectionSize(6), 300);
     EXPECT_EQ(w->ListViewFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
@@ -169,11 +170,16 @@ TEST_F(WindowTest, DamagedArchiveShowsErrorAndWindowStaysUsable)
 {
     ZipBytes damaged;
     damaged.LocalHeader("ok.txt", "1")
-        .U32(0x04034B50).U16(10).U16(0).U16(0)
+        .U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
         .U32(DosDateTime(2020, 1, 2, 3, 4, 0))
-        .U32(0)              // crc-32
-        .U32(9000).U32(9000) // sizes reach past the end of the file
-        .U16(7).U16(0)
+        .U32(0) // crc-32
+        .U32(9000)
+        .U32(9000) // sizes reach past the end of the file
+        .U16(7)
+        .U16(0)
         .Raw("cut.txt")
         .Fill(40, 'd');
     const std::string path = dir.Write("damaged.zip", damaged.Str());
@@ -207,7 +213,10 @@ TEST_F(WindowTest, InvalidEntryDateStopsTheListingWithEncodeError)
 TEST_F(WindowTest, EntryNameIsTheExactStoredName)
 {
     ZipBytes z;
-    z.LocalHeader("Docs/A.txt", "1").LocalHeader("docs/A.txt", "2").LocalHeader("x\\docs/", "").LocalHeader("top", "3")
+    z.LocalHeader("Docs/A.txt", "1")
+        .LocalHeader("docs/A.txt", "2")
+        .LocalHeader("x\\docs/", "")
+        .LocalHeader("top", "3")
         .EndRecord();
     auto w = Start({dir.Write("case.zip", z.Str())});
     EXPECT_EQ(w->GetEntryName(0), "Docs/A.txt");

@@ -17,7 +17,7 @@ protected:
         ZipBytes z;
         z.LocalHeader("b.txt", std::string(10, 'b'), DosDateTime(2003, 5, 1, 10, 0, 0))
             .LocalHeader("A.txt", std::string(9, 'a'), DosDateTime(2001, 1, 1, 9, 30, 0))
-            .LocalHeader("c.txt", "", DosDateTime(2003, 5, 1, 9, 0, 0))           // size " "
+            .LocalHeader("c.txt", "", DosDateTime(2003, 5, 1, 9, 0, 0)) // size " "
             .LocalHeader("z/d.txt", std::string(100, 'd'), DosDateTime(1999, 12, 31, 23, 59, 0))
             .LocalHeader("a/e.txt", std::string(2, 'e'), DosDateTime(2010, 7, 4, 12, 0, 0))
             .EndRecord();
@@ -112,7 +112,7 @@ TEST_F(SortingTest, CompareAnswersFollowTheDirection)
     EXPECT_EQ(compare, -1);
     window->ListViewFilesCompare(1, 1, 0, compare); // equal keys: the first one first
     EXPECT_EQ(compare, -1);
-    ClickHeader(ColSize); // descending
+    ClickHeader(ColSize);                           // descending
     window->ListViewFilesCompare(0, 1, 0, compare); // "100" against "10"
     EXPECT_EQ(compare, -1);
 }

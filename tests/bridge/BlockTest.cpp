@@ -71,17 +71,16 @@ TEST_P(AddOptionTest, EachOptionReachesItsFlag)
     EXPECT_EQ(engine.ZipExecParams.*row.Field, row.Option == AddDirNames ? T : F);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, AddOptionTest,
-    ::testing::Values(AddOptionRow{"DirNames", AddDirNames, &ZipExecParams::StripDirNamesFlag, F},
-                      AddOptionRow{"Recurse", AddRecurseDirs, &ZipExecParams::RecurseFlag, T},
-                      AddOptionRow{"Move", AddMove, &ZipExecParams::MoveFlag, T},
-                      AddOptionRow{"Freshen", AddFreshen, &ZipExecParams::FreshenFlag, T},
-                      AddOptionRow{"Update", AddUpdate, &ZipExecParams::UpdateFlag, T},
-                      AddOptionRow{"ZipTime", AddZipTime, &ZipExecParams::ZipTimeFlag, T},
-                      AddOptionRow{"ForceDos", AddForceDOS, &ZipExecParams::ForceDosFlag, T},
-                      AddOptionRow{"Hidden", AddHiddenFiles, &ZipExecParams::HiddenFilesFlag, T}),
-    [](const auto &info) { return std::string(info.param.Name); });
+INSTANTIATE_TEST_SUITE_P(Options, AddOptionTest,
+                         ::testing::Values(AddOptionRow{"DirNames", AddDirNames, &ZipExecParams::StripDirNamesFlag, F},
+                                           AddOptionRow{"Recurse", AddRecurseDirs, &ZipExecParams::RecurseFlag, T},
+                                           AddOptionRow{"Move", AddMove, &ZipExecParams::MoveFlag, T},
+                                           AddOptionRow{"Freshen", AddFreshen, &ZipExecParams::FreshenFlag, T},
+                                           AddOptionRow{"Update", AddUpdate, &ZipExecParams::UpdateFlag, T},
+                                           AddOptionRow{"ZipTime", AddZipTime, &ZipExecParams::ZipTimeFlag, T},
+                                           AddOptionRow{"ForceDos", AddForceDOS, &ZipExecParams::ForceDosFlag, T},
+                                           AddOptionRow{"Hidden", AddHiddenFiles, &ZipExecParams::HiddenFilesFlag, T}),
+                         [](const auto &info) { return std::string(info.param.Name); });
 
 TEST(ZipBlockTest, UpdateWinsOverFreshen)
 {

@@ -52,10 +52,11 @@ TEST_F(CallbackTest, EachActionFiresItsEvent)
     EXPECT_EQ(Report(4, "bad thing", 17), PX_FALSE);
     EXPECT_EQ(Report(5, "nothing"), PX_FALSE);
     EXPECT_EQ(Report(0, "nothing"), PX_FALSE);
-    EXPECT_EQ(events, (std::vector<Event>{{"progress0", 1234, "dir/file.txt"},
-                                          {"progress1", 99, " "},
-                                          {"progress2", 0, " "},
-                                          {"message", 17, "bad thing"}}));
+    EXPECT_EQ(events,
+              (std::vector<Event>{{"progress0", 1234, "dir/file.txt"},
+                                  {"progress1", 99, " "},
+                                  {"progress2", 0, " "},
+                                  {"message", 17, "bad thing"}}));
 }
 
 // A step carries the bytes done since the previous one; the one step whose text is a
@@ -69,8 +70,9 @@ TEST_F(CallbackTest, StepsPassTheirBytesOnAndAnnounceTheTotal)
     EXPECT_EQ(engine.BytesToDo, 5000000000u);
     Report(2, "100"); // a second exec call of the same operation
     EXPECT_EQ(engine.BytesToDo, 5000000100u);
-    EXPECT_EQ(events, (std::vector<Event>{{"progress1", 0, " "}, {"progress1", 131072, " "}, {"progress1", 7, " "},
-                                          {"progress1", 0, " "}}));
+    EXPECT_EQ(events,
+              (std::vector<Event>{
+                  {"progress1", 0, " "}, {"progress1", 131072, " "}, {"progress1", 7, " "}, {"progress1", 0, " "}}));
 }
 
 TEST_F(CallbackTest, TheAnswerFollowsCancelForEveryAction)
@@ -125,8 +127,8 @@ TEST(TrimLineEndTest, LineEndsBecomeNulAndTheLengthStays)
     EXPECT_EQ(TrimLineEnd("text\n"), std::string("text\0", 5));
     EXPECT_EQ(TrimLineEnd("text\r"), std::string("text\0", 5));
     EXPECT_EQ(TrimLineEnd("text\rX"), std::string("text\0X", 6)); // seen as ending before the CR
-    EXPECT_EQ(TrimLineEnd("a\nb"), std::string("a\0b", 3));         // the two positions are tested apart
-    EXPECT_EQ(TrimLineEnd("\nab"), "\nab");                          // only the last two positions count
+    EXPECT_EQ(TrimLineEnd("a\nb"), std::string("a\0b", 3));       // the two positions are tested apart
+    EXPECT_EQ(TrimLineEnd("\nab"), "\nab");                       // only the last two positions count
     EXPECT_EQ(TrimLineEnd("\n"), std::string("\0", 1));
     EXPECT_EQ(TrimLineEnd("\n\n\n"), std::string("\n\0\0", 3));
     EXPECT_EQ(TrimLineEnd(""), "");

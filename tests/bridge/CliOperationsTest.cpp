@@ -32,8 +32,8 @@ protected:
     {
         CliRun r;
         const std::string err = dir.File("stderr.txt");
-        r.Status = RunShell("cd " + Quote(dir.File(in)) + " && " + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " +
-                                args + " 2>" + Quote(err),
+        r.Status = RunShell("cd " + Quote(dir.File(in)) + " && " + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli")
+                                + " " + args + " 2>" + Quote(err),
                             &r.Out);
         r.Err = ReadFile(err);
         fs::remove(err);
@@ -67,8 +67,9 @@ TEST_F(CliOperationsTest, OptionsReachTheLibrary)
     auto r = Cli("add t.zip --recurse --hidden --level 0 src");
     EXPECT_EQ(r.Out, "3 files were added\n");
     std::string out;
-    RunShell("python3 -c 'import sys,zipfile\nprint(sorted((i.filename, i.compress_type) for i in zipfile.ZipFile(sys.argv[1]).infolist()))' " +
-                 Quote(archive),
+    RunShell("python3 -c 'import sys,zipfile\nprint(sorted((i.filename, i.compress_type) for i in "
+             "zipfile.ZipFile(sys.argv[1]).infolist()))' "
+                 + Quote(archive),
              &out);
     // Without --dir-names only base names are stored.
     EXPECT_EQ(out, "[('.hidden', 0), ('a.txt', 0), ('b.txt', 0)]\n");

@@ -106,14 +106,26 @@ TEST_P(PreconditionTest, ShowsItsMessageAndChangesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, PreconditionTest,
-    ::testing::Values(
-        PreconditionRow{"AddNoFiles", false, {}, "a.zip", "Error - no files to zip"},
-        PreconditionRow{"AddNoName", false, {"f"}, "", "Error - no zip file specified"},
-        PreconditionRow{"DeleteNoFiles", true, {}, "@a.zip", "Error - no files selected for deletion"},
-        PreconditionRow{"DeleteMissingArchive", true, {"f"}, "/nonexistent/a.zip", "Error - no zip file specified"},
-        PreconditionRow{"AddExeUpper", false, {"f"}, "setup.EXE", "Error - this pgm can NOT add files to a self-extracting archive"},
-        PreconditionRow{"AddExeMixed", false, {"f"}, "setup.eXe", "Error - this pgm can NOT add files to a self-extracting archive"},
-        PreconditionRow{"DeleteExe", true, {"f"}, "@s.Exe", "Error - this pgm can NOT delete files from a self-extracting archive"}),
+    ::testing::Values(PreconditionRow{"AddNoFiles", false, {}, "a.zip", "Error - no files to zip"},
+                      PreconditionRow{"AddNoName", false, {"f"}, "", "Error - no zip file specified"},
+                      PreconditionRow{"DeleteNoFiles", true, {}, "@a.zip", "Error - no files selected for deletion"},
+                      PreconditionRow{
+                          "DeleteMissingArchive", true, {"f"}, "/nonexistent/a.zip", "Error - no zip file specified"},
+                      PreconditionRow{"AddExeUpper",
+                                      false,
+                                      {"f"},
+                                      "setup.EXE",
+                                      "Error - this pgm can NOT add files to a self-extracting archive"},
+                      PreconditionRow{"AddExeMixed",
+                                      false,
+                                      {"f"},
+                                      "setup.eXe",
+                                      "Error - this pgm can NOT add files to a self-extracting archive"},
+                      PreconditionRow{"DeleteExe",
+                                      true,
+                                      {"f"},
+                                      "@s.Exe",
+                                      "Error - this pgm can NOT delete files from a self-extracting archive"}),
     [](const auto &info) { return std::string(info.param.Case); });
 
 TEST_F(OperationTest, ANameOfFourCharactersOrFewerIsNeverSelfExtracting)
@@ -150,8 +162,9 @@ TEST_F(OperationTest, AMissingLibraryIsReportedOnEveryAttemptUntilItIsThere)
         engine.Add();
         engine.Extract();
     }
-    EXPECT_EQ(ui.Log.Messages, (std::vector<std::string>{"libpxzip.so not found", "libpxunz.so not found",
-                                                          "libpxzip.so not found", "libpxunz.so not found"}));
+    EXPECT_EQ(ui.Log.Messages,
+              (std::vector<std::string>{"libpxzip.so not found", "libpxunz.so not found", "libpxzip.so not found",
+                                        "libpxunz.so not found"}));
     EXPECT_EQ(engine.FSpecArgs, std::vector<std::string>{"f"});
     EXPECT_EQ(engine.ProcessedCount, 3);
     EXPECT_FALSE(engine.CompressBusy);
@@ -179,12 +192,14 @@ TEST_F(OperationTest, TraceReportsEachLoad)
 
 TEST_F(OperationTest, AMissingExecEntryEndsAsALibraryFailure)
 {
-    for (const auto &[kind, expected] :
-         std::vector<std::pair<std::string, std::vector<std::string>>>{
-             {"noexec", {"PxZipExec function not found in libpxzip.so", kFatal, "PxUnzExec function not found in libpxunz.so", kFatal}},
+    for (const auto &[kind, expected] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"noexec",
+              {"PxZipExec function not found in libpxzip.so", kFatal, "PxUnzExec function not found in libpxunz.so",
+               kFatal}},
              {"noentries",
-              {"PxZipExec function not found in libpxzip.so", "GetPxZipVersion function not found in libpxzip.so", kFatal,
-               "PxUnzExec function not found in libpxunz.so", "GetPxUnzVersion function not found in libpxunz.so", kFatal}}}) {
+              {"PxZipExec function not found in libpxzip.so", "GetPxZipVersion function not found in libpxzip.so",
+               kFatal, "PxUnzExec function not found in libpxunz.so",
+               "GetPxUnzVersion function not found in libpxunz.so", kFatal}}}) {
         SCOPED_TRACE(kind);
         UseLibraries(kind);
         ui.Log.Clear();
@@ -266,7 +281,8 @@ TEST_F(OperationTest, AResultOfZeroOrLessIsNotFollowedByARead)
 TEST_F(OperationTest, DeleteOverridesSevenFieldsAndKeepsTheRest)
 {
     Name(dir.Write("a.zip", "x"));
-    engine.AddOptions = {AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS, AddHiddenFiles};
+    engine.AddOptions = {AddDirNames, AddRecurseDirs, AddMove,     AddFreshen,
+                         AddUpdate,   AddZipTime,     AddForceDOS, AddHiddenFiles};
     engine.AddCompLevel = 3;
     engine.Trace = true;
     engine.FSpecArgs = {"dir/entry.txt"};
@@ -368,7 +384,7 @@ TEST_F(OperationTest, BusyFlagsGuardReentryButExtractMayRunDuringAdd)
         nestedDone = true;
         EXPECT_TRUE(sender.CompressBusy);
         sender.FSpecArgs = {"nested"};
-        sender.Add(); // returns at once
+        sender.Add();     // returns at once
         sender.Extract(); // its own flag and library: runs
     };
     engine.FSpecArgs = {"f"};

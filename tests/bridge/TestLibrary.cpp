@@ -19,7 +19,8 @@
 
 namespace {
 
-[[maybe_unused]] int32_t Send(PxLibCallback callback, void *caller, int32_t action, const std::string &text, int32_t size = 0)
+[[maybe_unused]] int32_t Send(PxLibCallback callback, void *caller, int32_t action, const std::string &text,
+                              int32_t size = 0)
 {
     LibCallbackInfo info{};
     info.CallerObject = caller;

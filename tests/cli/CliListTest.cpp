@@ -20,8 +20,8 @@ protected:
     {
         CliRun r;
         const std::string err = dir.File("stderr.txt");
-        r.Status = RunShell(env + " " + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args + " 2>" + Quote(err),
-                            &r.Out);
+        r.Status = RunShell(
+            env + " " + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args + " 2>" + Quote(err), &r.Out);
         r.Err = ReadFile(err);
         return r;
     }
@@ -38,17 +38,23 @@ TEST_F(CliListTest, PrintsOneTabSeparatedLinePerEntry)
         .EndRecord();
     const CliRun r = Cli("list " + Quote(dir.Write("a.zip", z.Str())));
     EXPECT_EQ(r.Status, 0);
-    EXPECT_EQ(r.Out, "a.txt\t12/31/1999\t23:59\t1000\t \t1000\tdocs/sub\n"
-                     "empty/\t02/29/2024\t08:05\t \t \t \t\n");
+    EXPECT_EQ(r.Out,
+              "a.txt\t12/31/1999\t23:59\t1000\t \t1000\tdocs/sub\n"
+              "empty/\t02/29/2024\t08:05\t \t \t \t\n");
     EXPECT_EQ(r.Err, "");
 }
 
 TEST_F(CliListTest, CodePage437NamesArePrintedAsUtf8)
 {
     ZipBytes z;
-    z.LocalHeader("gr\x94\xE1" "e.txt", "x").EndRecord();
+    z.LocalHeader("gr\x94\xE1"
+                  "e.txt",
+                  "x")
+        .EndRecord();
     const CliRun r = Cli("list " + Quote(dir.Write("cp.zip", z.Str())));
-    EXPECT_EQ(r.Out.substr(0, r.Out.find('\t')), "gr\xC3\xB6\xC3\x9F" "e.txt");
+    EXPECT_EQ(r.Out.substr(0, r.Out.find('\t')),
+              "gr\xC3\xB6\xC3\x9F"
+              "e.txt");
 }
 
 TEST_F(CliListTest, MessagesGoToStderrAsTheWindowShowsThem)
@@ -86,11 +92,13 @@ TEST_F(CliListTest, LocaleDateSeparator)
     // A German locale compiled into the test's own folder: "%d.%m.%Y" gives ".".
     const std::string locales = dir.File("locales");
     if (RunShell("mkdir -p " + Quote(locales) + " && localedef -i de_DE -f UTF-8 " + Quote(locales + "/de_DE.UTF-8")
-                 + " >/dev/null 2>&1") != 0)
+                 + " >/dev/null 2>&1")
+        != 0)
         GTEST_SKIP() << "localedef or the de_DE locale source is not available";
     ZipBytes z;
     z.LocalHeader("a", "1", DosDateTime(1999, 12, 31, 23, 59, 0)).EndRecord();
-    const CliRun r = Cli("list " + Quote(dir.Write("a.zip", z.Str())), "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8");
+    const CliRun r =
+        Cli("list " + Quote(dir.Write("a.zip", z.Str())), "LOCPATH=" + Quote(locales) + " LC_ALL=de_DE.UTF-8");
     EXPECT_EQ(r.Out, "a\t12.31.1999\t23:59\t1\t \t1\t\n");
 }
 

@@ -13,8 +13,8 @@
 #include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QTest>
 #include <QWindow>
 

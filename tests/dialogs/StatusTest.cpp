@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QPointer>
 #include <QTest>
 #include <QWindow>
 
@@ -82,7 +82,8 @@ TEST(StatusWindow, PlacedAndSizedAsTheLongWorkWindow)
         EXPECT_EQ(window->LabelStatus->geometry(), QRect(16, 24, 337, 33));
         EXPECT_TRUE(window->LabelStatus->wordWrap());
         // Bar and Cancel wait, hidden, below the label and inside the window.
-        for (const QWidget *below : std::initializer_list<const QWidget *>{window->ProgressBarStatus, window->ButtonCancel}) {
+        for (const QWidget *below :
+             std::initializer_list<const QWidget *>{window->ProgressBarStatus, window->ButtonCancel}) {
             EXPECT_FALSE(below->isVisible());
             EXPECT_GE(below->y(), 24 + 33); // the label's bottom
             EXPECT_TRUE(window->rect().contains(below->geometry()));
@@ -145,7 +146,7 @@ TEST(StatusWindow, FramedOuterSizeHoldsWhileTheCallerIsBusy)
         QCoreApplication::processEvents(QEventLoop::X11ExcludeTimers);
         const QRect frame = window->frameGeometry();
         EXPECT_EQ(QString::asprintf("%d,%d %dx%d", frame.x(), frame.y(), frame.width(), frame.height()).toStdString(),
-            "200,108 374x108")
+                  "200,108 374x108")
             << "round " << round;
     }
 }

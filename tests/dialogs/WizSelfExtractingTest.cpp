@@ -32,8 +32,8 @@ protected:
         fs::create_directories(dir_ + "/in");
         fs::create_directories(dir_ + "/other");
         zip_ = dir_ + "/in/A.ZIP";
-        ASSERT_EQ(test::RunPython("import zipfile\nwith zipfile.ZipFile('" + zip_ +
-                                  "', 'w') as z: z.writestr('hello.txt', 'hi\\n')"),
+        ASSERT_EQ(test::RunPython("import zipfile\nwith zipfile.ZipFile('" + zip_
+                                  + "', 'w') as z: z.writestr('hello.txt', 'hi\\n')"),
                   0);
     }
     void TearDown() override { fs::current_path(savedCwd_); }

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <sys/resource.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,12 +41,17 @@ void SetMtime(const std::string &path, std::time_t t)
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-bool UnzipTestPasses(const std::string &archive) { return RunShell("unzip -tqq " + Quote(archive) + " >/dev/null 2>&1") == 0; }
+bool UnzipTestPasses(const std::string &archive)
+{
+    return RunShell("unzip -tqq " + Quote(archive) + " >/dev/null 2>&1") == 0;
+}
 
 std::vector<std::string> StoredNames(const std::string &archive)
 {
     std::string out;
-    RunShell("python3 -c 'import sys,zipfile\nfor n in zipfile.ZipFile(sys.argv[1]).namelist(): print(n)' " + Quote(archive), &out);
+    RunShell("python3 -c 'import sys,zipfile\nfor n in zipfile.ZipFile(sys.argv[1]).namelist(): print(n)' "
+                 + Quote(archive),
+             &out);
     std::vector<std::string> names;
     std::size_t start = 0;
     while (start < out.size()) {
@@ -88,8 +93,9 @@ TEST_F(AddTest, AddsTreeThatPeersReadBackEqual)
     EXPECT_EQ(TreeListing(out.File("proj")), TreeListing(src));
     auto names = StoredNames(archive);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"proj/", "proj/data.bin", "proj/empty.txt", "proj/emptydir/", "proj/main.c",
-                                               "proj/sub/", "proj/sub/deeper/", "proj/sub/deeper/notes.md"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"proj/", "proj/data.bin", "proj/empty.txt", "proj/emptydir/", "proj/main.c",
+                                        "proj/sub/", "proj/sub/deeper/", "proj/sub/deeper/notes.md"}));
     EXPECT_TRUE(fs::is_directory(out.File("proj/emptydir")));
 }
 
@@ -260,8 +266,9 @@ TEST_F(AddTest, LevelZeroStoresAndLevelsOutsideTheRangeAreClamped)
     dir.Write("proj/t.txt", Text(500));
     const auto methods = [&] {
         std::string out;
-        RunShell("python3 -c 'import sys,zipfile\nprint(*[i.compress_type for i in zipfile.ZipFile(sys.argv[1]).infolist() if not i.is_dir()])' " +
-                     Quote(archive),
+        RunShell("python3 -c 'import sys,zipfile\nprint(*[i.compress_type for i in "
+                 "zipfile.ZipFile(sys.argv[1]).infolist() if not i.is_dir()])' "
+                     + Quote(archive),
                  &out);
         return out;
     };
@@ -296,7 +303,7 @@ TEST_F(AddTest, FollowsSymbolicLinksWithoutLoopingOnACycle)
 {
     dir.Write("proj/real/file.txt", "f");
     dir.Write("elsewhere.txt", "linked");
-    fs::create_directory_symlink("..", src + "/real/up");           // a cycle
+    fs::create_directory_symlink("..", src + "/real/up");             // a cycle
     fs::create_symlink(dir.File("elsewhere.txt"), src + "/link.txt"); // a file link
     const auto run = RunZip(archive, {src}, ZipOptions{});
     EXPECT_EQ(run.Result, 2);
@@ -324,8 +331,9 @@ TEST_F(AddTest, CancelFromAProgressReportLeavesTheArchiveByteIdentical)
     const std::string before = ReadFile(archive);
     dir.Write("big/large.bin", RandomBytes(5 << 20, 7));
     for (int stopAt : {PX_ACTION_FILE, PX_ACTION_STEP}) {
-        const auto run = RunZip(archive, {dir.File("big")}, ZipOptions{},
-                                [stopAt](const Report &r) { return r.Action == stopAt && (stopAt != PX_ACTION_STEP || r.FileSize > 0); });
+        const auto run = RunZip(archive, {dir.File("big")}, ZipOptions{}, [stopAt](const Report &r) {
+            return r.Action == stopAt && (stopAt != PX_ACTION_STEP || r.FileSize > 0);
+        });
         EXPECT_EQ(run.Result, 0);
         EXPECT_EQ(ReadFile(archive), before);
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 3); // no temporary file

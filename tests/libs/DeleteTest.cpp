@@ -13,10 +13,11 @@ protected:
     std::string archive = dir.File("d.zip");
     void SetUp() override
     {
-        PythonZip(archive, "add('a.txt', b'lower')\n"
-                           "add('A.txt', b'upper')\n"
-                           "add('dir/b.txt', b'b' * 100000)\n"
-                           "add('dir/c.txt', b'c')\n");
+        PythonZip(archive,
+                  "add('a.txt', b'lower')\n"
+                  "add('A.txt', b'upper')\n"
+                  "add('dir/b.txt', b'b' * 100000)\n"
+                  "add('dir/c.txt', b'c')\n");
     }
     ZipOptions Delete()
     {
@@ -56,7 +57,8 @@ TEST_F(DeleteTest, NamesThatMatchNothingAreReportedAndNotCounted)
 TEST_F(DeleteTest, CancelLeavesTheArchiveByteIdentical)
 {
     const auto before = ReadFile(archive);
-    const auto run = RunZip(archive, {"a.txt", "dir/c.txt"}, Delete(), [](const Report &r) { return r.Action == PX_ACTION_FILE; });
+    const auto run =
+        RunZip(archive, {"a.txt", "dir/c.txt"}, Delete(), [](const Report &r) { return r.Action == PX_ACTION_FILE; });
     EXPECT_EQ(run.Result, 0);
     EXPECT_EQ(ReadFile(archive), before);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 1);

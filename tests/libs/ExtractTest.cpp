@@ -114,7 +114,8 @@ TEST_F(ExtractTest, ExistingFilesAreKeptAndReportedUnlessOverwriting)
 TEST_F(ExtractTest, FreshenAndUpdateReplaceOnlyOlderFiles)
 {
     // Entries dated 2020-05-17.
-    PythonZip(dir.File("z.zip"), "add('old.txt', b'archive')\nadd('new.txt', b'archive')\nadd('absent.txt', b'archive')");
+    PythonZip(dir.File("z.zip"),
+              "add('old.txt', b'archive')\nadd('new.txt', b'archive')\nadd('absent.txt', b'archive')");
     out.Write("old.txt", "disk");
     out.Write("new.txt", "disk");
     const timespec past[2] = {{1000000000, 0}, {1000000000, 0}}; // 2001
@@ -137,9 +138,10 @@ TEST_F(ExtractTest, FreshenAndUpdateReplaceOnlyOlderFiles)
 
 TEST_F(ExtractTest, RestoresTimesAndPermissionsButNeverSetUidOrSetGid)
 {
-    PythonZip(dir.File("z.zip"), "add('tool', b'#!/bin/sh\\n', mode=0o106755)\n"
-                                 "add('private.txt', b'p', mode=0o100600)\n"
-                                 "add('ro/', b'', mode=0o40555)\nadd('ro/in.txt', b'i', mode=0o100644)");
+    PythonZip(dir.File("z.zip"),
+              "add('tool', b'#!/bin/sh\\n', mode=0o106755)\n"
+              "add('private.txt', b'p', mode=0o100600)\n"
+              "add('ro/', b'', mode=0o40555)\nadd('ro/in.txt', b'i', mode=0o100644)");
     EXPECT_EQ(RunUnz(dir.File("z.zip"), {}, Plain(), out.Path()).Result, 3);
     struct stat st {};
     ASSERT_EQ(::stat(out.File("tool").c_str(), &st), 0);
@@ -158,7 +160,8 @@ TEST_F(ExtractTest, RestoresTimesAndPermissionsButNeverSetUidOrSetGid)
 
 TEST_F(ExtractTest, ACorruptEntryLeavesNoFileAndTheRestGoesOn)
 {
-    PythonZip(dir.File("z.zip"), "add('bad.txt', b'payload-payload', method=zipfile.ZIP_STORED)\nadd('good.txt', b'good')");
+    PythonZip(dir.File("z.zip"),
+              "add('bad.txt', b'payload-payload', method=zipfile.ZIP_STORED)\nadd('good.txt', b'good')");
     // Flip one byte of the stored data: the CRC no longer matches.
     std::string bytes = ReadFile(dir.File("z.zip"));
     const auto at = bytes.find("payload-payload");
@@ -191,14 +194,15 @@ TEST_F(ExtractTest, NamesOnDiskFollowTheNameRule)
     EXPECT_EQ(ReadFile(out.File("über.txt")), "cp437");
 
     // A Unicode Path field whose CRC matches the stored name wins.
-    PythonZip(dir.File("p.zip"), "import struct, zlib\n"
-                                 "u = 'Ω-name.txt'.encode()\n"
-                                 "i = zipfile.ZipInfo('plain.txt')\n"
-                                 "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(b'plain.txt')) + u\n"
-                                 "z.writestr(i, b'unicode')\n"
-                                 "i = zipfile.ZipInfo('stale.txt')\n"
-                                 "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, 12345) + u\n"
-                                 "z.writestr(i, b'stale')");
+    PythonZip(dir.File("p.zip"),
+              "import struct, zlib\n"
+              "u = 'Ω-name.txt'.encode()\n"
+              "i = zipfile.ZipInfo('plain.txt')\n"
+              "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(b'plain.txt')) + u\n"
+              "z.writestr(i, b'unicode')\n"
+              "i = zipfile.ZipInfo('stale.txt')\n"
+              "i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, 12345) + u\n"
+              "z.writestr(i, b'stale')");
     EXPECT_EQ(RunUnz(dir.File("p.zip"), {}, Plain(), out.Path()).Result, 2);
     EXPECT_EQ(ReadFile(out.File("Ω-name.txt")), "unicode");
     EXPECT_EQ(ReadFile(out.File("stale.txt")), "stale");

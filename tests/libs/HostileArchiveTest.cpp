@@ -42,8 +42,9 @@ protected:
 
 TEST_F(HostileArchiveTest, ParentTraversalIsRefused)
 {
-    PythonZip(archive, "add('../evil.txt', b'x')\nadd('a/../../evil.txt', b'x')\nadd('../../outside/evil.txt', b'x')\n"
-                       "add('ok.txt', b'fine')");
+    PythonZip(archive,
+              "add('../evil.txt', b'x')\nadd('a/../../evil.txt', b'x')\nadd('../../outside/evil.txt', b'x')\n"
+              "add('ok.txt', b'fine')");
     for (bool dirNames : {true, false}) {
         const auto run = Extract(dirNames);
         EXPECT_EQ(run.Result, 1);
@@ -56,8 +57,10 @@ TEST_F(HostileArchiveTest, ParentTraversalIsRefused)
 
 TEST_F(HostileArchiveTest, AbsoluteNamesAreRefused)
 {
-    PythonZip(archive, "add('/tmp/pellux-evil.txt', b'x')\nadd(" + Quote(outside + "/evil.txt") + ", b'x')\n"
-                       "add('C:/evil.txt', b'x')\nadd('ok.txt', b'fine')");
+    PythonZip(archive,
+              "add('/tmp/pellux-evil.txt', b'x')\nadd(" + Quote(outside + "/evil.txt")
+                  + ", b'x')\n"
+                    "add('C:/evil.txt', b'x')\nadd('ok.txt', b'fine')");
     // Python strips a leading "/" when writing; put it back in the stored names.
     std::string bytes = ReadFile(archive);
     for (const std::string &name : {std::string("tmp/pellux-evil.txt"), outside.substr(1) + "/evil.txt"}) {
@@ -82,8 +85,9 @@ TEST_F(HostileArchiveTest, EmptyAndDotNamesAreRefused)
 
 TEST_F(HostileArchiveTest, BackslashTraversalIsRefused)
 {
-    PythonZip(archive, "add('..\\\\evil.txt', b'x')\nadd('sub\\\\..\\\\..\\\\..\\\\outside\\\\evil.txt', b'x')\n"
-                       "add('win\\\\ok.txt', b'fine')");
+    PythonZip(archive,
+              "add('..\\\\evil.txt', b'x')\nadd('sub\\\\..\\\\..\\\\..\\\\outside\\\\evil.txt', b'x')\n"
+              "add('win\\\\ok.txt', b'fine')");
     const auto run = Extract();
     EXPECT_EQ(run.Result, 1);
     EXPECT_EQ(run.Messages().size(), 2u);
@@ -93,14 +97,17 @@ TEST_F(HostileArchiveTest, BackslashTraversalIsRefused)
 
 TEST_F(HostileArchiveTest, SymlinkEntriesPointingOutAndFilesThroughThemAreRefused)
 {
-    PythonZip(archive, "add('link', b'../../outside', mode=0o120777)\n"
-                       "add('link/evil.txt', b'x')\n"
-                       "add('abs', " + Quote(outside) + ".encode(), mode=0o120777)\n"
-                       "add('abs/evil.txt', b'x')\n"
-                       "add('loop', b'.', mode=0o120777)\n"
-                       "add('climb', b'loop/loop/..', mode=0o120777)\n"
-                       "add('sub/up', b'../ok.txt', mode=0o120777)\n"
-                       "add('ok.txt', b'fine')");
+    PythonZip(archive,
+              "add('link', b'../../outside', mode=0o120777)\n"
+              "add('link/evil.txt', b'x')\n"
+              "add('abs', "
+                  + Quote(outside)
+                  + ".encode(), mode=0o120777)\n"
+                    "add('abs/evil.txt', b'x')\n"
+                    "add('loop', b'.', mode=0o120777)\n"
+                    "add('climb', b'loop/loop/..', mode=0o120777)\n"
+                    "add('sub/up', b'../ok.txt', mode=0o120777)\n"
+                    "add('ok.txt', b'fine')");
     const auto run = Extract();
     ExpectNothingOutside();
     // "loop" and "sub/up" stay inside and are made; "climb" could escape through "loop".

@@ -163,8 +163,8 @@ std::string PythonListing(const std::string &archive)
     RunShell("python3 -c 'import sys,zipfile,hashlib\n"
              "z=zipfile.ZipFile(sys.argv[1])\n"
              "for i in sorted(z.infolist(), key=lambda i: i.filename):\n"
-             "    print(i.filename, i.file_size, hashlib.sha1(z.read(i)).hexdigest(), sep=\"\\t\")' " +
-                 Quote(archive),
+             "    print(i.filename, i.file_size, hashlib.sha1(z.read(i)).hexdigest(), sep=\"\\t\")' "
+                 + Quote(archive),
              &out);
     return out;
 }
@@ -172,15 +172,17 @@ std::string PythonListing(const std::string &archive)
 void PythonZip(const std::string &archive, const std::string &body)
 {
     const std::string script = "import zipfile, time\n"
-                               "z = zipfile.ZipFile(" + Quote(archive) + ", 'w')\n"
-                               "def add(name, data, mode=None, method=zipfile.ZIP_DEFLATED):\n"
-                               "    i = zipfile.ZipInfo(name, date_time=(2020, 5, 17, 12, 30, 0))\n"
-                               "    i.compress_type = method\n"
-                               "    if mode is not None:\n"
-                               "        i.create_system = 3\n"
-                               "        i.external_attr = mode << 16\n"
-                               "    z.writestr(i, data)\n" +
-                               body + "\nz.close()\n";
+                               "z = zipfile.ZipFile("
+        + Quote(archive)
+        + ", 'w')\n"
+          "def add(name, data, mode=None, method=zipfile.ZIP_DEFLATED):\n"
+          "    i = zipfile.ZipInfo(name, date_time=(2020, 5, 17, 12, 30, 0))\n"
+          "    i.compress_type = method\n"
+          "    if mode is not None:\n"
+          "        i.create_system = 3\n"
+          "        i.external_attr = mode << 16\n"
+          "    z.writestr(i, data)\n"
+        + body + "\nz.close()\n";
     TempDir scratch;
     const std::string file = scratch.Write("make.py", script);
     if (RunShell("python3 " + Quote(file)) != 0)
@@ -190,15 +192,16 @@ void PythonZip(const std::string &archive, const std::string &body)
 std::string TreeListing(const std::string &dir)
 {
     std::string out;
-    RunShell("cd " + Quote(dir) + " && python3 -c 'import os,hashlib\n"
-             "rows=[]\n"
-             "for root,dirs,files in os.walk(\".\"):\n"
-             "    for f in files:\n"
-             "        p=os.path.join(root,f)\n"
-             "        if os.path.isfile(p) and not os.path.islink(p):\n"
-             "            d=open(p,\"rb\").read()\n"
-             "            rows.append((os.path.relpath(p),len(d),hashlib.sha1(d).hexdigest()))\n"
-             "for r in sorted(rows): print(*r, sep=\"\\t\")'",
+    RunShell("cd " + Quote(dir)
+                 + " && python3 -c 'import os,hashlib\n"
+                   "rows=[]\n"
+                   "for root,dirs,files in os.walk(\".\"):\n"
+                   "    for f in files:\n"
+                   "        p=os.path.join(root,f)\n"
+                   "        if os.path.isfile(p) and not os.path.islink(p):\n"
+                   "            d=open(p,\"rb\").read()\n"
+                   "            rows.append((os.path.relpath(p),len(d),hashlib.sha1(d).hexdigest()))\n"
+                   "for r in sorted(rows): print(*r, sep=\"\\t\")'",
              &out);
     return out;
 }

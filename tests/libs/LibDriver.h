@@ -22,8 +22,8 @@ struct LibRun {
     std::vector<Report> Reports;
     std::vector<std::string> Files() const;    // names of action 1
     std::vector<std::string> Messages() const; // texts of action 4
-    bool HasError() const;                      // a message with a non-zero code
-    int Ends() const;                           // action 3 count
+    bool HasError() const;                     // a message with a non-zero code
+    int Ends() const;                          // action 3 count
 };
 
 struct ZipOptions {

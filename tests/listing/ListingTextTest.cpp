@@ -1,7 +1,7 @@
 // The listing's texts and the keys read back from them.
 #include "listing/ListingText.h"
-#include "tests/support/ZipBytes.h"
 #include "platform/Exceptions.h"
+#include "tests/support/ZipBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,16 @@ TEST(ListingText, RatioWholePercentWithHalvesToEven)
 {
     EXPECT_EQ(RatioText(250, 1000), "75%");
     EXPECT_EQ(RatioText(1, 3), "67%");
-    EXPECT_EQ(RatioText(3, 8), "62%"); // 62.5
-    EXPECT_EQ(RatioText(1, 8), "88%"); // 87.5
+    EXPECT_EQ(RatioText(3, 8), "62%");     // 62.5
+    EXPECT_EQ(RatioText(1, 8), "88%");     // 87.5
     EXPECT_EQ(RatioText(999, 1000), "0%"); // positive but rounds to zero
 }
 
 TEST(ListingText, BlankWhereThereIsNothingToShow)
 {
-    EXPECT_EQ(RatioText(1000, 1000), " ");  // stored
-    EXPECT_EQ(RatioText(1010, 1000), " ");  // packed larger than unpacked
-    EXPECT_EQ(RatioText(0, 0), " ");        // empty entry or directory
+    EXPECT_EQ(RatioText(1000, 1000), " "); // stored
+    EXPECT_EQ(RatioText(1010, 1000), " "); // packed larger than unpacked
+    EXPECT_EQ(RatioText(0, 0), " ");       // empty entry or directory
     EXPECT_EQ(SizeText(0), " ");
     EXPECT_EQ(SizeText(1000), "1000");
     EXPECT_EQ(SizeText(2147483647), "2147483647"); // no grouping
@@ -62,10 +62,16 @@ TEST(ListingText, NamesAreDecodedForDisplayAfterTheSplit)
 {
     ListingBuilder builder('/', ':');
     // Code page 437 bytes (not valid UTF-8) in both parts.
-    const ListRow row = builder.AddListRow("M\x81nchen/gr\x94\xE1" "e.txt", 1, TDateTime{}, 1);
+    const ListRow row = builder.AddListRow("M\x81nchen/gr\x94\xE1"
+                                           "e.txt",
+                                           1, TDateTime{}, 1);
     EXPECT_EQ(row.Text[ColPath], "M\xC3\xBCnchen");
-    EXPECT_EQ(row.Text[ColFilename], "gr\xC3\xB6\xC3\x9F" "e.txt");
-    EXPECT_EQ(row.StoredName, "M\x81nchen/gr\x94\xE1" "e.txt");
+    EXPECT_EQ(row.Text[ColFilename],
+              "gr\xC3\xB6\xC3\x9F"
+              "e.txt");
+    EXPECT_EQ(row.StoredName,
+              "M\x81nchen/gr\x94\xE1"
+              "e.txt");
 }
 
 TEST(ListingText, DateAndTimeWithLocaleSeparators)
@@ -130,9 +136,9 @@ TEST(ListingText, CompareItemsIsLessOrEqual)
     ListRow a, b;
     a.Text = {"a", "01/01/2000", "00:00", "9", " ", "9", ""};
     b.Text = {"B", "01/01/2000", "00:01", "10", "5%", "10", ""};
-    EXPECT_TRUE(CompareItems(a, b, ColSize));  // 9 before 10: numbers, not text
+    EXPECT_TRUE(CompareItems(a, b, ColSize)); // 9 before 10: numbers, not text
     EXPECT_FALSE(CompareItems(b, a, ColSize));
-    EXPECT_TRUE(CompareItems(a, a, ColSize)); // equal keys compare true
+    EXPECT_TRUE(CompareItems(a, a, ColSize));     // equal keys compare true
     EXPECT_TRUE(CompareItems(a, b, ColFilename)); // case-insensitive: "a" < "b"
     EXPECT_TRUE(CompareItems(a, b, ColTime));
     EXPECT_TRUE(CompareItems(a, b, ColRatio)); // " " counts as 0

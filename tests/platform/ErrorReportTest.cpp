@@ -9,9 +9,9 @@ TEST(ErrorReport, DotIsAppendedOnlyAfterCharactersThatSortAfterIt)
 {
     EXPECT_EQ(WithFinalDot("Error 3 reading Zip file"), "Error 3 reading Zip file.");
     EXPECT_EQ(WithFinalDot("Done."), "Done.");
-    EXPECT_EQ(WithFinalDot("Why?"), "Why?.");          // '?' sorts after '.'
+    EXPECT_EQ(WithFinalDot("Why?"), "Why?.");                              // '?' sorts after '.'
     EXPECT_EQ(WithFinalDot("Unable to create \r"), "Unable to create \r"); // CR sorts before
-    EXPECT_EQ(WithFinalDot("100%"), "100%");           // '%' sorts before '.'
+    EXPECT_EQ(WithFinalDot("100%"), "100%");                               // '%' sorts before '.'
     EXPECT_EQ(WithFinalDot("/tmp/"), "/tmp/.");
     EXPECT_EQ(WithFinalDot(""), "");
     EXPECT_EQ(WithFinalDot("caf\xC3\xA9"), "caf\xC3\xA9.");

@@ -15,7 +15,10 @@ public:
     }
     ZipBytes &U16(std::uint16_t v) { return U8(v & 0xFF).U8(v >> 8); }
     ZipBytes &U32(std::uint32_t v) { return U16(v & 0xFFFF).U16(v >> 16); }
-    ZipBytes &U64(std::uint64_t v) { return U32(static_cast<std::uint32_t>(v)).U32(static_cast<std::uint32_t>(v >> 32)); }
+    ZipBytes &U64(std::uint64_t v)
+    {
+        return U32(static_cast<std::uint32_t>(v)).U32(static_cast<std::uint32_t>(v >> 32));
+    }
     ZipBytes &Raw(const std::string &text)
     {
         bytes_ += text;
@@ -30,16 +33,16 @@ public:
     // A complete local header with no extra field and stored data.
     ZipBytes &LocalHeader(const std::string &name, const std::string &data, std::uint32_t dosDateTime = 0x5B2C6000)
     {
-        U32(0x04034B50);                          // local file header signature
-        U16(10);                                  // version needed to extract
-        U16(0);                                   // general purpose bit flag
-        U16(0);                                   // compression method: stored
-        U32(dosDateTime);                         // last mod time and date
-        U32(0);                                   // crc-32 (not checked by the lister)
+        U32(0x04034B50);                              // local file header signature
+        U16(10);                                      // version needed to extract
+        U16(0);                                       // general purpose bit flag
+        U16(0);                                       // compression method: stored
+        U32(dosDateTime);                             // last mod time and date
+        U32(0);                                       // crc-32 (not checked by the lister)
         U32(static_cast<std::uint32_t>(data.size())); // compressed size
         U32(static_cast<std::uint32_t>(data.size())); // uncompressed size
         U16(static_cast<std::uint16_t>(name.size())); // file name length
-        U16(0);                                   // extra field length
+        U16(0);                                       // extra field length
         Raw(name);
         return Raw(data);
     }

@@ -60,8 +60,8 @@ protected:
     std::string MakeSfx(const std::string &zip, bool adjust = true)
     {
         const std::string exe = work.File(zip + ".exe");
-        const std::string command = "cat " + Quote(kStub) + " " + Quote(work.File(zip)) + " > " + Quote(exe) +
-                                    " && chmod +x " + Quote(exe) + (adjust ? " && zip -qA " + Quote(exe) : "");
+        const std::string command = "cat " + Quote(kStub) + " " + Quote(work.File(zip)) + " > " + Quote(exe)
+            + " && chmod +x " + Quote(exe) + (adjust ? " && zip -qA " + Quote(exe) : "");
         EXPECT_EQ(RunShell(command), 0);
         return exe;
     }
@@ -69,8 +69,8 @@ protected:
     {
         Outcome run;
         const std::string err = work.File("stderr.txt");
-        run.Status = RunShell("cd " + Quote(work.Path().string()) + " && " + Quote(exe) + " " + args + " 2>" + Quote(err),
-                              &run.Out);
+        run.Status = RunShell(
+            "cd " + Quote(work.Path().string()) + " && " + Quote(exe) + " " + args + " 2>" + Quote(err), &run.Out);
         run.Err = ReadFile(err);
         return run;
     }
@@ -125,10 +125,10 @@ TEST_F(StubTest, TreeRoundTripKeepsContentsModesAndTimes)
     work.Write("tree/sub/deep/big.txt", big);
     work.Write("tree/empty", "");
     fs::create_directories(work.Path() / "tree/emptydir");
-    ASSERT_EQ(RunShell("cd " + Quote(work.File("tree")) +
-                       " && chmod 750 sub/run.sh && chmod 4755 a.txt && chmod 700 emptydir"
-                       " && touch -d '2021-03-04 05:06:07' a.txt sub/run.sh sub/deep/big.txt sub/deep sub emptydir"
-                       " && zip -qr ../tree.zip . -x empty && zip -q0 ../tree.zip empty"),
+    ASSERT_EQ(RunShell("cd " + Quote(work.File("tree"))
+                       + " && chmod 750 sub/run.sh && chmod 4755 a.txt && chmod 700 emptydir"
+                         " && touch -d '2021-03-04 05:06:07' a.txt sub/run.sh sub/deep/big.txt sub/deep sub emptydir"
+                         " && zip -qr ../tree.zip . -x empty && zip -q0 ../tree.zip empty"),
               0);
     const std::string exe = MakeSfx("tree.zip");
     EXPECT_EQ(RunShell("unzip -tq " + Quote(exe) + " >/dev/null"), 0) << "peer check";
@@ -151,8 +151,7 @@ TEST_F(StubTest, TreeRoundTripKeepsContentsModesAndTimes)
     const Outcome list = Start(exe, "-l");
     EXPECT_EQ(list.Status, 0);
     EXPECT_NE(list.Out.find("2021-03-04 05:06   sub/run.sh\n"), std::string::npos) << list.Out;
-    EXPECT_NE(list.Out.find(std::to_string(big.size() + 6 + 18) + "                     7 files"),
-              std::string::npos)
+    EXPECT_NE(list.Out.find(std::to_string(big.size() + 6 + 18) + "                     7 files"), std::string::npos)
         << list.Out;
     const Outcome test = Start(exe, "-t");
     EXPECT_EQ(test.Status, 0);
@@ -237,9 +236,11 @@ TEST_F(StubTest, HostileEntriesWriteNothingOutside)
     fs::create_symlink("../outside", work.Path() / "out/pre");
     fs::create_symlink("../outside/keep", work.Path() / "out/prefile");
     const std::string abs = work.File("outside/abs");
-    PyZip("evil.zip", R"(
+    PyZip("evil.zip",
+          R"(
 with zipfile.ZipFile(path, 'w') as z:
-    for n in ['../outside/x', '..\\outside\\y', ')" + abs + R"(', '\\abs', 'C:x', 'C:\\x', 'a/../../z',
+    for n in ['../outside/x', '..\\outside\\y', ')"
+              + abs + R"(', '\\abs', 'C:x', 'C:\\x', 'a/../../z',
               'pre/in-pre', 'ok.txt', 'nXul', 'enc']:
         z.writestr(n, 'evil')
     z.writestr('bz', 'b' * 100, zipfile.ZIP_BZIP2)
@@ -259,15 +260,15 @@ patch_central(path, b'enc', 8, b'\x01\x00')
     const std::string exe = MakeSfx("evil.zip");
     const Outcome run = Start(exe, "-o -d out");
     EXPECT_EQ(run.Status, 1);
-    for (const std::string &message : std::vector<std::string>
-         {"skipped ../outside/x: path leads outside the target directory",
-          "skipped ..\\outside\\y: path leads outside the target directory", "skipped " + abs + ": absolute path",
-          "skipped \\abs: absolute path", "skipped C:x: absolute path", "skipped C:\\x: absolute path",
-          "skipped a/../../z: path leads outside", "skipped pre/in-pre: path goes through the symbolic link pre",
-          "skipped n: name holds a NUL byte", "skipped enc: encrypted",
-          "skipped bz: unsupported compression method 12", "skipped esc: link leads outside",
-          "skipped esc2: link leads outside",
-          "skipped sub/b: link leads outside", "skipped in/g2: path goes through the symbolic link in"})
+    for (const std::string &message : std::vector<std::string>{
+             "skipped ../outside/x: path leads outside the target directory",
+             "skipped ..\\outside\\y: path leads outside the target directory", "skipped " + abs + ": absolute path",
+             "skipped \\abs: absolute path", "skipped C:x: absolute path", "skipped C:\\x: absolute path",
+             "skipped a/../../z: path leads outside", "skipped pre/in-pre: path goes through the symbolic link pre",
+             "skipped n: name holds a NUL byte", "skipped enc: encrypted",
+             "skipped bz: unsupported compression method 12", "skipped esc: link leads outside",
+             "skipped esc2: link leads outside", "skipped sub/b: link leads outside",
+             "skipped in/g2: path goes through the symbolic link in"})
         EXPECT_NE(run.Err.find(message), std::string::npos) << message << "\n" << run.Err;
     EXPECT_NE(run.Out.find("7 files extracted, 15 failed"), std::string::npos) << run.Out;
 
@@ -323,7 +324,8 @@ patch_central(path, b'big.txt', 16, b'\0\0\0\0')
 
     // Cut off in the middle of the archive: the end records are gone.
     const std::string exe = MakeSfx("ok.zip");
-    ASSERT_EQ(::truncate(exe.c_str(), static_cast<off_t>(fs::file_size(kStub) + fs::file_size(work.File("ok.zip")) / 2)), 0);
+    ASSERT_EQ(
+        ::truncate(exe.c_str(), static_cast<off_t>(fs::file_size(kStub) + fs::file_size(work.File("ok.zip")) / 2)), 0);
     const Outcome cut = Start(exe, "-d cut");
     EXPECT_EQ(cut.Status, 1);
     EXPECT_NE(cut.Err.find("ok.zip.exe: no archive found"), std::string::npos) << cut.Err;

@@ -29,9 +29,10 @@ protected:
     {
         Outcome r;
         const std::string err = dir.File("stderr.txt");
-        r.Status = RunShell("cd " + Quote(dir.Path().string()) + " && unset DISPLAY WAYLAND_DISPLAY && export LC_ALL=C && "
-                                + command + " 2>" + Quote(err),
-                            &r.Out);
+        r.Status =
+            RunShell("cd " + Quote(dir.Path().string()) + " && unset DISPLAY WAYLAND_DISPLAY && export LC_ALL=C && "
+                         + command + " 2>" + Quote(err),
+                     &r.Out);
         r.Err = ReadFile(err);
         return r;
     }
@@ -43,7 +44,8 @@ protected:
     void Python(const std::string &program)
     {
         std::string out;
-        ASSERT_EQ(RunPython("import os, zipfile\nos.chdir(" + PyStr(dir.Path().string()) + ")\n" + program, &out), 0) << out;
+        ASSERT_EQ(RunPython("import os, zipfile\nos.chdir(" + PyStr(dir.Path().string()) + ")\n" + program, &out), 0)
+            << out;
     }
     static std::string PyStr(const std::string &text) { return "'" + text + "'"; }
 
@@ -51,7 +53,10 @@ protected:
     void MakeTree(const std::string &root)
     {
         dir.Write(root + "/readme.txt", "hello\n");
-        dir.Write(root + "/docs/gr\xC3\xBC\xC3\x9F" "e.txt", std::string(5000, 'g'));
+        dir.Write(root
+                      + "/docs/gr\xC3\xBC\xC3\x9F"
+                        "e.txt",
+                  std::string(5000, 'g'));
         std::string noise;
         for (int i = 0; i < 20000; ++i)
             noise += std::to_string(i * 7919 % 104729) + ",";
@@ -80,19 +85,20 @@ protected:
     {
         const Outcome unzip = Sh("unzip -tq " + Quote(exe));
         EXPECT_EQ(unzip.Status, 0) << unzip.Out << unzip.Err;
-        Python("a, b = zipfile.ZipFile(" + PyStr(zip) + "), zipfile.ZipFile(" + PyStr(exe) + ")\n"
-               "assert b.testzip() is None\n"
-               "assert a.comment == b.comment\n"
-               "def strip(x):\n"
-               "    out, i = b'', 0\n"
-               "    while i + 4 <= len(x):\n"
-               "        n = int.from_bytes(x[i+2:i+4], 'little')\n"
-               "        if x[i:i+2] != b'\\x01\\x00': out += x[i:i+4+n]\n"
-               "        i += 4 + n\n"
-               "    return out + x[i:]\n"
-               "key = lambda i: (i.filename, i.CRC, i.compress_size, i.file_size, i.compress_type, i.date_time,\n"
-               "                 i.external_attr, i.comment, strip(i.extra))\n"
-               "assert [key(i) for i in a.infolist()] == [key(i) for i in b.infolist()], 'entries differ'\n");
+        Python("a, b = zipfile.ZipFile(" + PyStr(zip) + "), zipfile.ZipFile(" + PyStr(exe)
+               + ")\n"
+                 "assert b.testzip() is None\n"
+                 "assert a.comment == b.comment\n"
+                 "def strip(x):\n"
+                 "    out, i = b'', 0\n"
+                 "    while i + 4 <= len(x):\n"
+                 "        n = int.from_bytes(x[i+2:i+4], 'little')\n"
+                 "        if x[i:i+2] != b'\\x01\\x00': out += x[i:i+4+n]\n"
+                 "        i += 4 + n\n"
+                 "    return out + x[i:]\n"
+                 "key = lambda i: (i.filename, i.CRC, i.compress_size, i.file_size, i.compress_type, i.date_time,\n"
+                 "                 i.external_attr, i.comment, strip(i.extra))\n"
+                 "assert [key(i) for i in a.infolist()] == [key(i) for i in b.infolist()], 'entries differ'\n");
     }
 
     std::string Stub() const { return kBin + "/pellux-sfx-stub"; }
@@ -208,7 +214,7 @@ TEST_F(Zip2ExeTest, ShiftedInputAndOffsetsPastFourGiBBecomeZip64)
            "    f.write(data)\n");
     const Outcome made = Zip2Exe("far.zip", ".");
     ASSERT_EQ(made.Status, 0) << made.Err;
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(::stat(dir.File("far.exe").c_str(), &st), 0);
     EXPECT_LT(st.st_blocks * 512, 16 << 20) << "the hole was written out";
     ExpectPeersAccept("small.zip", "far.exe");
@@ -283,7 +289,8 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
         {"range.zip", "out", "zip2exe: range.zip: not a ZIP archive (central directory out of range)"},
         {"empty.zip", "out", "zip2exe: empty.zip: the archive holds no entries"},
         {"nolocal.zip", "out", "zip2exe: nolocal.zip: entry plain.txt: no local header at offset 100"},
-        {"bz.zip", "out", "zip2exe: bz.zip: entry x.bz: compression method 12 (bzip2) cannot be unpacked by the extractor"},
+        {"bz.zip", "out",
+         "zip2exe: bz.zip: entry x.bz: compression method 12 (bzip2) cannot be unpacked by the extractor"},
         {"xz.zip", "out", "zip2exe: xz.zip: entry y.lz: compression method 14 (LZMA) cannot be unpacked"},
         {"locked.zip", "out", "zip2exe: locked.zip: entry plain.txt: encrypted"},
         {"good.zip", "nowhere", "zip2exe: nowhere: No such file or directory"},

@@ -1,7 +1,7 @@
 #include "util/Kq_FileSystem.h"
 
-#include "tests/support/TempDir.h"
 #include "platform/Exceptions.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -75,8 +75,8 @@ TEST_F(RunCommandLineTest, AwkwardPathsReachTheProgramUnchanged)
     const std::string out = (temp_.Path() / "out dir\\").string();
     const std::string dump = temp_.File("argv");
     DumpTo(dump);
-    TKq_FileSystem::RunCommandLine(TKq_FileSystem::GetShortPath(kDumpProgram) + " "
-                                   + TKq_FileSystem::GetShortPath(odd) + " " + TKq_FileSystem::GetShortPath(out));
+    TKq_FileSystem::RunCommandLine(TKq_FileSystem::GetShortPath(kDumpProgram) + " " + TKq_FileSystem::GetShortPath(odd)
+                                   + " " + TKq_FileSystem::GetShortPath(out));
     EXPECT_EQ(WaitForArguments(dump), (std::vector<std::string>{kDumpProgram, odd, out}));
     EXPECT_FALSE(fs::exists("pwned"));
 }

@@ -25,10 +25,7 @@ TEST(StringUtil, LastPosEmptySubstringMatchesAtLength)
     EXPECT_EQ(LastPos("", ""), 0);
 }
 
-TEST(StringUtil, LastPosOverlappingMatches)
-{
-    EXPECT_EQ(LastPos("aaa", "aaaa"), 2);
-}
+TEST(StringUtil, LastPosOverlappingMatches) { EXPECT_EQ(LastPos("aaa", "aaaa"), 2); }
 
 TEST(StringUtil, MatchAtBoundaries)
 {

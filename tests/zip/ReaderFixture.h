@@ -1,7 +1,7 @@
 #pragma once
+#include "platform/Exceptions.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"
-#include "platform/Exceptions.h"
 #include "zip/ZipEngine.h"
 
 #include <gtest/gtest.h>

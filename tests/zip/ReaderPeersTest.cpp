@@ -14,10 +14,13 @@ std::vector<std::string> PythonManifest(const std::string &archive)
 {
     std::string out;
     const int rc = RunPython("import zipfile\n"
-                             "for i in zipfile.ZipFile(" + Quote(archive) + ").infolist():\n"
-                             "    y,mo,d,h,mi,s = i.date_time\n"
-                             "    dos = ((y-1980)<<25)|(mo<<21)|(d<<16)|(h<<11)|(mi<<5)|(s//2)\n"
-                             "    print(i.orig_filename.encode('utf-8','surrogateescape').hex(), i.file_size, i.compress_size, i.CRC, dos)\n",
+                             "for i in zipfile.ZipFile("
+                                 + Quote(archive)
+                                 + ").infolist():\n"
+                                   "    y,mo,d,h,mi,s = i.date_time\n"
+                                   "    dos = ((y-1980)<<25)|(mo<<21)|(d<<16)|(h<<11)|(mi<<5)|(s//2)\n"
+                                   "    print(i.orig_filename.encode('utf-8','surrogateescape').hex(), i.file_size, "
+                                   "i.compress_size, i.CRC, dos)\n",
                              &out);
     EXPECT_EQ(rc, 0);
     std::vector<std::string> lines;
@@ -67,13 +70,16 @@ TEST_F(ReaderPeersTest, ArchiveWrittenByPython)
 {
     const std::string archive = dir.File("py.zip");
     ASSERT_EQ(RunPython("import zipfile\n"
-                        "with zipfile.ZipFile(" + Quote(archive) + ", 'w') as z:\n"
-                        "    z.writestr(zipfile.ZipInfo('docs/', (2001,2,3,4,5,6)), '')\n"
-                        "    z.writestr(zipfile.ZipInfo('docs/a.txt', (1999,12,31,23,59,58)), 'hello '*500, zipfile.ZIP_DEFLATED)\n"
-                        "    z.writestr('stored.bin', bytes(range(256))*7, zipfile.ZIP_STORED)\n"
-                        "    z.writestr('caf\\u00e9.txt', 'x', zipfile.ZIP_DEFLATED)\n"
-                        "    z.writestr('empty', '')\n"
-                        "    z.comment = b'an archive comment'\n"),
+                        "with zipfile.ZipFile("
+                        + Quote(archive)
+                        + ", 'w') as z:\n"
+                          "    z.writestr(zipfile.ZipInfo('docs/', (2001,2,3,4,5,6)), '')\n"
+                          "    z.writestr(zipfile.ZipInfo('docs/a.txt', (1999,12,31,23,59,58)), 'hello '*500, "
+                          "zipfile.ZIP_DEFLATED)\n"
+                          "    z.writestr('stored.bin', bytes(range(256))*7, zipfile.ZIP_STORED)\n"
+                          "    z.writestr('caf\\u00e9.txt', 'x', zipfile.ZIP_DEFLATED)\n"
+                          "    z.writestr('empty', '')\n"
+                          "    z.comment = b'an archive comment'\n"),
               0);
     ExpectSameAsPython(archive, 5);
 }
@@ -98,11 +104,13 @@ TEST_F(ReaderPeersTest, StreamedArchivesWithDataDescriptorsListWithTrueSizes)
                         "    def __init__(s, f): s.f = f\n"
                         "    def write(s, b): return s.f.write(b)\n"
                         "    def flush(s): s.f.flush()\n"
-                        "with open(" + Quote(python) + ", 'wb') as f:\n"
-                        "    with zipfile.ZipFile(Pipe(f), 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                        "        z.writestr('one.txt', 'one '*1000)\n"
-                        "        z.writestr('two/', '')\n"
-                        "        z.writestr('three.bin', bytes(range(256))*50, zipfile.ZIP_STORED)\n"),
+                        "with open("
+                        + Quote(python)
+                        + ", 'wb') as f:\n"
+                          "    with zipfile.ZipFile(Pipe(f), 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                          "        z.writestr('one.txt', 'one '*1000)\n"
+                          "        z.writestr('two/', '')\n"
+                          "        z.writestr('three.bin', bytes(range(256))*50, zipfile.ZIP_STORED)\n"),
               0);
     const Listing l = ListFile(python);
     ASSERT_EQ(l.Entries.size(), 3u);
@@ -111,7 +119,9 @@ TEST_F(ReaderPeersTest, StreamedArchivesWithDataDescriptorsListWithTrueSizes)
 
     dir.Write("in/x.txt", std::string(5000, 'x'));
     dir.Write("in/y.txt", "why");
-    ASSERT_EQ(RunShell("cd " + Quote(dir.Path().string() + "/in") + " && zip -q - x.txt y.txt | cat > ../streamed-iz.zip"), 0);
+    ASSERT_EQ(
+        RunShell("cd " + Quote(dir.Path().string() + "/in") + " && zip -q - x.txt y.txt | cat > ../streamed-iz.zip"),
+        0);
     ExpectSameAsPython(dir.File("streamed-iz.zip"), 2);
 }
 
@@ -119,10 +129,12 @@ TEST_F(ReaderPeersTest, Zip64EntriesAreWalked)
 {
     const std::string archive = dir.File("z64.zip");
     ASSERT_EQ(RunPython("import zipfile\n"
-                        "with zipfile.ZipFile(" + Quote(archive) + ", 'w', zipfile.ZIP_DEFLATED) as z:\n"
-                        "    for n in ('a.txt', 'b.txt'):\n"
-                        "        with z.open(n, 'w', force_zip64=True) as f:\n"
-                        "            f.write(n.encode() * 3000)\n"),
+                        "with zipfile.ZipFile("
+                        + Quote(archive)
+                        + ", 'w', zipfile.ZIP_DEFLATED) as z:\n"
+                          "    for n in ('a.txt', 'b.txt'):\n"
+                          "        with z.open(n, 'w', force_zip64=True) as f:\n"
+                          "            f.write(n.encode() * 3000)\n"),
               0);
     const Listing l = ListFile(archive);
     EXPECT_EQ(l.Error, "");
@@ -133,11 +145,15 @@ TEST_F(ReaderPeersTest, SelfExtractingArchiveWithProgramInFront)
 {
     const std::string archive = dir.File("setup.exe");
     ASSERT_EQ(RunPython("import zipfile\n"
-                        "with open(" + Quote(archive) + ", 'wb') as f:\n"
-                        "    f.write(b'\\x7fELF' + bytes(range(256)) * 80)\n"
-                        "with zipfile.ZipFile(" + Quote(archive) + ", 'a') as z:\n"
-                        "    z.writestr('readme.txt', 'read me')\n"
-                        "    z.writestr('bin/tool', 'tool' * 100, zipfile.ZIP_DEFLATED)\n"),
+                        "with open("
+                        + Quote(archive)
+                        + ", 'wb') as f:\n"
+                          "    f.write(b'\\x7fELF' + bytes(range(256)) * 80)\n"
+                          "with zipfile.ZipFile("
+                        + Quote(archive)
+                        + ", 'a') as z:\n"
+                          "    z.writestr('readme.txt', 'read me')\n"
+                          "    z.writestr('bin/tool', 'tool' * 100, zipfile.ZIP_DEFLATED)\n"),
               0);
     const Listing l = ListFile(archive);
     EXPECT_EQ(l.Error, "");

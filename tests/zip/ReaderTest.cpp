@@ -1,6 +1,6 @@
 // The entry-list reader against archives built byte by byte.
-#include "tests/zip/ReaderFixture.h"
 #include "tests/support/ZipBytes.h"
+#include "tests/zip/ReaderFixture.h"
 #include "zip/ZipListReader.h"
 
 #include <sys/stat.h>
@@ -114,10 +114,10 @@ TEST_F(ReaderTest, SignatureRightAfterAStrayPIsFound)
 TEST_F(ReaderTest, FixedFieldsAreReadLittleEndian)
 {
     ZipBytes z;
-    z.U32(0x04034B50)  // local file header signature
-        .U16(20)        // version needed
-        .U16(0x0800)    // flags: UTF-8 names
-        .U16(8)         // method: deflate
+    z.U32(0x04034B50) // local file header signature
+        .U16(20)      // version needed
+        .U16(0x0800)  // flags: UTF-8 names
+        .U16(8)       // method: deflate
         .U32(0x5B2C6000)
         .U32(0xCAFEBABE) // crc-32
         .U32(2)          // compressed size
@@ -147,10 +147,10 @@ TEST_F(ReaderTest, StoredNamesKeepTheirBytes)
     const std::string longName = std::string(300, 'n') + ".txt";
     ZipBytes z;
     z.LocalHeader(std::string("cut\0here.txt", 12), "1") // a NUL ends the name
-        .LocalHeader("docs\\win.txt", "2")                // a backslash is kept
-        .LocalHeader("dir/sub/", "")                      // a directory entry
-        .LocalHeader("Caf\xC3\xA9.txt", "3")              // UTF-8 bytes
-        .LocalHeader(longName, "4")                       // longer than 256 bytes: read whole
+        .LocalHeader("docs\\win.txt", "2")               // a backslash is kept
+        .LocalHeader("dir/sub/", "")                     // a directory entry
+        .LocalHeader("Caf\xC3\xA9.txt", "3")             // UTF-8 bytes
+        .LocalHeader(longName, "4")                      // longer than 256 bytes: read whole
         .EndRecord();
     const Listing l = ListFile(Write(z));
     EXPECT_EQ(l.Names(), (std::vector<std::string>{"cut", "docs\\win.txt", "dir/sub/", "Caf\xC3\xA9.txt", longName}));
@@ -160,12 +160,20 @@ TEST_F(ReaderTest, StoredNamesKeepTheirBytes)
 TEST_F(ReaderTest, ShortFixedPartOrNameIsError2AndDropsThatEntry)
 {
     ZipBytes shortFixed;
-    shortFixed.LocalHeader("ok.txt", "1")
-        .U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0).U32(0); // 18 of the 26 fixed bytes
+    shortFixed.LocalHeader("ok.txt", "1").U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0).U32(0); // 18 of the 26
+                                                                                                      // fixed bytes
     ZipBytes shortName;
     shortName.LocalHeader("ok.txt", "1")
-        .U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0).U32(0).U32(0)
-        .U16(40).U16(0)  // name length 40
+        .U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(0)
+        .U32(0)
+        .U16(40)
+        .U16(0)             // name length 40
         .Raw("only-ten.x"); // but only 10 bytes follow
     for (const auto *bytes : {&shortFixed, &shortName}) {
         const Listing l = ListFile(Write(*bytes));
@@ -179,9 +187,16 @@ TEST_F(ReaderTest, DataReachingIntoTheLast22BytesIsError3AndKeepsTheEntry)
 {
     ZipBytes z;
     z.LocalHeader("ok.txt", "1")
-        .U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0)
-        .U32(5000).U32(5000) // sizes larger than what follows
-        .U16(9).U16(0)
+        .U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(5000)
+        .U32(5000) // sizes larger than what follows
+        .U16(9)
+        .U16(0)
         .Raw("truncated")
         .Fill(100, 'd');
     const Listing l = ListFile(Write(z));
@@ -200,11 +215,19 @@ TEST_F(ReaderTest, SizeWithTheTopBitSetIsNotASeekBackwards)
     // Read as a signed number this size would step back to the header and walk it
     // again forever; it is a size of almost 4 GiB that the file does not hold.
     ZipBytes z;
-    z.U32(0x04034B50).U16(10).U16(0).U16(0).U32(0x5B2C6000).U32(0)
-        .U32(0xFFFFFFC0).U32(0xFFFFFFC0) // compressed and uncompressed size
-        .U16(4).U16(0)
+    z.U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0x5B2C6000)
+        .U32(0)
+        .U32(0xFFFFFFC0)
+        .U32(0xFFFFFFC0) // compressed and uncompressed size
+        .U16(4)
+        .U16(0)
         .Raw("loop")
-        .EndRecord().EndRecord();
+        .EndRecord()
+        .EndRecord();
     const Listing l = ListFile(Write(z));
     EXPECT_EQ(l.Error, "Error 3 reading Zip file");
     EXPECT_EQ(l.Names(), std::vector<std::string>{"loop"});
@@ -214,14 +237,31 @@ TEST_F(ReaderTest, FileShrinkingUnderTheReaderGivesErrors4And5)
 {
     // The stream claims more bytes than it has, as a file truncated after it was opened.
     ZipBytes extra;
-    extra.U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0).U32(0).U32(0)
-        .U16(1).U16(200) // 200 bytes of extra field, none present
+    extra.U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(0)
+        .U32(0)
+        .U16(1)
+        .U16(200) // 200 bytes of extra field, none present
         .Raw("e");
     ZipBytes data;
-    data.U32(0x04034B50).U16(10).U16(0).U16(0).U32(0).U32(0).U32(300).U32(300)
-        .U16(1).U16(0)   // 300 bytes of data, none present
+    data.U32(0x04034B50)
+        .U16(10)
+        .U16(0)
+        .U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(300)
+        .U32(300)
+        .U16(1)
+        .U16(0) // 300 bytes of data, none present
         .Raw("d");
-    for (const auto &[bytes, text] : {std::pair{&extra, "Error 4 reading Zip file"}, std::pair{&data, "Error 5 reading Zip file"}}) {
+    for (const auto &[bytes, text] :
+         {std::pair{&extra, "Error 4 reading Zip file"}, std::pair{&data, "Error 5 reading Zip file"}}) {
         std::vector<unsigned char> raw(bytes->Str().begin(), bytes->Str().end());
         MemoryStream stream(raw, 4096);
         std::vector<ZipDirEntry> entries;
@@ -256,18 +296,22 @@ TEST_F(ReaderTest, DescriptorEntryWithoutCentralDirectoryIsFoundByItsDescriptor)
 {
     const std::string data = "streamed data, size unknown when the header was written";
     ZipBytes z;
-    z.U32(0x04034B50).U16(20)
-        .U16(0x0008)  // flags: sizes and CRC in a data descriptor
-        .U16(0)       // stored
+    z.U32(0x04034B50)
+        .U16(20)
+        .U16(0x0008) // flags: sizes and CRC in a data descriptor
+        .U16(0)      // stored
         .U32(0x5B2C6000)
-        .U32(0).U32(0).U32(0) // crc and sizes left zero
-        .U16(6).U16(0)
+        .U32(0)
+        .U32(0)
+        .U32(0) // crc and sizes left zero
+        .U16(6)
+        .U16(0)
         .Raw("s1.txt")
         .Raw(data)
-        .U32(0x08074B50) // data descriptor signature
-        .U32(0x11223344) // crc-32
-        .U32(static_cast<std::uint32_t>(data.size()))  // compressed size
-        .U32(static_cast<std::uint32_t>(data.size()))  // uncompressed size
+        .U32(0x08074B50)                              // data descriptor signature
+        .U32(0x11223344)                              // crc-32
+        .U32(static_cast<std::uint32_t>(data.size())) // compressed size
+        .U32(static_cast<std::uint32_t>(data.size())) // uncompressed size
         .LocalHeader("after.txt", "x")
         .EndRecord(); // no central directory at all
     const Listing l = ListFile(Write(z));

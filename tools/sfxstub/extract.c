@@ -17,8 +17,7 @@ static char why_text[512];
 /* A reason: what went wrong and the name concerned, or else the system's error text. */
 static const char *because(const char *what, const char *name)
 {
-    snprintf(why_text, sizeof why_text, "%s%s%s", what, name ? name : "",
-             errno && !name ? strerror(errno) : "");
+    snprintf(why_text, sizeof why_text, "%s%s%s", what, name ? name : "", errno && !name ? strerror(errno) : "");
     return why_text;
 }
 
@@ -251,9 +250,8 @@ static char *temp_name(void)
     return name;
 }
 
-static enum outcome write_leaf(struct archive *a, const struct entry *e, const char *name,
-                               int dirfd, const char *leaf, size_t depth, unsigned mode,
-                               int is_link)
+static enum outcome write_leaf(struct archive *a, const struct entry *e, const char *name, int dirfd, const char *leaf,
+                               size_t depth, unsigned mode, int is_link)
 {
     struct text target = {{0}, 0};
     const char *why = NULL, *tmp;

@@ -48,8 +48,8 @@ static void list_entry(const struct entry *e, uint64_t *total)
     struct tm zero = {0};
     if (!tm)
         tm = &zero;
-    printf("%9llu  %04d-%02d-%02d %02d:%02d   ", (unsigned long long)e->uncompressed_size,
-           tm->tm_year + 1900, tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min);
+    printf("%9llu  %04d-%02d-%02d %02d:%02d   ", (unsigned long long)e->uncompressed_size, tm->tm_year + 1900,
+           tm->tm_mon + 1, tm->tm_mday, tm->tm_hour, tm->tm_min);
     put_name(stdout, name);
     putchar('\n');
     *total += e->uncompressed_size;
@@ -107,8 +107,9 @@ int main(int argc, char **argv)
     struct archive a;
     int opened = archive_open(&a, "/proc/self/exe");
     if (opened < 0) {
-        fprintf(stderr, opened == -1 ? "%s: no archive found (missing or truncated)\n"
-                                     : "%s: archive damaged: cannot read the central directory\n",
+        fprintf(stderr,
+                opened == -1 ? "%s: no archive found (missing or truncated)\n"
+                             : "%s: archive damaged: cannot read the central directory\n",
                 program);
         return 1;
     }
@@ -117,8 +118,7 @@ int main(int argc, char **argv)
         umask(o.umask);
         char *copy = dir ? strdup(dir) : NULL;
         if ((copy && make_dirs(copy)) || (o.root = open(dir ? dir : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
-            fprintf(stderr, "%s: cannot use directory %s: %s\n", program, dir ? dir : ".",
-                    strerror(errno));
+            fprintf(stderr, "%s: cannot use directory %s: %s\n", program, dir ? dir : ".", strerror(errno));
             return 1;
         }
         free(copy);
@@ -140,8 +140,8 @@ int main(int argc, char **argv)
         int nul, is_dir;
         char *name = entry_name(&e, &nul);
         unsigned unix_mode;
-        is_dir = (*name && is_separator(name[strlen(name) - 1])) ||
-                 (entry_unix_mode(&e, &unix_mode) && S_ISDIR(unix_mode));
+        is_dir =
+            (*name && is_separator(name[strlen(name) - 1])) || (entry_unix_mode(&e, &unix_mode) && S_ISDIR(unix_mode));
         free(name);
         if (mode == 't') {
             failed += test_entry(&a, &e);
@@ -166,8 +166,7 @@ int main(int argc, char **argv)
     else if (mode == 't' && !failed)
         printf("No errors detected in %lu file%s\n", files, files == 1 ? "" : "s");
     else if (mode == 't')
-        printf("%lu error%s in %lu file%s\n", failed, failed == 1 ? "" : "s", files,
-               files == 1 ? "" : "s");
+        printf("%lu error%s in %lu file%s\n", failed, failed == 1 ? "" : "s", files, files == 1 ? "" : "s");
     else if (!failed)
         printf("%lu file%s extracted\n", files, files == 1 ? "" : "s");
     else

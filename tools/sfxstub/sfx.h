@@ -25,9 +25,9 @@ struct entry {
 struct archive {
     int fd;
     uint64_t file_size;
-    uint64_t cd_start;    /* actual position of the central directory */
-    int64_t shift;        /* actual minus stated offsets (a stub put in front unadjusted) */
-    unsigned char *cd;    /* the whole central directory */
+    uint64_t cd_start; /* actual position of the central directory */
+    int64_t shift;     /* actual minus stated offsets (a stub put in front unadjusted) */
+    unsigned char *cd; /* the whole central directory */
     uint64_t cd_size, pos;
 };
 
@@ -37,9 +37,8 @@ uint32_t le32(const unsigned char *p);
 int is_signature(const unsigned char *p, int third, int fourth);
 uint64_t le64(const unsigned char *p);
 int archive_open(struct archive *a, const char *path); /* 0; -1 none found; -2 damaged */
-int archive_next(struct archive *a, struct entry *e);    /* 1 entry, 0 end, -1 damaged */
-const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id,
-                                 size_t *field_length);
+int archive_next(struct archive *a, struct entry *e);  /* 1 entry, 0 end, -1 damaged */
+const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id, size_t *field_length);
 time_t entry_mtime(const struct entry *e);
 int entry_unix_mode(const struct entry *e, unsigned *mode);
 
@@ -56,7 +55,7 @@ typedef int (*sink_fn)(void *arg, const unsigned char *data, size_t length);
 const char *read_entry(struct archive *a, const struct entry *e, sink_fn sink, void *arg);
 struct options {
     int overwrite;
-    int root;       /* directory fd that everything lands below */
+    int root; /* directory fd that everything lands below */
     unsigned umask;
 };
 enum outcome { DONE, KEPT, FAILED };

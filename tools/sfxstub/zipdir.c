@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 enum {
-    END_SIZE = 22,          /* end of central directory record without the comment */
-    LOCATOR_SIZE = 20,      /* zip64 end of central directory locator */
-    END64_SIZE = 56,        /* zip64 end of central directory record, no extensible data */
-    CENTRAL_SIZE = 46,      /* central directory file header without name, extra, comment */
+    END_SIZE = 22,     /* end of central directory record without the comment */
+    LOCATOR_SIZE = 20, /* zip64 end of central directory locator */
+    END64_SIZE = 56,   /* zip64 end of central directory record, no extensible data */
+    CENTRAL_SIZE = 46, /* central directory file header without name, extra, comment */
     SEARCH = 65535 + END_SIZE,
 };
 
@@ -41,16 +41,14 @@ static int read_at(int fd, void *buffer, size_t length, uint64_t offset)
 
 /* Reads the zip64 end record behind the locator; its stated offset is only right when the
  * archive was adjusted, so the place right before the locator is tried first. */
-static int read_end64(struct archive *a, uint64_t locator, uint64_t *cd_end,
-                      uint64_t *cd_size, uint64_t *cd_offset)
+static int read_end64(struct archive *a, uint64_t locator, uint64_t *cd_end, uint64_t *cd_size, uint64_t *cd_offset)
 {
     unsigned char b[END64_SIZE];
     if (locator < END64_SIZE || read_at(a->fd, b, LOCATOR_SIZE, locator) || !is_signature(b, 6, 7))
         return 0;
     uint64_t places[2] = {locator - END64_SIZE, le64(b + 8)};
     for (int i = 0; i < 2; i++) {
-        if (places[i] + END64_SIZE > locator || read_at(a->fd, b, END64_SIZE, places[i]) ||
-            !is_signature(b, 6, 6))
+        if (places[i] + END64_SIZE > locator || read_at(a->fd, b, END64_SIZE, places[i]) || !is_signature(b, 6, 6))
             continue;
         *cd_end = places[i];
         *cd_size = le64(b + 40);
@@ -62,8 +60,7 @@ static int read_end64(struct archive *a, uint64_t locator, uint64_t *cd_end,
 
 /* Whether an end record at end_pos leads to a central directory; if so, where it is. The
  * stub's own code holds the signature bytes too, so a bare candidate is not enough. */
-static int locate_directory(struct archive *a, const unsigned char *end, uint64_t end_pos,
-                            uint64_t tail_end)
+static int locate_directory(struct archive *a, const unsigned char *end, uint64_t end_pos, uint64_t tail_end)
 {
     unsigned char signature[4];
     uint64_t cd_end = end_pos, cd_size = le32(end + 12), cd_offset = le32(end + 16);
@@ -108,8 +105,7 @@ int archive_open(struct archive *a, const char *path)
     return -1;
 }
 
-const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id,
-                                 size_t *field_length)
+const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id, size_t *field_length)
 {
     size_t i = 0;
     while (i + 4 <= length) {

@@ -1,7 +1,7 @@
 #include "tools/zip2exe/Zip2Exe.h"
 
-#include "util/NameCodec.h"
 #include "util/LittleEndian.h"
+#include "util/NameCodec.h"
 #include "util/ZipSignatures.h"
 
 #include <algorithm>
@@ -146,7 +146,8 @@ std::optional<Layout> TryEndRecord(const Input &in, const std::string &name, std
         // The record normally ends right at the locator; its stated position is good
         // only when nothing was put in front of the archive.
         for (std::uint64_t pos : {locatorPos - kZip64RecordFixed, le::U64(l.locator.data() + 8)}) {
-            if (pos > locatorPos || locatorPos - pos < kZip64RecordFixed || !in.HasSignature(pos, sig::kZip64EndOfCentralDir))
+            if (pos > locatorPos || locatorPos - pos < kZip64RecordFixed
+                || !in.HasSignature(pos, sig::kZip64EndOfCentralDir))
                 continue;
             const Bytes head = in.Read(pos, kZip64RecordFixed);
             if (le::U64(head.data() + 4) + 12 != locatorPos - pos)
@@ -177,7 +178,8 @@ Layout LocateArchive(const Input &in, const std::string &name)
     const std::uint64_t size = in.Size();
     if (size < sig::kEndOfCentralDirSize)
         throw Refusal(name + ": not a ZIP archive (too short)");
-    const std::uint64_t tailStart = size > sig::kEndOfCentralDirSize + kMaxComment ? size - sig::kEndOfCentralDirSize - kMaxComment : 0;
+    const std::uint64_t tailStart =
+        size > sig::kEndOfCentralDirSize + kMaxComment ? size - sig::kEndOfCentralDirSize - kMaxComment : 0;
     const Bytes tail = in.Read(tailStart, static_cast<std::size_t>(size - tailStart));
     bool sawEndRecord = false;
     // The last end record that leads to a central directory; a comment may hold
@@ -189,30 +191,52 @@ Layout LocateArchive(const Input &in, const std::string &name)
         if (auto l = TryEndRecord(in, name, tailStart + i))
             return *l;
     }
-    throw Refusal(name + (sawEndRecord ? ": not a ZIP archive (central directory out of range)"
-                                       : ": not a ZIP archive (no end of central directory record)"));
+    throw Refusal(name
+                  + (sawEndRecord ? ": not a ZIP archive (central directory out of range)"
+                                  : ": not a ZIP archive (no end of central directory record)"));
 }
 
 std::string MethodName(unsigned method)
 {
     switch (method) {
-    case 1: return "shrink";
-    case 2: case 3: case 4: case 5: return "reduce";
-    case 6: return "implode";
-    case 9: return "deflate64";
-    case 10: return "PKWARE DCL implode";
-    case 12: return "bzip2";
-    case 14: return "LZMA";
-    case 18: return "IBM TERSE";
-    case 19: return "IBM LZ77";
-    case 20: case 93: return "zstd";
-    case 94: return "MP3";
-    case 95: return "xz";
-    case 96: return "JPEG";
-    case 97: return "WavPack";
-    case 98: return "PPMd";
-    case 99: return "AES encryption";
-    default: return "unknown";
+    case 1:
+        return "shrink";
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return "reduce";
+    case 6:
+        return "implode";
+    case 9:
+        return "deflate64";
+    case 10:
+        return "PKWARE DCL implode";
+    case 12:
+        return "bzip2";
+    case 14:
+        return "LZMA";
+    case 18:
+        return "IBM TERSE";
+    case 19:
+        return "IBM LZ77";
+    case 20:
+    case 93:
+        return "zstd";
+    case 94:
+        return "MP3";
+    case 95:
+        return "xz";
+    case 96:
+        return "JPEG";
+    case 97:
+        return "WavPack";
+    case 98:
+        return "PPMd";
+    case 99:
+        return "AES encryption";
+    default:
+        return "unknown";
     }
 }
 
@@ -220,9 +244,9 @@ std::string MethodName(unsigned method)
 struct CentralRecord {
     const unsigned char *h = nullptr;
     std::size_t nameLength = 0, extraLength = 0, commentLength = 0;
-    std::uint64_t localOffset = 0; // as stored
+    std::uint64_t localOffset = 0;         // as stored
     std::optional<std::size_t> zip64Field; // offset of the ZIP64 extra in the record
-    std::size_t zip64OffsetAt = 0;          // of the offset value, when it is there
+    std::size_t zip64OffsetAt = 0;         // of the offset value, when it is there
     std::size_t Length() const { return kCentralFixed + nameLength + extraLength + commentLength; }
     const unsigned char *Extra() const { return h + kCentralFixed + nameLength; }
 };
@@ -236,12 +260,14 @@ CentralRecord ParseRecord(const unsigned char *h, std::size_t available, const s
     CentralRecord r;
     r.h = h;
     if (available < kCentralFixed || le::U32(h) != sig::kCentralHeader)
-        throw Refusal(name + ": not a ZIP archive (central directory unreadable at entry " + std::to_string(number) + ")");
+        throw Refusal(name + ": not a ZIP archive (central directory unreadable at entry " + std::to_string(number)
+                      + ")");
     r.nameLength = le::U16(h + 28);
     r.extraLength = le::U16(h + 30);
     r.commentLength = le::U16(h + 32);
     if (r.Length() > available)
-        throw Refusal(name + ": not a ZIP archive (central directory unreadable at entry " + std::to_string(number) + ")");
+        throw Refusal(name + ": not a ZIP archive (central directory unreadable at entry " + std::to_string(number)
+                      + ")");
     r.localOffset = le::U32(h + 42);
     const unsigned char *x = r.Extra();
     for (std::size_t e = 0; e + 4 <= r.extraLength;) {
@@ -369,7 +395,8 @@ Tail BuildTail(const Input &in, const std::string &name, const Layout &l, std::u
         const std::int64_t local = static_cast<std::int64_t>(r.localOffset) + l.shift;
         if (local < 0 || static_cast<std::uint64_t>(local) + kLocalFixed > l.directoryStart
             || !in.HasSignature(static_cast<std::uint64_t>(local), sig::kLocalHeader))
-            throw Refusal(entry + ": no local header at offset " + std::to_string(r.localOffset) + " (not a ZIP archive?)");
+            throw Refusal(entry + ": no local header at offset " + std::to_string(r.localOffset)
+                          + " (not a ZIP archive?)");
         AppendMoved(t.directory, r, static_cast<std::uint64_t>(local) + stubSize, entry);
         p += r.Length();
         ++count;
@@ -423,7 +450,8 @@ class OutputFile {
 public:
     OutputFile(const std::string &dir, const std::string &target) : target_(target)
     {
-        temp_ = (std::filesystem::path(dir) / ("." + std::filesystem::path(target).filename().string() + ".XXXXXX")).string();
+        temp_ = (std::filesystem::path(dir) / ("." + std::filesystem::path(target).filename().string() + ".XXXXXX"))
+                    .string();
         fd_ = ::mkstemp(temp_.data());
         if (fd_ < 0)
             throw Refusal("cannot write in " + dir + ": " + Errno(errno));
@@ -533,7 +561,7 @@ std::string ExeName(const std::string &zipPath)
 Written Convert(const std::string &zipPath, const std::string &outDir, std::span<const unsigned char> stub)
 {
     Fd fd(::open(zipPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat st{};
+    struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0)
         throw Refusal(zipPath + ": " + Errno(errno));
     if (!S_ISREG(st.st_mode))
@@ -542,7 +570,7 @@ Written Convert(const std::string &zipPath, const std::string &outDir, std::span
     const Layout layout = LocateArchive(in, zipPath);
     const Tail tail = BuildTail(in, zipPath, layout, stub.size());
 
-    struct stat dirStat{};
+    struct stat dirStat {};
     if (::stat(outDir.c_str(), &dirStat) != 0)
         throw Refusal(outDir + ": " + Errno(errno));
     if (!S_ISDIR(dirStat.st_mode))
