@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up a fresh Debian 12 machine, checks that every include follows the folder
-# layers, builds Pellux and runs every test:
+# layers and that every C and C++ file is formatted, builds Pellux and runs every test:
 #   1. an optimised build and the whole test suite, the checks that need a window
 #      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
@@ -14,6 +14,10 @@ FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-60}
 
 echo "== folder layers"
 bash scripts/check-layers.sh
+
+echo "== format"
+# Every C and C++ file as .clang-format has it; names each file that is not.
+git ls-files -z '*.c' '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror
 
 echo "== release build and tests"
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_BUILD_TESTS=ON >/dev/null
