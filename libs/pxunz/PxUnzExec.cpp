@@ -1,6 +1,7 @@
 // The C entry points of libpxunz.so: extracting entries into the current directory.
 #include "abi/PxUnz.h"
 #include "libs/common/CBoundary.h"
+#include "libs/common/ParamBlock.h"
 #include "libs/pxunz/ExtractEntries.h"
 
 namespace pellux::libs {
@@ -8,11 +9,8 @@ namespace {
 
 int32_t Exec(const UnzExecParams &params, Reporter &reporter)
 {
-    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES
-        || !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
-        reporter.Error(kPxBadRequest, "libpxunz.so: invalid parameter block");
+    if (!ValidParamBlock(params, "libpxunz.so", reporter))
         return 0;
-    }
     ExtractRequest request;
     request.Archive = params.ZipFileNamePtr;
     for (int32_t i = 0; i < params.ArgCount; ++i) {

@@ -1,6 +1,7 @@
 // The C entry points of libpxzip.so: adding files to an archive and deleting entries.
 #include "abi/PxZip.h"
 #include "libs/common/CBoundary.h"
+#include "libs/common/ParamBlock.h"
 #include "libs/pxzip/AddFiles.h"
 #include "libs/pxzip/DeleteEntries.h"
 
@@ -21,11 +22,8 @@ std::vector<std::string> Paths(const ZipExecParams &params)
 
 int32_t Exec(const ZipExecParams &params, Reporter &reporter)
 {
-    if (params.CheckValue != PX_CHECK_VALUE || params.ArgCount < 0 || params.ArgCount > PX_MAX_FILE_NAMES
-        || !params.ZipFileNamePtr || !*params.ZipFileNamePtr) {
-        reporter.Error(kPxBadRequest, "libpxzip.so: invalid parameter block");
+    if (!ValidParamBlock(params, "libpxzip.so", reporter))
         return 0;
-    }
     if (Flag(params.DeleteEntriesFlag))
         return DeleteEntries(params.ZipFileNamePtr, Paths(params), reporter);
 
