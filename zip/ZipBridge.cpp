@@ -41,6 +41,19 @@ std::exception_ptr &PendingCallbackError()
 
 int32_t Flag(bool value) { return value ? PX_TRUE : PX_FALSE; }
 
+// The fields both blocks carry alike: who calls, how to call back, how much to say.
+template <class Params>
+void SetSharedParams(Params &p, TZipEngine *engine, bool trace, bool verbose)
+{
+    p.Handle = 0;
+    p.CallerObject = engine;
+    p.InterfaceVersion = PX_INTERFACE_VERSION;
+    p.CallbackProc = &TZipEngine::LibCallback;
+    p.TraceFlag = Flag(trace);
+    p.VerboseFlag = Flag(verbose || trace);
+    p.CheckValue = PX_CHECK_VALUE;
+}
+
 struct LibraryNames {
     const char *File;
     const char *Exec;
@@ -111,11 +124,7 @@ void TZipEngine::UnloadUnzLib() { Unload(unzLib_.Handle); }
 void TZipEngine::SetZipParams()
 {
     auto &p = ZipExecParams;
-    p.Handle = 0;
-    p.CallerObject = this;
-    p.InterfaceVersion = PX_INTERFACE_VERSION;
-    p.CallbackProc = &TZipEngine::LibCallback;
-    p.TraceFlag = Flag(Trace);
+    SetSharedParams(p, this, Trace, Verbose);
     p.Switch05 = PX_FALSE;
     p.Switch07 = PX_FALSE;
     p.HiddenFilesFlag = Flag(AddOptions.Contains(AddHiddenFiles));
@@ -123,7 +132,6 @@ void TZipEngine::SetZipParams()
     p.Switch10 = PX_FALSE;
     p.Switch11 = PX_TRUE;
     p.Switch12 = PX_FALSE;
-    p.VerboseFlag = Flag(Verbose || Trace);
     p.Switch14 = PX_TRUE;
     p.CompressionLevel = AddCompLevel;
     p.Switch16 = PX_FALSE;
@@ -140,30 +148,23 @@ void TZipEngine::SetZipParams()
         p.FreshenFlag = PX_FALSE;
     p.Switch26 = PX_FALSE;
     p.ZipTimeFlag = Flag(AddOptions.Contains(AddZipTime));
-    p.CheckValue = PX_CHECK_VALUE;
 }
 
 void TZipEngine::SetUnzParams()
 {
     auto &p = UnzExecParams;
-    p.Handle = 0;
-    p.CallerObject = this;
-    p.InterfaceVersion = PX_INTERFACE_VERSION;
-    p.CallbackProc = &TZipEngine::LibCallback;
-    p.TraceFlag = Flag(Trace);
+    SetSharedParams(p, this, Trace, Verbose);
     p.Switch06 = PX_FALSE;
     p.Switch07 = PX_FALSE;
     p.Switch08 = PX_FALSE;
     p.Switch09 = PX_FALSE;
     p.Switch10 = PX_TRUE;
-    p.VerboseFlag = Flag(Verbose || Trace);
     p.UpdateFlag = Flag(ExtrOptions.Contains(ExtrUpdate));
     p.FreshenFlag = Flag(ExtrOptions.Contains(ExtrFreshen));
     if (p.UpdateFlag)
         p.FreshenFlag = PX_FALSE;
     p.DirNamesFlag = Flag(ExtrOptions.Contains(ExtrDirNames));
     p.OverwriteFlag = Flag(ExtrOptions.Contains(ExtrOverWrite));
-    p.CheckValue = PX_CHECK_VALUE;
 }
 
 std::string TrimLineEnd(std::string text)

@@ -60,6 +60,32 @@ private:
     bool &cancel_;
 };
 
+// Loads a library for one operation unless one is loaded already, and unloads on the
+// way out only what it loaded itself: a caller that loaded it keeps it.
+class LibraryUse {
+public:
+    LibraryUse(TZipEngine &engine, void *(*handle)(), void (TZipEngine::*load)(), void (*unload)())
+        : handle_(handle), unload_(unload), loadedHere_(!handle())
+    {
+        if (loadedHere_)
+            (engine.*load)();
+    }
+    ~LibraryUse()
+    {
+        if (loadedHere_)
+            unload_();
+    }
+    LibraryUse(const LibraryUse &) = delete;
+    LibraryUse &operator=(const LibraryUse &) = delete;
+
+    bool Loaded() const { return handle_() != nullptr; }
+
+private:
+    void *(*handle_)();
+    void (*unload_)();
+    bool loadedHere_;
+};
+
 // A NUL-terminated copy of a text, sized to it.
 std::unique_ptr<char[]> TextBuffer(const std::string &text)
 {
@@ -136,10 +162,8 @@ void TZipEngine::Compress(bool deleting)
     {
         BusyScope busy(CompressBusy, Cancel);
         BytesToDo = 0;
-        const bool loadedHere = !zipLib_.Handle;
-        if (loadedHere)
-            LoadZipLib();
-        if (!zipLib_.Handle)
+        const LibraryUse library(*this, &ZipLibHandle, &TZipEngine::LoadZipLib, &UnloadZipLib);
+        if (!library.Loaded())
             return;
         SetZipParams();
         if (deleting) {
@@ -153,8 +177,6 @@ void TZipEngine::Compress(bool deleting)
         }
         CallLibrary(ZipExecParams, zipLib_.ExecEntry, zipFilename_);
         FSpecArgs.clear();
-        if (loadedHere)
-            UnloadZipLib();
     }
     if (ProcessedCount > 0)
         List();
@@ -166,10 +188,8 @@ void TZipEngine::Extract()
         return;
     BusyScope busy(ExtractBusy, Cancel);
     BytesToDo = 0;
-    const bool loadedHere = !unzLib_.Handle;
-    if (loadedHere)
-        LoadUnzLib();
-    if (!unzLib_.Handle)
+    const LibraryUse library(*this, &UnzLibHandle, &TZipEngine::LoadUnzLib, &UnloadUnzLib);
+    if (!library.Loaded())
         return;
     // A relative archive name is meant from where the caller stands, not from the
     // extraction directory about to become current.
@@ -185,8 +205,6 @@ void TZipEngine::Extract()
     SetUnzParams();
     CallLibrary(UnzExecParams, unzLib_.ExecEntry, archivePath);
     FSpecArgs.clear();
-    if (loadedHere)
-        UnloadUnzLib();
 }
 
 } // namespace pellux
