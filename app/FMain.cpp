@@ -4,6 +4,7 @@
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
 #include "app/OuterSize.h"
+#include "dialogs/Connect.h"
 #include "dialogs/FStartup.h"
 #include "listing/ListingRows.h"
 #include "platform/ErrorReport.h"
@@ -58,7 +59,7 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
     TimerShowStartupForm = new QTimer(this);
     TimerShowStartupForm->setObjectName(QStringLiteral("TimerShowStartupForm"));
     TimerShowStartupForm->setInterval(100);
-    connect(TimerShowStartupForm, &QTimer::timeout, this, [this] { Guarded([this] { TimerShowStartupFormTimer(); }); });
+    ConnectGuarded(TimerShowStartupForm, &QTimer::timeout, this, &TFormMainZip::TimerShowStartupFormTimer);
 
     // The list comes first in the tab order, then the tool strip.
     setTabOrder(ListViewFiles, ButtonRemoveFile);
@@ -87,7 +88,7 @@ QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hi
     button->setIconSize(glyphSize);
     button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     button->setFocusPolicy(Qt::StrongFocus);
-    connect(button, &QToolButton::clicked, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    ConnectGuarded(button, &QToolButton::clicked, this, handler);
     return button;
 }
 
@@ -163,8 +164,7 @@ void TFormMainZip::BuildListView()
             width = std::max(width, timeWidth);
         header->resizeSection(column, width);
     }
-    connect(header, &QHeaderView::sectionClicked, this,
-            [this](int column) { Guarded([this, column] { ListViewFilesColumnClick(column); }); });
+    ConnectGuarded(header, &QHeaderView::sectionClicked, this, &TFormMainZip::ListViewFilesColumnClick);
 }
 
 void TFormMainZip::BuildMenu()
@@ -185,8 +185,7 @@ void TFormMainZip::BuildMenu()
     auto addItem = [this](QMenu *menu, const char *name, const char *caption, void (TFormMainZip::*handler)()) {
         QAction *action = menu->addAction(QString::fromLatin1(caption));
         action->setObjectName(QString::fromLatin1(name));
-        connect(action, &QAction::triggered, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        ConnectGuarded(action, &QAction::triggered, this, handler);
     };
 
     QMenu *file1 = addMenu(MainMenu1, "File1", "&File");

@@ -1,5 +1,6 @@
 #include "dialogs/DialogCreateDir.h"
 
+#include "dialogs/Connect.h"
 #include "dialogs/DialogLook.h"
 #include "dialogs/ModalResult.h"
 #include "platform/ErrorReport.h"
@@ -55,7 +56,7 @@ TFormCreateDirectory::TFormCreateDirectory(QWidget *parent)
 
     setTabOrder(EditDirectory, ButtonCancel);
     setTabOrder(ButtonCancel, ButtonOK);
-    connect(ButtonOK, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonOKClick(); }); });
+    ConnectGuarded(ButtonOK, &QPushButton::clicked, this, &TFormCreateDirectory::ButtonOKClick);
     connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
 }
 

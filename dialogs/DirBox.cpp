@@ -1,6 +1,7 @@
 #include "dialogs/DirBox.h"
 
 #include "dialogs/AppIcon.h"
+#include "dialogs/Connect.h"
 #include "dialogs/DialogCreateDir.h"
 #include "dialogs/DialogLook.h"
 #include "dialogs/DirectoryList.h"
@@ -72,10 +73,10 @@ TFormDirBox::TFormDirBox() : QDialog(nullptr, Qt::Dialog | Qt::MSWindowsFixedSiz
     setTabOrder(ButtonOK, ButtonCreateDir);
 
     connect(DirList, &TDirectoryListBox::Changed, this, [this] { DirListChange(); });
-    connect(DirList, &TDirectoryListBox::Exited, this, [this] { Guarded([this] { DirListExit(); }); });
-    connect(ButtonOK, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonOKClick(); }); });
+    ConnectGuarded(DirList, &TDirectoryListBox::Exited, this, &TFormDirBox::DirListExit);
+    ConnectGuarded(ButtonOK, &QPushButton::clicked, this, &TFormDirBox::ButtonOKClick);
     connect(ButtonCancel, &QPushButton::clicked, this, [this] { ButtonCancelClick(); });
-    connect(ButtonCreateDir, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonCreateDirClick(); }); });
+    ConnectGuarded(ButtonCreateDir, &QPushButton::clicked, this, &TFormDirBox::ButtonCreateDirClick);
 
     // FormCreate
     GoToDirectory({});

@@ -1,10 +1,10 @@
 #include "dialogs/WizSelfExtracting.h"
 
 #include "dialogs/AppIcon.h"
+#include "dialogs/Connect.h"
 #include "dialogs/DialogLook.h"
 #include "dialogs/DirBox.h"
 #include "dialogs/ModalResult.h"
-#include "platform/ErrorReport.h"
 #include "platform/ProgramPath.h"
 #include "util/KqStringUtil.h"
 #include "util/Kq_FileSystem.h"
@@ -145,11 +145,11 @@ TFormWizSelfExtracting::TFormWizSelfExtracting() : QDialog(nullptr, Qt::Dialog |
     setTabOrder(ButtonOutputdir, EditOutputDir);
     look::NoDefaultButtons(this);
 
-    connect(ButtonNext, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonNextClick(); }); });
-    connect(ButtonPrevious, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonPreviousClick(); }); });
-    connect(ButtonCancel, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonCancelClick(); }); });
-    connect(ButtonInputFile, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonInputFileClick(); }); });
-    connect(ButtonOutputdir, &QPushButton::clicked, this, [this] { Guarded([this] { ButtonOutputdirClick(); }); });
+    ConnectGuarded(ButtonNext, &QPushButton::clicked, this, &TFormWizSelfExtracting::ButtonNextClick);
+    ConnectGuarded(ButtonPrevious, &QPushButton::clicked, this, &TFormWizSelfExtracting::ButtonPreviousClick);
+    ConnectGuarded(ButtonCancel, &QPushButton::clicked, this, &TFormWizSelfExtracting::ButtonCancelClick);
+    ConnectGuarded(ButtonInputFile, &QPushButton::clicked, this, &TFormWizSelfExtracting::ButtonInputFileClick);
+    ConnectGuarded(ButtonOutputdir, &QPushButton::clicked, this, &TFormWizSelfExtracting::ButtonOutputdirClick);
 
     FormCreate();
     ButtonNext->setFocus();
