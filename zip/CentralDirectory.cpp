@@ -1,5 +1,6 @@
 #include "zip/CentralDirectory.h"
 
+#include "util/EndRecord.h"
 #include "util/LittleEndian.h"
 #include "util/ZipSignatures.h"
 
@@ -11,7 +12,6 @@ namespace pellux {
 
 namespace {
 
-constexpr std::int64_t kMaxCommentLength = 0xFFFF;
 constexpr std::size_t kCentralHeaderFixed = 46; // APPNOTE 4.3.12, signature included
 
 bool ReadAt(InputStream &stream, std::int64_t position, void *buffer, std::size_t count)
@@ -21,61 +21,9 @@ bool ReadAt(InputStream &stream, std::int64_t position, void *buffer, std::size_
     return stream.Read(buffer, count) == count;
 }
 
-struct DirectoryLocation {
-    std::int64_t start = 0;       // where the directory really begins in the file
-    std::int64_t storedStart = 0; // where the end record says it begins
-    std::uint64_t size = 0;
-    std::uint64_t count = 0;
-};
-
-std::optional<DirectoryLocation> LocateDirectory(InputStream &stream)
+int ReadCallback(void *context, std::uint64_t offset, void *buffer, std::size_t length)
 {
-    const std::int64_t fileSize = stream.Size();
-    if (fileSize < sig::kEndOfCentralDirSize)
-        return std::nullopt;
-    const std::int64_t tailStart = std::max<std::int64_t>(0, fileSize - sig::kEndOfCentralDirSize - kMaxCommentLength);
-    std::vector<unsigned char> tail(static_cast<std::size_t>(fileSize - tailStart));
-    if (!ReadAt(stream, tailStart, tail.data(), tail.size()))
-        return std::nullopt;
-
-    // The end record is the last "PK" 05 06 whose comment ends inside the file.
-    for (std::int64_t i = static_cast<std::int64_t>(tail.size()) - sig::kEndOfCentralDirSize; i >= 0; --i) {
-        const unsigned char *eocd = tail.data() + i;
-        if (le::U32(eocd) != sig::kEndOfCentralDir)
-            continue;
-        const std::int64_t eocdPos = tailStart + i;
-        if (eocdPos + sig::kEndOfCentralDirSize + le::U16(eocd + 20) > fileSize)
-            continue;
-        DirectoryLocation loc;
-        loc.count = le::U16(eocd + 10);       // total number of entries
-        loc.size = le::U32(eocd + 12);        // size of the central directory
-        loc.storedStart = le::U32(eocd + 16); // offset of its start
-        std::int64_t directoryEnd = eocdPos;
-
-        // ZIP64: the locator (20 bytes) stands right before the end record.
-        unsigned char locator[20];
-        if (eocdPos >= 20 && ReadAt(stream, eocdPos - 20, locator, sizeof locator)
-            && le::U32(locator) == sig::kZip64Locator) {
-            const std::int64_t recordStoredPos = static_cast<std::int64_t>(le::U64(locator + 8));
-            unsigned char record[56];
-            // The record sits right before the locator in a well-formed file; trust
-            // the stored offset only when nothing precedes the archive.
-            for (std::int64_t recordPos : {eocdPos - 20 - 56, recordStoredPos}) {
-                if (ReadAt(stream, recordPos, record, sizeof record) && le::U32(record) == sig::kZip64EndOfCentralDir) {
-                    loc.count = le::U64(record + 32);
-                    loc.size = le::U64(record + 40);
-                    loc.storedStart = static_cast<std::int64_t>(le::U64(record + 48));
-                    directoryEnd = recordPos;
-                    break;
-                }
-            }
-        }
-        if (loc.size > static_cast<std::uint64_t>(directoryEnd))
-            return std::nullopt;
-        loc.start = directoryEnd - static_cast<std::int64_t>(loc.size);
-        return loc;
-    }
-    return std::nullopt;
+    return ReadAt(*static_cast<InputStream *>(context), static_cast<std::int64_t>(offset), buffer, length) ? 0 : -1;
 }
 
 } // namespace
@@ -83,13 +31,15 @@ std::optional<DirectoryLocation> LocateDirectory(InputStream &stream)
 CentralDirectoryIndex CentralDirectoryIndex::Load(InputStream &stream)
 {
     CentralDirectoryIndex index;
-    const auto loc = LocateDirectory(stream);
-    if (!loc || loc->size > (1ull << 31))
+    pellux_end_record end{};
+    const auto fileSize = static_cast<std::uint64_t>(std::max<std::int64_t>(0, stream.Size()));
+    if (pellux_find_end_record(ReadCallback, &stream, fileSize, &end) != PELLUX_END_FOUND
+        || end.directory_size > (1ull << 31))
         return index;
-    std::vector<unsigned char> dir(static_cast<std::size_t>(loc->size));
-    if (!ReadAt(stream, loc->start, dir.data(), dir.size()))
+    std::vector<unsigned char> dir(static_cast<std::size_t>(end.directory_size));
+    if (!ReadAt(stream, static_cast<std::int64_t>(end.directory_start), dir.data(), dir.size()))
         return index;
-    const std::int64_t shift = loc->start - loc->storedStart;
+    const std::int64_t shift = end.shift;
 
     std::size_t p = 0;
     while (p + kCentralHeaderFixed <= dir.size() && le::U32(dir.data() + p) == sig::kCentralHeader) {

@@ -39,9 +39,9 @@ const char *read_entry(struct archive *a, const struct entry *e, sink_fn sink, v
     static unsigned char in[CHUNK], out[CHUNK];
     unsigned char h[LOCAL_SIZE];
     uint64_t at = e->local_header_offset;
-    if (pread(a->fd, h, LOCAL_SIZE, (off_t)at) != LOCAL_SIZE || !is_signature(h, 3, 4))
+    if (pread(a->fd, h, LOCAL_SIZE, (off_t)at) != LOCAL_SIZE || !pellux_is_signature(h, 3, 4))
         return "local header damaged";
-    at += LOCAL_SIZE + le16(h + 26) + (uint64_t)le16(h + 28);
+    at += LOCAL_SIZE + pellux_le16(h + 26) + (uint64_t)pellux_le16(h + 28);
     if (at > a->cd_start || e->compressed_size > a->cd_start - at)
         return "data truncated";
     if (e->method == 0 && e->compressed_size != e->uncompressed_size)

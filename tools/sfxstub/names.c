@@ -17,7 +17,7 @@ char *entry_name(const struct entry *e, int *nul)
     const unsigned char *u = extra_field(e->extra, e->extra_length, 0x7075, &length);
     int decode = 0;
     /* Version 1, NameCRC32 of the stored name, then the UTF-8 name. */
-    if (u && length > 5 && u[0] == 1 && le32(u + 1) == crc32(0, e->name, (uInt)e->name_length)
+    if (u && length > 5 && u[0] == 1 && pellux_le32(u + 1) == crc32(0, e->name, (uInt)e->name_length)
         && pellux_valid_utf8(u + 5, length - 5))
         s = u + 5, n = length - 5;
     else

@@ -8,6 +8,8 @@
 #include <stdio.h>
 #include <time.h>
 
+#include "util/EndRecord.h"
+
 /* One central directory file header, sizes and offsets already widened by ZIP64. */
 struct entry {
     uint16_t version_made_by;
@@ -32,10 +34,6 @@ struct archive {
 };
 
 /* zipdir.c */
-uint16_t le16(const unsigned char *p);
-uint32_t le32(const unsigned char *p);
-int is_signature(const unsigned char *p, int third, int fourth);
-uint64_t le64(const unsigned char *p);
 int archive_open(struct archive *a, const char *path); /* 0; -1 none found; -2 damaged */
 int archive_next(struct archive *a, struct entry *e);  /* 1 entry, 0 end, -1 damaged */
 const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id, size_t *field_length);

@@ -1,5 +1,6 @@
 #include "tools/zip2exe/Zip2Exe.h"
 
+#include "util/EndRecord.h"
 #include "util/LittleEndian.h"
 #include "util/NameCodec.h"
 #include "util/ZipSignatures.h"
@@ -27,8 +28,6 @@ constexpr std::uint32_t kDigitalSignature = 0x05054B50; // "PK" 05 05, may end t
 constexpr std::size_t kCentralFixed = 46;
 constexpr std::size_t kLocalFixed = 30;
 constexpr std::size_t kZip64RecordFixed = 56;
-constexpr std::size_t kLocatorSize = 20;
-constexpr std::size_t kMaxComment = 0xFFFF;
 constexpr std::uint16_t kZip64Version = 45;
 
 void Put16(unsigned char *p, std::uint64_t v)
@@ -128,72 +127,60 @@ struct Layout {
     Bytes tail; // end record, comment and whatever follows up to the end of the file
 };
 
-std::optional<Layout> TryEndRecord(const Input &in, const std::string &name, std::uint64_t eocdPos)
-{
-    Layout l;
-    l.endRecordPos = eocdPos;
-    l.tail = in.Read(eocdPos, static_cast<std::size_t>(in.Size() - eocdPos));
-    const unsigned char *e = l.tail.data();
-    if (eocdPos + sig::kEndOfCentralDirSize + le::U16(e + 20) > in.Size())
-        return std::nullopt;
-    std::uint64_t directoryEnd = eocdPos;
-    std::uint64_t statedStart = le::U32(e + 16);
-    l.directorySize = le::U32(e + 12);
+struct ReadContext {
+    const Input &in;
+    std::string error; // the first read failure, to report it as it happened
+};
 
-    if (eocdPos >= kLocatorSize && in.HasSignature(eocdPos - kLocatorSize, sig::kZip64Locator)) {
-        const std::uint64_t locatorPos = eocdPos - kLocatorSize;
-        l.locator = in.Read(locatorPos, kLocatorSize);
-        // The record normally ends right at the locator; its stated position is good
-        // only when nothing was put in front of the archive.
-        for (std::uint64_t pos : {locatorPos - kZip64RecordFixed, le::U64(l.locator.data() + 8)}) {
-            if (pos > locatorPos || locatorPos - pos < kZip64RecordFixed
-                || !in.HasSignature(pos, sig::kZip64EndOfCentralDir))
-                continue;
-            const Bytes head = in.Read(pos, kZip64RecordFixed);
-            if (le::U64(head.data() + 4) + 12 != locatorPos - pos)
-                continue;
-            l.zip64RecordPos = pos;
-            l.zip64Record = in.Read(pos, static_cast<std::size_t>(locatorPos - pos));
-            break;
-        }
-        if (l.zip64Record.empty())
-            throw Refusal(name + ": not a ZIP archive (ZIP64 end record not found)");
-        directoryEnd = l.zip64RecordPos;
-        l.directorySize = le::U64(l.zip64Record.data() + 40);
-        statedStart = le::U64(l.zip64Record.data() + 48);
-    } else if (le::U16(e + 4) != 0 || le::U16(e + 6) != 0) {
-        throw Refusal(name + ": a part of a split archive cannot be converted");
+int ReadCallback(void *context, std::uint64_t offset, void *buffer, std::size_t length)
+{
+    auto &c = *static_cast<ReadContext *>(context);
+    try {
+        if (offset > c.in.Size() || length > c.in.Size() - offset)
+            return -1;
+        c.in.Read(offset, buffer, length);
+        return 0;
+    } catch (const Refusal &refusal) {
+        if (c.error.empty())
+            c.error = refusal.what();
+        return -1;
     }
-    if (l.directorySize > directoryEnd)
-        return std::nullopt;
-    l.directoryStart = directoryEnd - l.directorySize;
-    if (l.directorySize > 0 && !in.HasSignature(l.directoryStart, sig::kCentralHeader))
-        return std::nullopt;
-    l.shift = static_cast<std::int64_t>(l.directoryStart - statedStart);
-    return l;
 }
 
 Layout LocateArchive(const Input &in, const std::string &name)
 {
-    const std::uint64_t size = in.Size();
-    if (size < sig::kEndOfCentralDirSize)
+    if (in.Size() < sig::kEndOfCentralDirSize)
         throw Refusal(name + ": not a ZIP archive (too short)");
-    const std::uint64_t tailStart =
-        size > sig::kEndOfCentralDirSize + kMaxComment ? size - sig::kEndOfCentralDirSize - kMaxComment : 0;
-    const Bytes tail = in.Read(tailStart, static_cast<std::size_t>(size - tailStart));
-    bool sawEndRecord = false;
-    // The last end record that leads to a central directory; a comment may hold
-    // lookalikes.
-    for (std::size_t i = tail.size() - sig::kEndOfCentralDirSize + 1; i-- > 0;) {
-        if (le::U32(tail.data() + i) != sig::kEndOfCentralDir)
-            continue;
-        sawEndRecord = true;
-        if (auto l = TryEndRecord(in, name, tailStart + i))
-            return *l;
+    ReadContext context{in, {}};
+    pellux_end_record end{};
+    switch (pellux_find_end_record(ReadCallback, &context, in.Size(), &end)) {
+    case PELLUX_END_FOUND:
+        break;
+    case PELLUX_END_NONE:
+        throw Refusal(name + ": not a ZIP archive (no end of central directory record)");
+    case PELLUX_END_OUT_OF_RANGE:
+        throw Refusal(name + ": not a ZIP archive (central directory out of range)");
+    default:
+        throw Refusal(context.error.empty() ? name + ": cannot be read" : context.error);
     }
-    throw Refusal(name
-                  + (sawEndRecord ? ": not a ZIP archive (central directory out of range)"
-                                  : ": not a ZIP archive (no end of central directory record)"));
+    Layout l;
+    l.endRecordPos = end.end_pos;
+    l.tail = in.Read(end.end_pos, static_cast<std::size_t>(in.Size() - end.end_pos));
+    l.directoryStart = end.directory_start;
+    l.directorySize = end.directory_size;
+    l.shift = end.shift;
+    if (end.has_locator) {
+        l.locator = in.Read(end.locator_pos, PELLUX_LOCATOR_SIZE);
+        // The record is copied as it stands, so its stated size must cover it exactly.
+        if (end.has_end64)
+            l.zip64Record = in.Read(end.end64_pos, static_cast<std::size_t>(end.locator_pos - end.end64_pos));
+        if (l.zip64Record.empty() || le::U64(l.zip64Record.data() + 4) + 12 != l.zip64Record.size())
+            throw Refusal(name + ": not a ZIP archive (ZIP64 end record not found)");
+        l.zip64RecordPos = end.end64_pos;
+    } else if (end.disk != 0 || end.directory_disk != 0) {
+        throw Refusal(name + ": a part of a split archive cannot be converted");
+    }
+    return l;
 }
 
 std::string MethodName(unsigned method)
