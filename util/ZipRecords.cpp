@@ -1,0 +1,343 @@
+#include "util/ZipRecords.h"
+
+#include "util/LittleEndian.h"
+#include "util/NameCodec.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace pellux {
+
+namespace {
+
+constexpr std::size_t kCentralFixed = 46; // signature included
+constexpr std::size_t kLocalFixed = 30;
+constexpr std::uint32_t kSaturated32 = 0xFFFFFFFFu;
+// Overlaps and problems name this many entries, then say how many more.
+constexpr std::size_t kNamedAtMost = 5;
+
+int ReadCallback(void *context, std::uint64_t offset, void *buffer, std::size_t length)
+{
+    return static_cast<ByteSource *>(context)->ReadAt(offset, buffer, length) ? 0 : -1;
+}
+
+bool HasSignature(const unsigned char *p, int third, int fourth)
+{
+    return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
+}
+
+std::string Quoted(const CentralEntry &entry) { return VisibleName(EntryName(entry.Name, entry.Extra)); }
+
+std::string NameList(const std::vector<std::string> &names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < kNamedAtMost; ++i)
+        text += (i ? ", " : "") + names[i];
+    if (names.size() > kNamedAtMost)
+        text += " and " + std::to_string(names.size() - kNamedAtMost) + " more";
+    return text;
+}
+
+void AppendUtf8(std::string &out, std::uint32_t cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+bool IsBidiControl(std::uint32_t cp)
+{
+    return cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+} // namespace
+
+FileByteSource::FileByteSource(int fd) : fd_(fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        size_ = static_cast<std::uint64_t>(st.st_size);
+}
+
+bool FileByteSource::ReadAt(std::uint64_t offset, void *buffer, std::size_t length)
+{
+    if (offset > size_ || length > size_ - offset)
+        return false;
+    auto *p = static_cast<char *>(buffer);
+    while (length > 0) {
+        const ssize_t got = ::pread(fd_, p, length, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        p += got;
+        offset += static_cast<std::uint64_t>(got);
+        length -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool MemoryByteSource::ReadAt(std::uint64_t offset, void *buffer, std::size_t length)
+{
+    if (offset > bytes_.size() || length > bytes_.size() - offset)
+        return false;
+    std::memcpy(buffer, bytes_.data() + offset, length);
+    return true;
+}
+
+std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
+    for (std::size_t i = 0; i + 4 <= extra.size();) {
+        const std::size_t length = le::U16(p + i + 2);
+        if (i + 4 + length > extra.size())
+            return std::nullopt;
+        if (le::U16(p + i) == id)
+            return extra.substr(i + 4, length);
+        i += 4 + length;
+    }
+    return std::nullopt;
+}
+
+std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
+{
+    CentralDirectory directory;
+    if (pellux_find_end_record(ReadCallback, &source, source.Size(), &directory.End) != PELLUX_END_FOUND)
+        return std::nullopt;
+    const pellux_end_record &end = directory.End;
+    std::string bytes(static_cast<std::size_t>(end.directory_size), '\0');
+    if (!source.ReadAt(end.directory_start, bytes.data(), bytes.size())) {
+        directory.Damage = "the central directory cannot be read";
+        return directory;
+    }
+    const auto *dir = reinterpret_cast<const unsigned char *>(bytes.data());
+    std::size_t p = 0;
+    while (p + kCentralFixed <= bytes.size() && HasSignature(dir + p, 1, 2)) {
+        const unsigned char *h = dir + p;
+        CentralEntry e;
+        e.VersionMadeBy = le::U16(h + 4);
+        e.VersionNeeded = le::U16(h + 6);
+        e.Flags = le::U16(h + 8);
+        e.Method = le::U16(h + 10);
+        e.DosDateTime = le::U32(h + 12);
+        e.Crc32 = le::U32(h + 16);
+        e.CompressedSize = le::U32(h + 20);
+        e.UncompressedSize = le::U32(h + 24);
+        const std::size_t nameLength = le::U16(h + 28);
+        const std::size_t extraLength = le::U16(h + 30);
+        const std::size_t commentLength = le::U16(h + 32);
+        e.DiskStart = le::U16(h + 34);
+        e.ExternalAttributes = le::U32(h + 38);
+        e.StatedOffset = le::U32(h + 42);
+        const std::size_t next = p + kCentralFixed + nameLength + extraLength + commentLength;
+        if (next > bytes.size())
+            break;
+        e.Name = bytes.substr(p + kCentralFixed, nameLength);
+        e.Extra = bytes.substr(p + kCentralFixed + nameLength, extraLength);
+        // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
+        if (const auto zip64 = FindExtraField(e.Extra, kExtraZip64)) {
+            const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
+            std::size_t used = 0;
+            for (std::uint64_t *field : {&e.UncompressedSize, &e.CompressedSize, &e.StatedOffset}) {
+                if (*field == kSaturated32 && used + 8 <= zip64->size()) {
+                    *field = le::U64(z + used);
+                    used += 8;
+                }
+            }
+            if (e.DiskStart == 0xFFFF && used + 4 <= zip64->size())
+                e.DiskStart = le::U32(z + used);
+        }
+        e.LocalOffset = e.StatedOffset + static_cast<std::uint64_t>(end.shift);
+        directory.Entries.push_back(std::move(e));
+        p = next;
+    }
+    // A digital signature record ("PK" 05 05) may close the directory.
+    if (p < bytes.size() && !(p + 4 <= bytes.size() && HasSignature(dir + p, 5, 5)))
+        directory.Damage =
+            "the central directory is damaged after " + std::to_string(directory.Entries.size()) + " entries";
+    return directory;
+}
+
+std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t offset)
+{
+    unsigned char h[kLocalFixed];
+    if (!source.ReadAt(offset, h, sizeof h) || !HasSignature(h, 3, 4))
+        return std::nullopt;
+    LocalHeader l;
+    l.Offset = offset;
+    l.VersionNeeded = le::U16(h + 4);
+    l.Flags = le::U16(h + 6);
+    l.Method = le::U16(h + 8);
+    l.DosDateTime = le::U32(h + 10);
+    l.Crc32 = le::U32(h + 14);
+    l.CompressedSize = le::U32(h + 18);
+    l.UncompressedSize = le::U32(h + 22);
+    const std::size_t nameLength = le::U16(h + 26);
+    const std::size_t extraLength = le::U16(h + 28);
+    std::string rest(nameLength + extraLength, '\0');
+    if (!source.ReadAt(offset + kLocalFixed, rest.data(), rest.size()))
+        return std::nullopt;
+    l.Name = rest.substr(0, nameLength);
+    l.Extra = rest.substr(nameLength);
+    l.DataStart = offset + kLocalFixed + rest.size();
+    // A local ZIP64 field holds both sizes, the uncompressed first.
+    if (l.CompressedSize == kSaturated32 || l.UncompressedSize == kSaturated32) {
+        if (const auto zip64 = FindExtraField(l.Extra, kExtraZip64); zip64 && zip64->size() >= 16) {
+            const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
+            l.UncompressedSize = le::U64(z);
+            l.CompressedSize = le::U64(z + 8);
+        }
+    }
+    return l;
+}
+
+std::string EntryName(std::string_view stored, std::string_view extra)
+{
+    // Version 1, the CRC-32 of the stored name, then the name in UTF-8.
+    if (const auto field = FindExtraField(extra, kExtraUnicodePath); field && field->size() > 5 && (*field)[0] == 1) {
+        const auto crc = ::crc32(0L, reinterpret_cast<const Bytef *>(stored.data()), static_cast<uInt>(stored.size()));
+        const std::string_view unicode = field->substr(5);
+        if (le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1) == crc && IsValidUtf8(unicode))
+            return std::string(unicode);
+    }
+    return DecodeStoredName(stored);
+}
+
+std::string VisibleName(std::string_view utf8, bool *changed)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    bool any = false;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        std::uint32_t cp = length == 1 ? c : c & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < utf8.size(); ++k)
+            cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        char text[16];
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F)) {
+            std::snprintf(text, sizeof text, "\\x%02X", static_cast<unsigned>(cp));
+            out += text;
+            any = true;
+        } else if (IsBidiControl(cp)) {
+            std::snprintf(text, sizeof text, "\\u%04X", static_cast<unsigned>(cp));
+            out += text;
+            any = true;
+        } else {
+            AppendUtf8(out, cp);
+        }
+        i += length;
+    }
+    if (changed)
+        *changed = any;
+    return out;
+}
+
+ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
+{
+    ArchiveCheck check;
+    const auto &entries = directory.Entries;
+    const pellux_end_record &end = directory.End;
+    check.Locals.resize(entries.size());
+    check.Refused.resize(entries.size(), false);
+    auto refuse = [&](std::size_t i, const std::string &why) {
+        check.Refused[i] = true;
+        check.EntryProblems.push_back(Quoted(entries[i]) + ": " + why);
+    };
+    std::vector<std::string> crcDiffers, flagsDiffer;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CentralEntry &c = entries[i];
+        auto local = ReadLocalHeader(source, c.LocalOffset);
+        if (!local) {
+            refuse(i, "local header missing");
+            continue;
+        }
+        const bool sizesFollow = (local->Flags & kFlagDataDescriptor) != 0;
+        const bool localSizesKnown = !sizesFollow || local->CompressedSize != 0 || local->UncompressedSize != 0;
+        if (local->Name != c.Name)
+            refuse(i, "the local header names it " + VisibleName(EntryName(local->Name, local->Extra)));
+        else if (local->Method != c.Method)
+            refuse(i,
+                   "compression method " + std::to_string(local->Method) + " in the local header, "
+                       + std::to_string(c.Method) + " in the central directory");
+        else if (localSizesKnown
+                 && (local->CompressedSize != c.CompressedSize || local->UncompressedSize != c.UncompressedSize))
+            refuse(i, "sizes differ between the local header and the central directory");
+        else if (DataEnd(*local, c) < local->DataStart || DataEnd(*local, c) > end.directory_start)
+            refuse(i, "its data runs past the end of the entries");
+        if (check.Refused[i])
+            continue;
+        if ((!sizesFollow || local->Crc32 != 0) && local->Crc32 != c.Crc32)
+            crcDiffers.push_back(Quoted(c));
+        if ((local->Flags ^ c.Flags) & (kFlagEncrypted | kFlagUtf8))
+            flagsDiffer.push_back(Quoted(c));
+        check.Locals[i] = std::move(local);
+    }
+
+    // Each entry's bytes, header to end of data, sorted by where they begin: an entry
+    // beginning before the furthest end seen so far overlaps an earlier one.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (check.Locals[i])
+            order.push_back(i);
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; });
+    std::vector<std::string> overlapping;
+    std::vector<bool> named(entries.size(), false);
+    std::size_t furthest = entries.size();
+    for (std::size_t i : order) {
+        if (furthest != entries.size()
+            && entries[i].LocalOffset < DataEnd(*check.Locals[furthest], entries[furthest])) {
+            for (std::size_t k : {furthest, i})
+                if (!named[k]) {
+                    named[k] = true;
+                    overlapping.push_back(Quoted(entries[k]));
+                }
+        }
+        if (furthest == entries.size()
+            || DataEnd(*check.Locals[i], entries[i]) > DataEnd(*check.Locals[furthest], entries[furthest]))
+            furthest = i;
+    }
+    if (!overlapping.empty())
+        check.Overlaps.push_back("overlapping entries (possible zip bomb): " + NameList(overlapping));
+
+    if (!directory.Damage.empty())
+        check.Notes.push_back(directory.Damage);
+    if (end.entry_count != entries.size() && directory.Damage.empty())
+        check.Notes.push_back("the end record counts " + std::to_string(end.entry_count)
+                              + " entries, the central directory holds " + std::to_string(entries.size()));
+    if (end.shift != 0)
+        check.Notes.push_back("the archive's offsets are off by " + std::to_string(end.shift)
+                              + " bytes (data was put in front of it)");
+    const std::uint64_t archiveEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;
+    if (archiveEnd < source.Size())
+        check.Notes.push_back(std::to_string(source.Size() - archiveEnd) + " bytes follow the end of the archive");
+    if (!crcDiffers.empty())
+        check.Notes.push_back("CRC differs between the local header and the central directory: "
+                              + NameList(crcDiffers));
+    if (!flagsDiffer.empty())
+        check.Notes.push_back("flags differ between the local header and the central directory: "
+                              + NameList(flagsDiffer));
+    return check;
+}
+
+} // namespace pellux

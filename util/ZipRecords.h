@@ -1,0 +1,134 @@
+#pragma once
+// The records of a ZIP archive as they stand in the file: the central directory, each
+// entry's local header, and what a reader learns by holding the two side by side. The
+// archive reader and both libraries read through this one view, so the listing shows
+// what extraction writes.
+#include "util/EndRecord.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pellux {
+
+// Bytes by position: a file or memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // True when all `length` bytes at `offset` were read.
+    virtual bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) = 0;
+};
+
+class FileByteSource final : public ByteSource {
+public:
+    // Borrows the descriptor.
+    explicit FileByteSource(int fd);
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) override;
+
+private:
+    int fd_;
+    std::uint64_t size_ = 0;
+};
+
+class MemoryByteSource final : public ByteSource {
+public:
+    explicit MemoryByteSource(std::string_view bytes) : bytes_(bytes) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) override;
+
+private:
+    std::string_view bytes_;
+};
+
+inline constexpr std::uint16_t kFlagEncrypted = 1u << 0;
+inline constexpr std::uint16_t kFlagDataDescriptor = 1u << 3; // sizes and CRC follow the data
+inline constexpr std::uint16_t kFlagUtf8 = 1u << 11;
+inline constexpr std::uint16_t kExtraZip64 = 0x0001;
+inline constexpr std::uint16_t kExtraTimestamp = 0x5455;
+inline constexpr std::uint16_t kExtraUnicodePath = 0x7075;
+
+// One central directory file header, ZIP64 fields applied.
+struct CentralEntry {
+    std::string Name; // the stored bytes, whole (a NUL byte included)
+    std::string Extra;
+    std::uint16_t VersionMadeBy = 0;
+    std::uint16_t VersionNeeded = 0;
+    std::uint16_t Flags = 0;
+    std::uint16_t Method = 0;
+    std::uint32_t DosDateTime = 0; // time in the low 16 bits
+    std::uint32_t Crc32 = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
+    std::uint32_t DiskStart = 0;
+    std::uint32_t ExternalAttributes = 0;
+    std::uint64_t StatedOffset = 0; // the local header's offset as stored
+    std::uint64_t LocalOffset = 0;  // where it really is: stated plus the archive's shift
+};
+
+struct CentralDirectory {
+    pellux_end_record End{};
+    std::vector<CentralEntry> Entries;
+    // Empty when every header up to the directory's stated size was read; else why the
+    // reading stopped (the entries before stay).
+    std::string Damage;
+};
+
+// The archive's central directory; nullopt when no end record leads to one.
+std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source);
+
+struct LocalHeader {
+    std::uint64_t Offset = 0; // of the signature
+    std::uint16_t VersionNeeded = 0;
+    std::uint16_t Flags = 0;
+    std::uint16_t Method = 0;
+    std::uint32_t DosDateTime = 0;
+    std::uint32_t Crc32 = 0;
+    std::uint64_t CompressedSize = 0; // ZIP64 extra applied where the header is saturated
+    std::uint64_t UncompressedSize = 0;
+    std::string Name;
+    std::string Extra;
+    std::uint64_t DataStart = 0;
+};
+
+// The local header at offset; nullopt when there is none or it runs past the file.
+std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t offset);
+
+// The body of the extra field `id` (nullopt when absent or cut short).
+std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id);
+
+// The name rule, one for display and disk: an Info-ZIP Unicode Path field whose CRC
+// matches the stored name wins; else the stored bytes when valid UTF-8; else code page
+// 437. Always valid UTF-8.
+std::string EntryName(std::string_view stored, std::string_view extra);
+
+// The name with control characters as \xHH and bidirectional formatting characters
+// as \uHHHH, so it shows what it is; `changed` tells whether any were there.
+std::string VisibleName(std::string_view utf8, bool *changed = nullptr);
+
+// The entries of the central directory whose local headers agree with it, and what
+// does not. Differences are worded for the user, naming the entries.
+struct ArchiveCheck {
+    std::vector<std::optional<LocalHeader>> Locals; // by central index
+    std::vector<bool> Refused;                      // by central index: header missing or disagreeing
+    std::vector<std::string> EntryProblems;         // one per refused entry, naming it
+    // Entries whose data overlap or share a local header: nothing of the archive may
+    // be written (a zip bomb quotes one entry's data in many).
+    std::vector<std::string> Overlaps;
+    std::vector<std::string> Notes; // everything else worth a warning
+    bool Overlapping() const { return !Overlaps.empty(); }
+};
+
+// Reads every entry's local header and holds it against the directory.
+ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory);
+
+// The data range of central entry `index`: from its data start, CompressedSize bytes.
+inline std::uint64_t DataEnd(const LocalHeader &local, const CentralEntry &central)
+{
+    return local.DataStart + central.CompressedSize;
+}
+
+} // namespace pellux
