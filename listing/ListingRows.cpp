@@ -8,9 +8,8 @@ void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::func
     const auto &entries = engine.DirEntries();
     for (std::int32_t i = 0; i < count; ++i) {
         const ZipDirEntry &entry = entries[static_cast<std::size_t>(i)];
-        const TDateTime dateTime = DosDateTimeToDateTime(entry.DosDateTime);
-        sink(builder.AddListRow(entry.FileName, static_cast<std::int32_t>(entry.CompressedSize), dateTime,
-                                static_cast<std::int32_t>(entry.UncompressedSize)));
+        sink(builder.AddListRow(entry.FileName, entry.UnicodeName, entry.CompressedSize,
+                                ListDateTimeOf(entry.DosDateTime), entry.UncompressedSize));
     }
 }
 

@@ -7,8 +7,7 @@
 
 namespace pellux {
 
-// Calls sink with one row per entry (EntryCount of them). An entry whose date-time is
-// no valid date stops the walk with EConvertError; the rows before it were delivered.
+// Calls sink with one row per entry (EntryCount of them).
 void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::function<void(ListRow &&)> &sink);
 
 } // namespace pellux

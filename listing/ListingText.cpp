@@ -3,6 +3,7 @@
 #include "platform/Exceptions.h"
 #include "util/KqStringUtil.h"
 #include "util/NameCodec.h"
+#include "util/ZipRecords.h"
 
 #include <charconv>
 #include <cmath>
@@ -61,6 +62,9 @@ bool FieldAt(const std::string &text, std::size_t first, std::size_t count, long
     return ParseInt(std::string_view(text).substr(first - 1, count), value);
 }
 
+// The key of a row whose date or time is invalid: before every real moment.
+constexpr std::int64_t kInvalidDateTimeKey = -1;
+
 TDateTime DateTimeKeyOf(const ListRow &row)
 {
     const std::string &date = row.Text[ColDate];
@@ -109,9 +113,34 @@ std::string FormatListDate(const TDateTime &dt, char sep)
 
 std::string FormatListTime(const TDateTime &dt, char sep) { return TwoDigits(dt.Hour) + sep + TwoDigits(dt.Minute); }
 
-std::string SizeText(std::int32_t size) { return size > 0 ? std::to_string(size) : std::string(" "); }
+ListDateTime ListDateTimeOf(std::uint32_t dos)
+{
+    ListDateTime result;
+    const int year = static_cast<int>(dos >> 25) + 1980, month = static_cast<int>((dos >> 21) & 0x0F),
+              day = static_cast<int>((dos >> 16) & 0x1F), hour = static_cast<int>((dos >> 11) & 0x1F),
+              minute = static_cast<int>((dos >> 5) & 0x3F), second = static_cast<int>(dos & 0x1F) * 2;
+    try {
+        const TDateTime date = EncodeDateTime(year, month, day, 0, 0, 0);
+        result.Value.Year = date.Year;
+        result.Value.Month = date.Month;
+        result.Value.Day = date.Day;
+    } catch (const EConvertError &) {
+        result.DateValid = false;
+    }
+    try {
+        const TDateTime time = EncodeDateTime(1980, 1, 1, hour, minute, second);
+        result.Value.Hour = time.Hour;
+        result.Value.Minute = time.Minute;
+        result.Value.Second = time.Second;
+    } catch (const EConvertError &) {
+        result.TimeValid = false;
+    }
+    return result;
+}
 
-std::string RatioText(std::int32_t compressedSize, std::int32_t uncompressedSize)
+std::string SizeText(std::uint64_t size) { return size > 0 ? std::to_string(size) : std::string(" "); }
+
+std::string RatioText(std::uint64_t compressedSize, std::uint64_t uncompressedSize)
 {
     const double ratio =
         uncompressedSize > 0 ? 1.0 - static_cast<double>(compressedSize) / static_cast<double>(uncompressedSize) : 0.0;
@@ -146,19 +175,25 @@ std::string ListingBuilder::ExtractNamePart(std::string_view name)
     return p < 1 ? std::string(name) : std::string(name.substr(static_cast<std::size_t>(p)));
 }
 
-ListRow ListingBuilder::AddListRow(const std::string &fileName, std::int32_t compressedSize, const TDateTime &dateTime,
-                                   std::int32_t uncompressedSize)
+ListRow ListingBuilder::AddListRow(const std::string &fileName, const std::string &name, std::uint64_t compressedSize,
+                                   const ListDateTime &dateTime, std::uint64_t uncompressedSize)
 {
     ListRow row;
     row.StoredName = fileName;
-    row.Text[ColFilename] = DecodeStoredName(ExtractNamePart(fileName));
-    row.Text[ColDate] = FormatListDate(dateTime, dateSeparator_);
-    row.Text[ColTime] = FormatListTime(dateTime, timeSeparator_);
+    row.Text[ColFilename] = VisibleName(ExtractNamePart(name));
+    row.Text[ColDate] = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
+    row.Text[ColTime] = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");
     row.Text[ColSize] = SizeText(uncompressedSize);
     row.Text[ColRatio] = RatioText(compressedSize, uncompressedSize);
     row.Text[ColPacked] = SizeText(compressedSize);
-    row.Text[ColPath] = DecodeStoredName(ExtractPathPart(fileName));
+    row.Text[ColPath] = VisibleName(ExtractPathPart(name));
     return row;
+}
+
+ListRow ListingBuilder::AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,
+                                   std::uint64_t uncompressedSize)
+{
+    return AddListRow(fileName, DecodeStoredName(fileName), compressedSize, ListDateTime{dateTime}, uncompressedSize);
 }
 
 bool IsTextColumn(int column) { return column == ColFilename || column == ColPath; }
@@ -174,7 +209,9 @@ SortKey SortKeyOf(const ListRow &row, int column)
         break;
     case ColDate:
     case ColTime:
-        key.Number = static_cast<double>(DateTimeKeyOf(row).SortKey());
+        key.Number = row.Text[ColDate] == " " || row.Text[ColTime] == " "
+            ? static_cast<double>(kInvalidDateTimeKey)
+            : static_cast<double>(DateTimeKeyOf(row).SortKey());
         break;
     case ColSize:
     case ColPacked:

@@ -36,9 +36,18 @@ TDateTime DosDateTimeToDateTime(std::uint32_t dosDateTime);
 
 std::string FormatListDate(const TDateTime &dt, char dateSeparator); // "mm/dd/yyyy"
 std::string FormatListTime(const TDateTime &dt, char timeSeparator); // "hh:mm"
-// Sizes are read as signed 32-bit values; zero and negative show as " ".
-std::string SizeText(std::int32_t size);
-std::string RatioText(std::int32_t compressedSize, std::int32_t uncompressedSize);
+// Which parts of an entry's DOS date-time are valid: an invalid date or time shows as
+// " " (and sorts first) instead of ending the listing.
+struct ListDateTime {
+    TDateTime Value;
+    bool DateValid = true;
+    bool TimeValid = true;
+};
+ListDateTime ListDateTimeOf(std::uint32_t dosDateTime);
+
+// Zero shows as " ".
+std::string SizeText(std::uint64_t size);
+std::string RatioText(std::uint64_t compressedSize, std::uint64_t uncompressedSize);
 
 struct ListRow {
     std::string StoredName; // the entry's exact stored bytes
@@ -59,8 +68,13 @@ public:
     std::string ExtractPathPart(std::string_view name);
     std::string ExtractNamePart(std::string_view name);
 
-    ListRow AddListRow(const std::string &fileName, std::int32_t compressedSize, const TDateTime &dateTime,
-                       std::int32_t uncompressedSize);
+    // `name` is the entry's name in UTF-8 as extraction writes it; it is split into
+    // file name and path, each shown with control and direction characters escaped.
+    ListRow AddListRow(const std::string &fileName, const std::string &name, std::uint64_t compressedSize,
+                       const ListDateTime &dateTime, std::uint64_t uncompressedSize);
+    // The stored bytes decoded as the name.
+    ListRow AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,
+                       std::uint64_t uncompressedSize);
 
 private:
     char dateSeparator_;

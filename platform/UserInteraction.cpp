@@ -19,7 +19,21 @@ void WriteLine(const std::string &text)
 }
 } // namespace
 
+void UserInteraction::ShowWarnings(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const auto &line : lines)
+        text += (text.empty() ? "" : "\n") + line;
+    ShowMessage(text);
+}
+
 void StderrInteraction::ShowMessage(const std::string &text) { WriteLine(text); }
+
+void StderrInteraction::ShowWarnings(const std::vector<std::string> &lines)
+{
+    for (const auto &line : lines)
+        WriteLine("warning: " + line);
+}
 
 bool StderrInteraction::Confirm(const std::string &text)
 {

@@ -33,6 +33,8 @@ public:
     virtual ~UserInteraction() = default;
     // A plain message box: text and OK.
     virtual void ShowMessage(const std::string &text) = 0;
+    // What an archive's reader found wrong with it, one line each: one message box.
+    virtual void ShowWarnings(const std::vector<std::string> &lines);
     // A question box with Yes and No; true only for Yes.
     virtual bool Confirm(const std::string &text) = 0;
     // The error box of the general error report (error icon, OK).
@@ -47,6 +49,8 @@ public:
 class StderrInteraction : public UserInteraction {
 public:
     void ShowMessage(const std::string &text) override;
+    // One line per warning, each beginning with "warning: ".
+    void ShowWarnings(const std::vector<std::string> &lines) override;
     bool Confirm(const std::string &text) override;
     void ShowError(const std::string &text) override;
     void Beep() override {}

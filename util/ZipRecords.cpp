@@ -325,7 +325,7 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     if (end.entry_count != entries.size() && directory.Damage.empty())
         check.Notes.push_back("the end record counts " + std::to_string(end.entry_count)
                               + " entries, the central directory holds " + std::to_string(entries.size()));
-    if (end.shift != 0)
+    if (end.shift != 0 && !entries.empty())
         check.Notes.push_back("the archive's offsets are off by " + std::to_string(end.shift)
                               + " bytes (data was put in front of it)");
     const std::uint64_t archiveEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;

@@ -1,6 +1,8 @@
 #pragma once
 // One archive entry as the component holds it: the 26 fixed bytes of a ZIP local file
-// header (APPNOTE 4.3.7, after the signature) followed by the stored name.
+// header (APPNOTE 4.3.7, after the signature) followed by the stored name. Sizes are
+// the true ones: from the ZIP64 field or the central directory where the header holds
+// none.
 #include <cstdint>
 #include <string>
 
@@ -12,13 +14,17 @@ struct ZipDirEntry {
     std::uint16_t CompressionMethod = 0;
     std::uint32_t DosDateTime = 0; // time in the low 16 bits, date in the high 16
     std::uint32_t Crc32 = 0;
-    std::uint32_t CompressedSize = 0;
-    std::uint32_t UncompressedSize = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
     std::uint16_t FileNameLength = 0;
     std::uint16_t ExtraFieldLength = 0;
-    // The name bytes exactly as stored (no code-page conversion, separators kept),
-    // cut at the first NUL.
+    // The name bytes exactly as stored (no code-page conversion, separators kept, a NUL
+    // byte kept too).
     std::string FileName;
+    // The name as extraction writes it, in UTF-8: the Unicode Path field when its CRC
+    // matches, else the stored bytes decoded.
+    std::string UnicodeName;
+    std::int64_t HeaderOffset = 0; // where the local header starts in the file
 
     static constexpr std::size_t kFixedSize = 26;
     // Fills the fixed fields from the 26 bytes that follow a local header signature.

@@ -54,6 +54,8 @@ void TZipEngine::List()
     if (Designing)
         return;
     ClearDirEntries();
+    listWarnings_.clear();
+    noArchiveFound_ = false;
     if (!FileExists(zipFilename_)) {
         FireDirUpdate();
         return;
@@ -62,17 +64,27 @@ void TZipEngine::List()
     auto stream = std::make_unique<BufferedFileStream>(zipFilename_);
 
     ListOutcome outcome;
+    ListReport report;
+    auto warn = [&] {
+        listWarnings_ = std::move(report.Warnings);
+        if (!listWarnings_.empty())
+            UI().ShowWarnings(listWarnings_);
+    };
     try {
-        outcome = ReadEntryList(*stream, dirEntries_);
+        outcome = ReadEntryList(*stream, dirEntries_, &report);
     } catch (...) {
         stream.reset(); // closed before the listing sees what was read
         FireDirUpdate();
+        warn();
         throw;
     }
     stream.reset();
-    if (outcome == ListOutcome::NoEntries)
+    if (outcome == ListOutcome::NoEntries) {
+        noArchiveFound_ = !report.EmptyArchive;
         UI().ShowMessage("No valid zip entries found");
+    }
     FireDirUpdate();
+    warn();
 }
 
 } // namespace pellux

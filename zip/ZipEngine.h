@@ -59,8 +59,13 @@ public:
     std::int32_t EntryCount() const;
     const std::vector<ZipDirEntry> &DirEntries() const { return dirEntries_; }
 
-    // Re-reads DirEntries from ZipFilename and fires OnDirUpdate.
+    // Re-reads DirEntries from ZipFilename and fires OnDirUpdate. What the reader found
+    // wrong with the archive is shown once, as warnings.
     void List();
+    // From the last read: its warnings, and whether the file held no archive at all
+    // (an empty archive with a valid end record is one).
+    const std::vector<std::string> &ListWarnings() const { return listWarnings_; }
+    bool NoArchiveFound() const { return noArchiveFound_; }
 
     // The operations. Each takes its input from the properties above, runs one of the
     // two compression libraries and leaves the library's result in ProcessedCount.
@@ -113,6 +118,8 @@ private:
 
     std::string zipFilename_;
     std::vector<ZipDirEntry> dirEntries_;
+    std::vector<std::string> listWarnings_;
+    bool noArchiveFound_ = false;
 };
 
 // The text of a library message as the component hands it on: a CR or LF in the last

@@ -2,41 +2,73 @@
 
 #include "platform/Exceptions.h"
 #include "util/LittleEndian.h"
+#include "util/ZipRecords.h"
 #include "util/ZipSignatures.h"
-#include "zip/CentralDirectory.h"
+#include "zip/DataDescriptor.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
+#include <unordered_map>
 
 namespace pellux {
 
 namespace {
 
-constexpr std::uint16_t kFlagDataDescriptor = 1u << 3; // sizes and CRC follow the data
+// Lists of entry names in a warning stop after this many.
+constexpr std::size_t kNamedAtMost = 5;
 
 [[noreturn]] void Fail(const char *text) { throw EStreamError(text); }
 
 // Finds the first local header signature; every byte is a candidate, so "P" followed
-// by "PK" 03 04 is found at the second "P". Leaves the stream after the signature.
-bool FindFirstLocalHeader(InputStream &stream)
+// by "PK" 03 04 is found at the second "P".
+std::optional<std::int64_t> FindFirstLocalHeader(InputStream &stream)
 {
     static constexpr unsigned char kSig[4] = {'P', 'K', 3, 4};
     unsigned char window[4];
     for (std::int64_t candidate = 0; candidate < kSignatureCandidateLimit; ++candidate) {
         if (stream.SeekTo(candidate) != candidate)
-            return false;
+            return std::nullopt;
         const std::size_t got = stream.Read(window, sizeof window);
         if (got == 0)
-            return false;
+            return std::nullopt;
         std::size_t matched = 0;
         while (matched < got && window[matched] == kSig[matched])
             ++matched;
         if (matched == 4)
-            return true;
+            return candidate;
         if (matched == got)
-            return false; // the file ends inside a partial signature
+            return std::nullopt; // the file ends inside a partial signature
     }
-    return false;
+    return std::nullopt;
+}
+
+// The reader's stream seen by position, for the record reader shared with the libraries.
+class StreamSource final : public ByteSource {
+public:
+    explicit StreamSource(InputStream &stream) : stream_(stream) {}
+    std::uint64_t Size() const override
+    {
+        return static_cast<std::uint64_t>(std::max<std::int64_t>(0, stream_.Size()));
+    }
+    bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) override
+    {
+        const auto at = static_cast<std::int64_t>(offset);
+        return at >= 0 && stream_.SeekTo(at) == at && stream_.Read(buffer, length) == length;
+    }
+
+private:
+    InputStream &stream_;
+};
+
+std::string NameList(const std::vector<std::string> &names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < kNamedAtMost; ++i)
+        text += (i ? ", " : "") + names[i];
+    if (names.size() > kNamedAtMost)
+        text += " and " + std::to_string(names.size() - kNamedAtMost) + " more";
+    return text;
 }
 
 bool ReadSignature(InputStream &stream, std::uint32_t &signature)
@@ -49,32 +81,29 @@ bool ReadSignature(InputStream &stream, std::uint32_t &signature)
 }
 
 // The ZIP64 extra field of a local header (APPNOTE 4.5.3) carries both sizes, the
-// uncompressed first. Returns the compressed size when present.
-std::optional<std::uint64_t> Zip64CompressedSize(const std::vector<unsigned char> &extra)
+// uncompressed first.
+std::optional<std::pair<std::uint64_t, std::uint64_t>> Zip64Sizes(std::string_view extra)
 {
-    for (std::size_t e = 0; e + 4 <= extra.size();) {
-        const std::uint16_t id = le::U16(extra.data() + e);
-        const std::size_t length = le::U16(extra.data() + e + 2);
-        if (e + 4 + length > extra.size())
-            break;
-        if (id == sig::kZip64ExtraId && length >= 16)
-            return le::U64(extra.data() + e + 4 + 8);
-        e += 4 + length;
-    }
-    return std::nullopt;
+    const auto field = FindExtraField(extra, kExtraZip64);
+    if (!field || field->size() < 16)
+        return std::nullopt;
+    const auto *p = reinterpret_cast<const unsigned char *>(field->data());
+    return std::pair{le::U64(p), le::U64(p + 8)};
 }
 
-std::uint32_t Saturate32(std::uint64_t value)
-{
-    return value > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(value);
-}
+// The central directory's entries by where their local headers really lie.
+using CentralByOffset = std::unordered_map<std::int64_t, const CentralEntry *>;
 
 class EntryWalker {
 public:
-    EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries) : stream_(stream), entries_(entries) {}
-
-    void Walk()
+    EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries, const CentralByOffset &central)
+        : stream_(stream), entries_(entries), central_(central)
     {
+    }
+
+    void Walk(std::int64_t firstHeader)
+    {
+        stream_.SeekTo(firstHeader + 4);
         std::uint32_t signature = sig::kLocalHeader;
         for (;;) {
             if (signature == sig::kLocalHeader) {
@@ -99,31 +128,44 @@ private:
             Fail("Error 2 reading Zip file");
         ZipDirEntry entry;
         entry.DecodeFixed(fixed);
+        entry.HeaderOffset = headerOffset;
         std::string name(entry.FileNameLength, '\0');
         if (stream_.Read(name.data(), name.size()) != name.size())
             Fail("Error 2 reading Zip file");
-        if (const auto nul = name.find('\0'); nul != std::string::npos)
-            name.resize(nul);
         entry.FileName = std::move(name);
         entries_.push_back(std::move(entry));
         ZipDirEntry &e = entries_.back();
 
         const std::int64_t afterName = stream_.Position();
+        std::string extra(e.ExtraFieldLength, '\0');
+        const bool extraRead = stream_.Read(extra.data(), extra.size()) == extra.size();
+        stream_.SeekTo(afterName);
+        const auto found = central_.find(headerOffset);
+        const CentralEntry *central = found == central_.end() ? nullptr : found->second;
+        e.UnicodeName = EntryName(e.FileName, central ? std::string_view(central->Extra) : std::string_view(extra));
+
         std::uint64_t dataSize = e.CompressedSize;
         bool zip64 = false;
-        if (e.CompressedSize == 0xFFFFFFFFu && e.ExtraFieldLength > 0) {
-            std::vector<unsigned char> extra(e.ExtraFieldLength);
-            if (stream_.Read(extra.data(), extra.size()) == extra.size()) {
-                if (const auto size64 = Zip64CompressedSize(extra)) {
-                    dataSize = *size64;
-                    zip64 = true;
-                }
+        if (extraRead && (e.CompressedSize == 0xFFFFFFFFu || e.UncompressedSize == 0xFFFFFFFFu)) {
+            if (const auto sizes = Zip64Sizes(extra)) {
+                e.UncompressedSize = sizes->first;
+                dataSize = sizes->second;
+                zip64 = true;
             }
-            stream_.SeekTo(afterName);
         }
         const bool hasDescriptor = (e.GeneralPurposeFlag & kFlagDataDescriptor) != 0;
-        if (hasDescriptor && e.CompressedSize == 0)
-            ResolveFromDescriptor(e, headerOffset, afterName + e.ExtraFieldLength, dataSize, zip64);
+        if (central && (hasDescriptor || zip64 || e.CompressedSize == 0xFFFFFFFFu)) {
+            // The directory knows what a streamed or ZIP64 header leaves out.
+            e.Crc32 = central->Crc32;
+            e.CompressedSize = central->CompressedSize;
+            e.UncompressedSize = central->UncompressedSize;
+            dataSize = central->CompressedSize;
+            zip64 = zip64 || dataSize >= 0xFFFFFFFFu || e.UncompressedSize >= 0xFFFFFFFFu;
+        } else if (zip64) {
+            e.CompressedSize = dataSize;
+        } else if (hasDescriptor && e.CompressedSize == 0) {
+            ResolveFromDescriptor(e, afterName + e.ExtraFieldLength, dataSize, zip64);
+        }
 
         // The entry's extra field and data must leave room for an end record.
         if (afterName + e.ExtraFieldLength + static_cast<std::int64_t>(dataSize)
@@ -139,22 +181,17 @@ private:
             SkipDescriptor(e, zip64);
     }
 
-    // Local header sizes are zero; the true ones are in the central directory and in
-    // the data descriptor after the data.
-    void ResolveFromDescriptor(ZipDirEntry &e, std::int64_t headerOffset, std::int64_t dataStart,
-                               std::uint64_t &dataSize, bool &zip64)
+    // Neither the header nor a directory knows the sizes: the data descriptor after the
+    // data tells them.
+    void ResolveFromDescriptor(ZipDirEntry &e, std::int64_t dataStart, std::uint64_t &dataSize, bool &zip64)
     {
-        if (!index_)
-            index_ = CentralDirectoryIndex::Load(stream_);
-        std::optional<EntrySizes> sizes = index_->Find(headerOffset);
-        if (!sizes)
-            sizes = FindDataDescriptor(stream_, dataStart);
+        const std::optional<EntrySizes> sizes = FindDataDescriptor(stream_, dataStart);
         stream_.SeekTo(dataStart - e.ExtraFieldLength);
         if (!sizes)
             return; // nothing better known: the walk steps through the data
         e.Crc32 = sizes->Crc32;
-        e.CompressedSize = Saturate32(sizes->CompressedSize);
-        e.UncompressedSize = Saturate32(sizes->UncompressedSize);
+        e.CompressedSize = sizes->CompressedSize;
+        e.UncompressedSize = sizes->UncompressedSize;
         dataSize = sizes->CompressedSize;
         zip64 = zip64 || sizes->CompressedSize >= 0xFFFFFFFFu || sizes->UncompressedSize >= 0xFFFFFFFFu;
     }
@@ -170,24 +207,91 @@ private:
         if (got < 4)
             return;
         const std::int64_t body = zip64 ? 20 : 12;
+        const bool sizeMatches =
+            zip64 ? got >= 12 && le::U64(d + 4) == e.CompressedSize : got >= 8 && le::U32(d + 4) == e.CompressedSize;
         if (le::U32(d) == sig::kDataDescriptor)
             stream_.SeekTo(at + 4 + body);
-        else if (e.Crc32 != 0 && le::U32(d) == e.Crc32 && got >= 12 && le::U32(d + 4) == e.CompressedSize)
+        else if (le::U32(d) == e.Crc32 && sizeMatches)
             stream_.SeekTo(at + body);
     }
 
     InputStream &stream_;
     std::vector<ZipDirEntry> &entries_;
-    std::optional<CentralDirectoryIndex> index_;
+    const CentralByOffset &central_;
 };
+
+// What the walk shows against what the directory holds: entries only one of them knows,
+// and names that would not show as what they are.
+void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::optional<CentralDirectory> &directory,
+                          const CentralByOffset &central, const ArchiveCheck &check, ListReport &report)
+{
+    std::vector<std::string> unlisted, hidden, disguised;
+    for (const auto &e : entries) {
+        bool changed = false;
+        const std::string visible = VisibleName(e.UnicodeName, &changed);
+        if (changed)
+            disguised.push_back(visible);
+        if (directory && !central.count(e.HeaderOffset))
+            unlisted.push_back(visible);
+    }
+    if (directory) {
+        std::unordered_map<std::int64_t, bool> walked;
+        for (const auto &e : entries)
+            walked[e.HeaderOffset] = true;
+        for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
+            const CentralEntry &c = directory->Entries[i];
+            if (!check.Refused[i] && !walked.count(static_cast<std::int64_t>(c.LocalOffset)))
+                hidden.push_back(VisibleName(EntryName(c.Name, c.Extra)));
+        }
+    } else if (!entries.empty()) {
+        report.Warnings.push_back("the archive has no central directory: it is damaged or cut short");
+    }
+    if (!unlisted.empty())
+        report.Warnings.push_back("not in the central directory, so not extracted: " + NameList(unlisted));
+    if (!hidden.empty())
+        report.Warnings.push_back("in the central directory but not in the listing: " + NameList(hidden));
+    if (!disguised.empty())
+        report.Warnings.push_back("names with control or direction characters: " + NameList(disguised));
+}
 
 } // namespace
 
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries)
+ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report)
 {
-    if (!FindFirstLocalHeader(stream))
+    ListReport ownReport;
+    ListReport &r = report ? *report : ownReport;
+    StreamSource source(stream);
+    const std::optional<CentralDirectory> directory = ReadCentralDirectory(source);
+    ArchiveCheck check;
+    CentralByOffset central;
+    std::optional<std::int64_t> lowest;
+    if (directory) {
+        check = CheckArchive(source, *directory);
+        for (const auto *list : {&check.Overlaps, &check.EntryProblems, &check.Notes})
+            r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
+        for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
+            const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
+            central.emplace(offset, &directory->Entries[i]);
+            if (check.Locals[i] && (!lowest || offset < *lowest))
+                lowest = offset;
+        }
+    }
+
+    std::optional<std::int64_t> first = FindFirstLocalHeader(stream);
+    // A stub's stray signature or an archive glued in front is none of the directory's
+    // entries: the walk starts where extraction finds the first entry.
+    if (lowest && (!first || !central.count(*first))) {
+        if (first)
+            r.Warnings.push_back("the data before the archive holds other local headers: listed from offset "
+                                 + std::to_string(*lowest) + ", where its entries begin");
+        first = lowest;
+    }
+    if (!first) {
+        r.EmptyArchive = directory && directory->Entries.empty() && directory->Damage.empty();
         return ListOutcome::NoEntries;
-    EntryWalker(stream, entries).Walk();
+    }
+    EntryWalker(stream, entries, central).Walk(*first);
+    CompareWithDirectory(entries, directory, central, check, r);
     return ListOutcome::Complete;
 }
 

@@ -4,6 +4,7 @@
 #include "zip/ByteStream.h"
 #include "zip/ZipDirEntry.h"
 
+#include <string>
 #include <vector>
 
 namespace pellux {
@@ -17,8 +18,18 @@ enum class ListOutcome {
 // a self-extractor's program stays below it.
 inline constexpr int kSignatureCandidateLimit = 60000;
 
+// What the reader found besides the entries.
+struct ListReport {
+    // Where the local headers and the central directory disagree, and other damage or
+    // tampering, one line each, naming the entries.
+    std::vector<std::string> Warnings;
+    // A valid end record and no entries at all: an archive, but empty.
+    bool EmptyArchive = false;
+};
+
 // Appends the entries to `entries` as they are read, so on an error the entries read
-// so far (and, after the fixed part and name were read, the failing one) stay there.
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries);
+// so far (and, after the fixed part and name were read, the failing one) stay there;
+// the report holds what was found before the error.
+ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report = nullptr);
 
 } // namespace pellux

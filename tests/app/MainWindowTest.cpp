@@ -197,7 +197,7 @@ TEST_F(WindowTest, DamagedArchiveShowsErrorAndWindowStaysUsable)
     EXPECT_EQ(w->StatusText().toStdString(), goodPath);
 }
 
-TEST_F(WindowTest, InvalidEntryDateStopsTheListingWithEncodeError)
+TEST_F(WindowTest, InvalidEntryDateShowsBlankAndTheListingGoesOn)
 {
     ZipBytes z;
     z.LocalHeader("first.txt", "1")
@@ -205,9 +205,9 @@ TEST_F(WindowTest, InvalidEntryDateStopsTheListingWithEncodeError)
         .LocalHeader("never.txt", "3")
         .EndRecord();
     auto w = Start({dir.Write("dates.zip", z.Str())});
-    EXPECT_EQ(ui.Log.Errors, std::vector<std::string>{"Invalid argument to date encode."});
-    EXPECT_EQ(Column(*w, 0), std::vector<std::string>{"first.txt"});
-    EXPECT_EQ(w->ZipEngine().EntryCount(), 3);
+    EXPECT_TRUE(ui.Log.Errors.empty());
+    EXPECT_EQ(Column(*w, 0), (std::vector<std::string>{"first.txt", "bad-date.txt", "never.txt"}));
+    EXPECT_EQ(Column(*w, 1)[1], " ");
 }
 
 TEST_F(WindowTest, EntryNameIsTheExactStoredName)

@@ -1,5 +1,6 @@
-// Feeds arbitrary bytes to the entry-list reader and turns what it read into listing
-// rows. Read errors are expected; crashes, hangs and sanitizer reports are not.
+// Feeds arbitrary bytes to the entry-list reader (which holds the local headers against
+// the central directory) and turns what it read into listing rows. Read errors are expected; crashes, hangs and
+// sanitizer reports are not.
 #include "listing/ListingText.h"
 #include "platform/Exceptions.h"
 #include "zip/ByteStream.h"
@@ -18,14 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     pellux::ListingBuilder builder('/', ':');
     for (const auto &entry : entries) {
-        try {
-            const auto row = builder.AddListRow(entry.FileName, static_cast<std::int32_t>(entry.CompressedSize),
-                                                pellux::DosDateTimeToDateTime(entry.DosDateTime),
-                                                static_cast<std::int32_t>(entry.UncompressedSize));
-            for (int column = 0; column < pellux::kListColumnCount; ++column)
-                (void)pellux::SortKeyOf(row, column);
-        } catch (const pellux::EConvertError &) {
-        }
+        const auto row = builder.AddListRow(entry.FileName, entry.UnicodeName, entry.CompressedSize,
+                                            pellux::ListDateTimeOf(entry.DosDateTime), entry.UncompressedSize);
+        for (int column = 0; column < pellux::kListColumnCount; ++column)
+            (void)pellux::SortKeyOf(row, column);
     }
     return 0;
 }

@@ -26,12 +26,26 @@ TEST(ListingText, BlankWhereThereIsNothingToShow)
     EXPECT_EQ(SizeText(2147483647), "2147483647"); // no grouping
 }
 
-TEST(ListingText, SizesOf2GiBAndMoreShowBlank)
+TEST(ListingText, SizesOf2GiBAndMoreShowInFull)
 {
-    const auto big = static_cast<std::int32_t>(std::uint32_t{0x80000000}); // 2^31 read as signed
-    EXPECT_EQ(SizeText(big), " ");
-    EXPECT_EQ(SizeText(static_cast<std::int32_t>(std::uint32_t{0xFFFFFFFF})), " ");
-    EXPECT_EQ(RatioText(100, big), " ");
+    EXPECT_EQ(SizeText(0x80000000u), "2147483648");
+    EXPECT_EQ(SizeText(5'000'000'000u), "5000000000");
+    EXPECT_EQ(RatioText(1'000'000'000u, 4'000'000'000u), "75%");
+}
+
+TEST(ListingText, ControlAndDirectionCharactersShowEscaped)
+{
+    ListingBuilder builder('/', ':');
+    const ListRow row = builder.AddListRow("x", "dir\tab/invoice-\xE2\x80\xAEgpj.exe\n", 1, ListDateTimeOf(0), 1);
+    EXPECT_EQ(row.Text[ColFilename], "invoice-\\u202Egpj.exe\\x0A");
+    EXPECT_EQ(row.Text[ColPath], "dir\\x09ab");
+    // An impossible date and time show blank and sort before every real one.
+    EXPECT_EQ(row.Text[ColDate], " ");
+    EXPECT_EQ(row.Text[ColTime], "00:00");
+    ListRow real;
+    real.Text = {"a", "01/01/1980", "00:00", "", "", "", ""};
+    EXPECT_LT(SortKeyOf(row, ColDate).Number, SortKeyOf(real, ColDate).Number);
+    EXPECT_EQ(builder.AddListRow("x", "x", 1, ListDateTimeOf(0x00210000 | (24 << 11)), 1).Text[ColTime], " ");
 }
 
 TEST(ListingText, NamePathSplit)

@@ -11,6 +11,7 @@ namespace pellux::test {
 
 struct ScriptedLog {
     std::vector<std::string> Messages;
+    std::vector<std::string> Warnings; // an archive reader's, one line each
     std::vector<std::string> Errors;
     std::vector<std::string> Confirmations;
     int Beeps = 0;
@@ -25,6 +26,10 @@ class ScriptedInteraction : public UserInteraction {
 public:
     explicit ScriptedInteraction(ScriptedLog &log) : log_(log) {}
     void ShowMessage(const std::string &text) override { log_.Messages.push_back(text); }
+    void ShowWarnings(const std::vector<std::string> &lines) override
+    {
+        log_.Warnings.insert(log_.Warnings.end(), lines.begin(), lines.end());
+    }
     bool Confirm(const std::string &text) override
     {
         log_.Confirmations.push_back(text);

@@ -93,10 +93,18 @@ TEST_F(ReaderTest, FirstHeaderMustStartWithinTheCandidateLimit)
     EXPECT_TRUE(found.Log.Messages.empty());
 
     ZipBytes outside;
-    outside.Fill(kSignatureCandidateLimit, 'x').LocalHeader("late.txt", "1").EndRecord();
+    outside.Fill(kSignatureCandidateLimit, 'x').LocalHeader("late.txt", "1").EmptyEndRecord();
     const Listing missed = ListFile(Write(outside, "outside.zip"));
     EXPECT_TRUE(missed.Entries.empty());
     EXPECT_EQ(missed.Log.Messages, std::vector<std::string>{kNoEntries});
+
+    // A central directory says where the entries begin, however large the stub.
+    ZipBytes large;
+    large.Fill(3 * kSignatureCandidateLimit, 'x').LocalHeader("late.txt", "1").EndRecord();
+    const Listing listed = ListFile(Write(large, "large.zip"));
+    EXPECT_EQ(listed.Names(), std::vector<std::string>{"late.txt"});
+    EXPECT_TRUE(listed.Log.Messages.empty());
+    EXPECT_TRUE(listed.Log.Warnings.empty());
 }
 
 TEST_F(ReaderTest, SignatureRightAfterAStrayPIsFound)
@@ -146,14 +154,16 @@ TEST_F(ReaderTest, StoredNamesKeepTheirBytes)
 {
     const std::string longName = std::string(300, 'n') + ".txt";
     ZipBytes z;
-    z.LocalHeader(std::string("cut\0here.txt", 12), "1") // a NUL ends the name
+    z.LocalHeader(std::string("nul\0here.txt", 12), "1") // a NUL byte is kept
         .LocalHeader("docs\\win.txt", "2")               // a backslash is kept
         .LocalHeader("dir/sub/", "")                     // a directory entry
         .LocalHeader("Caf\xC3\xA9.txt", "3")             // UTF-8 bytes
         .LocalHeader(longName, "4")                      // longer than 256 bytes: read whole
         .EndRecord();
     const Listing l = ListFile(Write(z));
-    EXPECT_EQ(l.Names(), (std::vector<std::string>{"cut", "docs\\win.txt", "dir/sub/", "Caf\xC3\xA9.txt", longName}));
+    EXPECT_EQ(l.Names(),
+              (std::vector<std::string>{std::string("nul\0here.txt", 12), "docs\\win.txt", "dir/sub/",
+                                        "Caf\xC3\xA9.txt", longName}));
     EXPECT_EQ(l.Entries[0].FileNameLength, 12);
 }
 
@@ -313,7 +323,7 @@ TEST_F(ReaderTest, DescriptorEntryWithoutCentralDirectoryIsFoundByItsDescriptor)
         .U32(static_cast<std::uint32_t>(data.size())) // compressed size
         .U32(static_cast<std::uint32_t>(data.size())) // uncompressed size
         .LocalHeader("after.txt", "x")
-        .EndRecord(); // no central directory at all
+        .EmptyEndRecord(); // the central directory knows neither entry
     const Listing l = ListFile(Write(z));
     EXPECT_EQ(l.Error, "");
     ASSERT_EQ(l.Names(), (std::vector<std::string>{"s1.txt", "after.txt"}));
