@@ -32,7 +32,8 @@ int RunList(const std::vector<std::string> &args, Session &session)
     engine.OnDirUpdate = [&builder](TZipEngine &sender) { FillRows(sender, builder, PrintRow); };
     session.Run([&] { engine.SetZipFilename(args[0]); });
     std::fflush(stdout);
-    return session.ExitCode();
+    // Damage and tampering are failures; an empty archive is not.
+    return session.ErrorReported() || !engine.ListWarnings().empty() || engine.NoArchiveFound() ? 1 : 0;
 }
 
 } // namespace pellux::cli

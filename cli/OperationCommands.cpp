@@ -54,8 +54,11 @@ std::string Absolute(const std::string &path)
 
 // Runs one operation: opens the archive as the window does, then `operation`; prints
 // the count line and works out the exit status.
+// With `afterListingError` the operation runs even when reading the archive failed, as
+// the window keeps such an archive open.
 template <class Operation>
-int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation)
+int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation,
+                 bool afterListingError = false)
 {
     int messages = 0;
     ScopedInteraction ui(std::make_unique<CountingInteraction>(messages));
@@ -63,7 +66,7 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
     bool libraryError = false;
     engine.OnMessage = [&libraryError](TZipEngine &, int32_t code, const std::string &text) {
         // The text ends at its first NUL, as a message box would show it.
-        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fprintf(stderr, code == 0 ? "warning: %s\n" : "%s\n", text.c_str());
         if (code != 0)
             libraryError = true;
     };
@@ -73,12 +76,14 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
         opened = true;
     });
     messages = 0; // a message of the open itself ("No valid zip entries found") is no failure
-    if (opened)
+    // A damaged archive's warnings make it a failure, also when the work succeeds.
+    const bool damaged = !engine.ListWarnings().empty() || session.ErrorReported();
+    if (opened || (afterListingError && !engine.ZipFilename().empty()))
         session.Run([&] { operation(engine); });
     std::fflush(stderr);
     std::printf("%d files were %s\n", engine.ProcessedCount, verb);
     std::fflush(stdout);
-    return (session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
+    return (damaged || session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
 }
 
 // Splits arguments into options (handled by `option`, which returns false for an
@@ -188,18 +193,21 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     });
     if (!names)
         return UsageError();
-    return RunOperation(args[0], session, "extracted", [&](TZipEngine &engine) {
-        // As with unzip -d, the directory is made first; the component would otherwise
-        // extract into the current directory.
-        std::error_code error;
-        std::filesystem::create_directories(target, error);
-        if (!std::filesystem::is_directory(target))
-            throw std::runtime_error("Cannot create directory " + target);
-        engine.ExtrBaseDir = Absolute(target);
-        engine.ExtrOptions = options;
-        engine.FSpecArgs = *names;
-        engine.Extract();
-    });
+    return RunOperation(
+        args[0], session, "extracted",
+        [&](TZipEngine &engine) {
+            // As with unzip -d, the directory is made first; the component would otherwise
+            // extract into the current directory.
+            std::error_code error;
+            std::filesystem::create_directories(target, error);
+            if (!std::filesystem::is_directory(target))
+                throw std::runtime_error("Cannot create directory " + target);
+            engine.ExtrBaseDir = Absolute(target);
+            engine.ExtrOptions = options;
+            engine.FSpecArgs = *names;
+            engine.Extract();
+        },
+        true);
 }
 
 } // namespace pellux::cli

@@ -20,7 +20,8 @@ char SeparatorAfterFirstConversion(const char *format, char fallback)
         if (!*p)
             return fallback;
         const char next = p[1];
-        if (next == '\0' || next == '%')
+        // A separator of more than one byte ("年" in ja_JP.UTF-8) cannot be one char.
+        if (next == '\0' || next == '%' || static_cast<unsigned char>(next) >= 0x80)
             return fallback;
         return next;
     }

@@ -86,7 +86,7 @@ TEST_F(CliOperationsTest, ExtractDefaultsToTheCurrentDirectoryAndKeepsExistingFi
     auto r = Cli("extract ../t.zip", "here");
     EXPECT_EQ(r.Status, 0); // a kept file is reported, not an error
     EXPECT_EQ(r.Out, "1 files were extracted\n");
-    EXPECT_EQ(r.Err, "src/a.txt exists, not overwritten\n");
+    EXPECT_EQ(r.Err, "warning: src/a.txt exists, not overwritten\n");
     EXPECT_EQ(ReadFile(dir.File("here/src/a.txt")), "mine");
 
     r = Cli("extract t.zip --overwrite");

@@ -69,6 +69,35 @@ TEST_F(CliListTest, MessagesGoToStderrAsTheWindowShowsThem)
     const CliRun missing = Cli("list " + Quote(dir.File("missing.zip")));
     EXPECT_EQ(missing.Status, 0);
     EXPECT_EQ(missing.Out + missing.Err, "");
+
+    const CliRun text = Cli("list " + Quote(dir.Write("notes.zip", "just some notes\n")));
+    EXPECT_EQ(text.Status, 1); // no archive at all
+    EXPECT_EQ(text.Err, "No valid zip entries found\n");
+}
+
+TEST_F(CliListTest, DisguisedNamesAndDamageAreWarningsAndExitWithOne)
+{
+    ZipBytes z;
+    z.LocalHeader("tab\there.txt", "1", DosDateTime(2000, 1, 1, 0, 0, 0))
+        .LocalHeader("unlisted.txt", "2", DosDateTime(2000, 1, 1, 0, 0, 0))
+        .EndRecord();
+    // Drop the second entry from the directory: cut its central header out and fix the end record.
+    std::string bytes = z.Str();
+    const std::size_t first = bytes.find("PK\x01\x02");
+    const std::size_t second = bytes.find("PK\x01\x02", first + 1);
+    const std::size_t end = bytes.find("PK\x05\x06");
+    bytes.erase(second, end - second);
+    const std::size_t fixedEnd = bytes.find("PK\x05\x06");
+    bytes[fixedEnd + 8] = bytes[fixedEnd + 10] = 1;           // entries on this disk, total
+    bytes[fixedEnd + 12] = static_cast<char>(second - first); // directory size: one header
+    const CliRun r = Cli("list " + Quote(dir.Write("d.zip", bytes)));
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Out,
+              "tab\\x09here.txt\t01/01/2000\t00:00\t1\t \t1\t\n"
+              "unlisted.txt\t01/01/2000\t00:00\t1\t \t1\t\n");
+    EXPECT_EQ(r.Err,
+              "warning: not in the central directory, so not extracted: unlisted.txt\n"
+              "warning: names with control or direction characters: tab\\x09here.txt\n");
 }
 
 TEST_F(CliListTest, ReadErrorKeepsRowsReadBeforeItAndExitsWithOne)

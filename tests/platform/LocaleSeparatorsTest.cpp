@@ -21,6 +21,7 @@ TEST(LocaleSeparators, FallbackWhenNoSeparatorFollows)
     EXPECT_EQ(SeparatorAfterFirstConversion("%H%M", ':'), ':');
     EXPECT_EQ(SeparatorAfterFirstConversion("", '/'), '/');
     EXPECT_EQ(SeparatorAfterFirstConversion(nullptr, ':'), ':');
+    EXPECT_EQ(SeparatorAfterFirstConversion("%Y\xE5\xB9\xB4%m", '/'), '/'); // ja_JP.UTF-8: "年"
 }
 
 TEST(LocaleSeparators, PosixLocale)
