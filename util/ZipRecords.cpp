@@ -259,31 +259,40 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     const pellux_end_record &end = directory.End;
     check.Locals.resize(entries.size());
     check.Refused.resize(entries.size(), false);
-    auto refuse = [&](std::size_t i, const std::string &why) {
+    // Kinds of refusal in the order first met, with the entries of each.
+    std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
+    auto refuse = [&](std::size_t i, const std::string &why, const std::string &kind) {
         check.Refused[i] = true;
         check.EntryProblems.push_back(Quoted(entries[i]) + ": " + why);
+        auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto &p) { return p.first == kind; });
+        if (k == kinds.end())
+            k = kinds.insert(kinds.end(), {kind, {}});
+        k->second.push_back(Quoted(entries[i]));
     };
     std::vector<std::string> crcDiffers, flagsDiffer;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const CentralEntry &c = entries[i];
         auto local = ReadLocalHeader(source, c.LocalOffset);
         if (!local) {
-            refuse(i, "local header missing");
+            refuse(i, "local header missing", "local header missing");
             continue;
         }
         const bool sizesFollow = (local->Flags & kFlagDataDescriptor) != 0;
         const bool localSizesKnown = !sizesFollow || local->CompressedSize != 0 || local->UncompressedSize != 0;
         if (local->Name != c.Name)
-            refuse(i, "the local header names it " + VisibleName(EntryName(local->Name, local->Extra)));
+            refuse(i, "the local header names it " + VisibleName(EntryName(local->Name, local->Extra)),
+                   "the local header holds another name");
         else if (local->Method != c.Method)
             refuse(i,
                    "compression method " + std::to_string(local->Method) + " in the local header, "
-                       + std::to_string(c.Method) + " in the central directory");
+                       + std::to_string(c.Method) + " in the central directory",
+                   "compression method differs between the local header and the central directory");
         else if (localSizesKnown
                  && (local->CompressedSize != c.CompressedSize || local->UncompressedSize != c.UncompressedSize))
-            refuse(i, "sizes differ between the local header and the central directory");
+            refuse(i, "sizes differ between the local header and the central directory",
+                   "sizes differ between the local header and the central directory");
         else if (DataEnd(*local, c) < local->DataStart || DataEnd(*local, c) > end.directory_start)
-            refuse(i, "its data runs past the end of the entries");
+            refuse(i, "its data runs past the end of the entries", "data runs past the end of the entries");
         if (check.Refused[i])
             continue;
         if ((!sizesFollow || local->Crc32 != 0) && local->Crc32 != c.Crc32)
@@ -317,6 +326,8 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
             || DataEnd(*check.Locals[i], entries[i]) > DataEnd(*check.Locals[furthest], entries[furthest]))
             furthest = i;
     }
+    for (const auto &[kind, names] : kinds)
+        check.ProblemSummary.push_back(kind + ", not extracted: " + NameList(names));
     if (!overlapping.empty())
         check.Overlaps.push_back("overlapping entries (possible zip bomb): " + NameList(overlapping));
 

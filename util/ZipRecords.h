@@ -115,6 +115,7 @@ struct ArchiveCheck {
     std::vector<std::optional<LocalHeader>> Locals; // by central index
     std::vector<bool> Refused;                      // by central index: header missing or disagreeing
     std::vector<std::string> EntryProblems;         // one per refused entry, naming it
+    std::vector<std::string> ProblemSummary;        // the same, one line per kind of problem
     // Entries whose data overlap or share a local header: nothing of the archive may
     // be written (a zip bomb quotes one entry's data in many).
     std::vector<std::string> Overlaps;

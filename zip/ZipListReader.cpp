@@ -267,7 +267,7 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     std::optional<std::int64_t> lowest;
     if (directory) {
         check = CheckArchive(source, *directory);
-        for (const auto *list : {&check.Overlaps, &check.EntryProblems, &check.Notes})
+        for (const auto *list : {&check.Overlaps, &check.ProblemSummary, &check.Notes})
             r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
