@@ -339,9 +339,15 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     if (end.shift != 0 && !entries.empty())
         check.Notes.push_back("the archive's offsets are off by " + std::to_string(end.shift)
                               + " bytes (data was put in front of it)");
+    // Padding after an archive is common and harmless; entries after it are not: they are
+    // another archive, which some tools would read instead.
     const std::uint64_t archiveEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;
-    if (archiveEnd < source.Size())
-        check.Notes.push_back(std::to_string(source.Size() - archiveEnd) + " bytes follow the end of the archive");
+    if (archiveEnd < source.Size()) {
+        std::string after(static_cast<std::size_t>(std::min<std::uint64_t>(source.Size() - archiveEnd, 1 << 16)), '\0');
+        if (source.ReadAt(archiveEnd, after.data(), after.size()) && after.find("PK\x03\x04") != std::string::npos)
+            check.Notes.push_back("another archive follows this one (" + std::to_string(source.Size() - archiveEnd)
+                                  + " bytes)");
+    }
     if (!crcDiffers.empty())
         check.Notes.push_back("CRC differs between the local header and the central directory: "
                               + NameList(crcDiffers));
