@@ -32,8 +32,9 @@ int RunList(const std::vector<std::string> &args, Session &session)
     engine.OnDirUpdate = [&builder](TZipEngine &sender) { FillRows(sender, builder, PrintRow); };
     session.Run([&] { engine.SetZipFilename(args[0]); });
     std::fflush(stdout);
-    // Damage and tampering are failures; an empty archive is not.
-    return session.ErrorReported() || !engine.ListWarnings().empty() || engine.NoArchiveFound() ? 1 : 0;
+    // Damage and tampering are failures; an empty archive is not, nor are warnings that
+    // only inform.
+    return session.ErrorReported() || engine.ListDamaged() || engine.NoArchiveFound() ? 1 : 0;
 }
 
 } // namespace pellux::cli

@@ -76,8 +76,8 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
         opened = true;
     });
     messages = 0; // a message of the open itself ("No valid zip entries found") is no failure
-    // A damaged archive's warnings make it a failure, also when the work succeeds.
-    const bool damaged = !engine.ListWarnings().empty() || session.ErrorReported();
+    // A damaged archive makes it a failure, also when the work succeeds.
+    const bool damaged = engine.ListDamaged() || session.ErrorReported();
     if (opened || (afterListingError && !engine.ZipFilename().empty()))
         session.Run([&] { operation(engine); });
     std::fflush(stderr);

@@ -55,6 +55,7 @@ void TZipEngine::List()
         return;
     ClearDirEntries();
     listWarnings_.clear();
+    listDamaged_ = false;
     noArchiveFound_ = false;
     if (!FileExists(zipFilename_)) {
         FireDirUpdate();
@@ -67,6 +68,7 @@ void TZipEngine::List()
     ListReport report;
     auto warn = [&] {
         listWarnings_ = std::move(report.Warnings);
+        listDamaged_ = report.Damaged;
         if (!listWarnings_.empty())
             UI().ShowWarnings(listWarnings_);
     };

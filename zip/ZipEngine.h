@@ -62,9 +62,11 @@ public:
     // Re-reads DirEntries from ZipFilename and fires OnDirUpdate. What the reader found
     // wrong with the archive is shown once, as warnings.
     void List();
-    // From the last read: its warnings, and whether the file held no archive at all
-    // (an empty archive with a valid end record is one).
+    // From the last read: its warnings, whether they say the archive is damaged or
+    // tampered with, and whether the file held no archive at all (an empty archive
+    // with a valid end record is one).
     const std::vector<std::string> &ListWarnings() const { return listWarnings_; }
+    bool ListDamaged() const { return listDamaged_; }
     bool NoArchiveFound() const { return noArchiveFound_; }
 
     // The operations. Each takes its input from the properties above, runs one of the
@@ -119,6 +121,7 @@ private:
     std::string zipFilename_;
     std::vector<ZipDirEntry> dirEntries_;
     std::vector<std::string> listWarnings_;
+    bool listDamaged_ = false;
     bool noArchiveFound_ = false;
 };
 

@@ -245,7 +245,9 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::op
         }
     } else if (!entries.empty()) {
         report.Warnings.push_back("the archive has no central directory: it is damaged or cut short");
+        report.Damaged = true;
     }
+    report.Damaged = report.Damaged || !unlisted.empty() || !hidden.empty();
     if (!unlisted.empty())
         report.Warnings.push_back("not in the central directory, so not extracted: " + NameList(unlisted));
     if (!hidden.empty())
@@ -269,6 +271,7 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         check = CheckArchive(source, *directory);
         for (const auto *list : {&check.Overlaps, &check.ProblemSummary, &check.Notes})
             r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
+        r.Damaged = check.Overlapping() || !check.ProblemSummary.empty() || !directory->Damage.empty();
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
             central.emplace(offset, &directory->Entries[i]);

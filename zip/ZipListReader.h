@@ -23,6 +23,10 @@ struct ListReport {
     // Where the local headers and the central directory disagree, and other damage or
     // tampering, one line each, naming the entries.
     std::vector<std::string> Warnings;
+    // Among them, one that means extraction will refuse, miss or add entries: the
+    // archive is damaged or tampered with. Others only inform (data put in front,
+    // counts that are off, names with control characters).
+    bool Damaged = false;
     // A valid end record and no entries at all: an archive, but empty.
     bool EmptyArchive = false;
 };
