@@ -98,6 +98,13 @@ TEST_F(CliListTest, DisguisedNamesAndDamageAreWarningsAndExitWithOne)
     EXPECT_EQ(r.Err,
               "warning: not in the central directory, so not extracted: unlisted.txt\n"
               "warning: names with control or direction characters: tab\\x09here.txt\n");
+
+    // A warning that only informs is no failure.
+    ZipBytes tab;
+    tab.LocalHeader("tab\there.txt", "1").EndRecord();
+    const CliRun informed = Cli("list " + Quote(dir.Write("t.zip", tab.Str())));
+    EXPECT_EQ(informed.Status, 0);
+    EXPECT_EQ(informed.Err, "warning: names with control or direction characters: tab\\x09here.txt\n");
 }
 
 TEST_F(CliListTest, ReadErrorKeepsRowsReadBeforeItAndExitsWithOne)
