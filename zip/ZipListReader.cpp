@@ -112,14 +112,33 @@ public:
                     Fail("Error reading Zip File");
             } else if (signature == sig::kCentralHeader || signature == sig::kEndOfCentralDir) {
                 return;
-            } else if (!ReadSignature(stream_, signature)) {
-                // Unknown words between entries are stepped over four bytes at a time.
-                Fail("Error reading Zip File");
+            } else {
+                // Unknown words between entries are stepped over four bytes at a time;
+                // the directory, when there is one, says where the next entry starts.
+                const std::optional<std::int64_t> next = NextKnownHeader(stream_.Position() - 4);
+                if (next && stream_.Position() >= *next) {
+                    stream_.SeekTo(*next);
+                    if (!ReadSignature(stream_, signature))
+                        Fail("Error reading Zip File");
+                } else if (!ReadSignature(stream_, signature)) {
+                    if (central_.empty())
+                        Fail("Error reading Zip File");
+                    return; // past the last entry the directory knows
+                }
             }
         }
     }
 
 private:
+    std::optional<std::int64_t> NextKnownHeader(std::int64_t after) const
+    {
+        std::optional<std::int64_t> next;
+        for (const auto &[offset, entry] : central_)
+            if (offset > after && (!next || offset < *next))
+                next = offset;
+        return next;
+    }
+
     void ReadEntry()
     {
         const std::int64_t headerOffset = stream_.Position() - 4;
