@@ -21,6 +21,7 @@ struct Entry {
     bool CentralCrcWrong = false;
     std::optional<std::uint32_t> Offset; // the central header's offset; else where it was written
     bool WriteLocal = true;              // false: only a central header
+    std::string Before;                  // bytes before the local header (a gap)
 };
 
 struct Built {
@@ -36,6 +37,7 @@ Built Build(const std::vector<Entry> &entries, const std::string &front = "", in
     z.Raw(front);
     Built built;
     for (const auto &e : entries) {
+        z.Raw(e.Before);
         built.Offsets.push_back(static_cast<std::uint32_t>(z.Size()));
         if (!e.WriteLocal)
             continue;
@@ -149,6 +151,13 @@ TEST_F(ReconcileTest, TheListingShowsTheArchiveExtractionReads)
     EXPECT_EQ(l.Names(), std::vector<std::string>{"second.txt"});
     EXPECT_TRUE(Mentions(l.Log.Warnings, "offsets are off by " + std::to_string(first.size()) + " bytes"));
     EXPECT_TRUE(Mentions(l.Log.Warnings, "the data before the archive holds other local headers"));
+
+    // A gap the four-byte steps cannot cross: the directory says where the next entry is.
+    Entry afterGap{"after-gap.txt", "2"};
+    afterGap.Before = "-JUNK-";
+    l = List(Build({{"before-gap.txt", "1"}, afterGap}).Bytes);
+    EXPECT_EQ(l.Names(), (std::vector<std::string>{"before-gap.txt", "after-gap.txt"}));
+    EXPECT_EQ(l.Error, "");
 
     // A stub with stray signatures, offsets adjusted: listed from its real first entry.
     const std::string stub = "#!stub PK\x03\x04 not a header" + std::string(70000, '.');
