@@ -90,13 +90,14 @@ static inline int pellux_read_end64(pellux_read_at read, void *context, struct p
 
 /* Whether the end record at end_pos (its 22 bytes at end) leads to a central directory. */
 static inline int pellux_try_end_record(pellux_read_at read, void *context, uint64_t file_size,
-                                        const unsigned char *end, uint64_t end_pos, struct pellux_end_record *r)
+                                        const unsigned char *end, uint64_t end_pos, int strict,
+                                        struct pellux_end_record *r)
 {
     unsigned char b[4];
     uint64_t directory_end = end_pos;
     r->end_pos = end_pos;
     r->comment_length = pellux_le16(end + 20);
-    if (end_pos + PELLUX_END_SIZE + r->comment_length > file_size)
+    if (strict && end_pos + PELLUX_END_SIZE + r->comment_length > file_size)
         return 0; /* a comment running past the end of the file: a lookalike */
     r->disk = pellux_le16(end + 4);
     r->directory_disk = pellux_le16(end + 6);
@@ -132,7 +133,7 @@ static inline int pellux_find_end_record(pellux_read_at read, void *context, uin
     size_t length = file_size < PELLUX_END_SEARCH ? (size_t)file_size : (size_t)PELLUX_END_SEARCH;
     uint64_t base = file_size - length;
     unsigned char *tail;
-    int result = PELLUX_END_NONE;
+    int result = PELLUX_END_NONE, strict;
     size_t i;
     if (file_size < PELLUX_END_SIZE)
         return PELLUX_END_NONE;
@@ -141,13 +142,18 @@ static inline int pellux_find_end_record(pellux_read_at read, void *context, uin
         free(tail);
         return PELLUX_END_READ_ERROR;
     }
-    for (i = length - PELLUX_END_SIZE + 1; i-- > 0;) {
-        if (!pellux_is_signature(tail + i, 5, 6))
-            continue;
-        result = PELLUX_END_OUT_OF_RANGE;
-        if (pellux_try_end_record(read, context, file_size, tail + i, base + i, r)) {
-            result = PELLUX_END_FOUND;
-            break;
+    /* A comment length running past the end of the file marks a lookalike; only when no
+     * record passes is such a one taken (a comment cut short, or lengthened by a writer). */
+    for (strict = 1; strict >= 0 && result != PELLUX_END_FOUND; strict--) {
+        for (i = length - PELLUX_END_SIZE + 1; i-- > 0;) {
+            if (!pellux_is_signature(tail + i, 5, 6))
+                continue;
+            if (result == PELLUX_END_NONE)
+                result = PELLUX_END_OUT_OF_RANGE;
+            if (pellux_try_end_record(read, context, file_size, tail + i, base + i, strict, r)) {
+                result = PELLUX_END_FOUND;
+                break;
+            }
         }
     }
     free(tail);

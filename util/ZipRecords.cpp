@@ -33,6 +33,17 @@ bool HasSignature(const unsigned char *p, int third, int fourth)
     return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
 }
 
+// Some writers store "\\" in one header and "/" in the other; both are separators.
+bool SameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i] && !((a[i] == '/' || a[i] == '\\') && (b[i] == '/' || b[i] == '\\')))
+            return false;
+    return true;
+}
+
 std::string Quoted(const CentralEntry &entry) { return VisibleName(EntryName(entry.Name, entry.Extra)); }
 
 std::string NameList(const std::vector<std::string> &names)
@@ -170,6 +181,22 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
         directory.Entries.push_back(std::move(e));
         p = next;
     }
+    // A shift says data was put in front of the archive, unless the entries' headers are
+    // where their offsets say: then the end record, or a writer's arithmetic, is wrong.
+    if (end.shift != 0) {
+        unsigned char h[4];
+        auto localAt = [&](std::uint64_t at) { return source.ReadAt(at, h, 4) && HasSignature(h, 3, 4); };
+        std::size_t unshifted = 0;
+        for (auto &e : directory.Entries) {
+            if (!localAt(e.LocalOffset) && localAt(e.StatedOffset)) {
+                e.LocalOffset = e.StatedOffset;
+                ++unshifted;
+            }
+        }
+        if (unshifted == directory.Entries.size() && unshifted > 0)
+            directory.End.shift = 0;
+        directory.DirectoryOffsetWrong = unshifted > 0;
+    }
     // A digital signature record ("PK" 05 05) may close the directory.
     if (p < bytes.size() && !(p + 4 <= bytes.size() && HasSignature(dir + p, 5, 5)))
         directory.Damage =
@@ -277,9 +304,12 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
             refuse(i, "local header missing", "local header missing");
             continue;
         }
+        // Sizes that follow in a data descriptor may stand in the header in part, or as
+        // zeros; a saturated size without its ZIP64 field says nothing either.
         const bool sizesFollow = (local->Flags & kFlagDataDescriptor) != 0;
-        const bool localSizesKnown = !sizesFollow || local->CompressedSize != 0 || local->UncompressedSize != 0;
-        if (local->Name != c.Name)
+        const bool localSizesKnown =
+            !sizesFollow && local->CompressedSize != kSaturated32 && local->UncompressedSize != kSaturated32;
+        if (!SameName(local->Name, c.Name))
             refuse(i, "the local header names it " + VisibleName(EntryName(local->Name, local->Extra)),
                    "the local header holds another name");
         else if (local->Method != c.Method)
@@ -336,7 +366,9 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     if (end.entry_count != entries.size() && directory.Damage.empty())
         check.Notes.push_back("the end record counts " + std::to_string(end.entry_count)
                               + " entries, the central directory holds " + std::to_string(entries.size()));
-    if (end.shift != 0 && !entries.empty())
+    if (directory.DirectoryOffsetWrong)
+        check.Notes.push_back("the offsets of the central directory and of the end record disagree");
+    else if (end.shift != 0 && !entries.empty())
         check.Notes.push_back("the archive's offsets are off by " + std::to_string(end.shift)
                               + " bytes (data was put in front of it)");
     // Padding after an archive is common and harmless; entries after it are not: they are

@@ -75,6 +75,9 @@ struct CentralDirectory {
     // Empty when every header up to the directory's stated size was read; else why the
     // reading stopped (the entries before stay).
     std::string Damage;
+    // The end record misplaces the directory, but entries' offsets are right as stored
+    // (for all of them: nothing was put in front, and End.shift is then 0).
+    bool DirectoryOffsetWrong = false;
 };
 
 // The archive's central directory; nullopt when no end record leads to one.
