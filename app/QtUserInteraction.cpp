@@ -18,9 +18,10 @@ QString BoxText(const std::string &text)
     return shown;
 }
 
-int ShowBox(QMessageBox::Icon icon, const std::string &text, QMessageBox::StandardButtons buttons)
+int ShowBox(QMessageBox::Icon icon, const std::string &text, QMessageBox::StandardButtons buttons,
+            const std::string &title = kAppTitle)
 {
-    QMessageBox box(icon, QString::fromUtf8(kAppTitle), BoxText(text), buttons, QApplication::activeWindow());
+    QMessageBox box(icon, QString::fromStdString(title), BoxText(text), buttons, QApplication::activeWindow());
     box.setTextFormat(Qt::PlainText); // names in messages are never markup
     return box.exec();
 }
@@ -77,9 +78,9 @@ std::vector<std::string> QtUserInteraction::ChooseFiles(const FileDialogRequest 
 
 void QtUserInteraction::ShowMessage(const std::string &text) { ShowBox(QMessageBox::NoIcon, text, QMessageBox::Ok); }
 
-bool QtUserInteraction::Confirm(const std::string &text)
+bool QtUserInteraction::Confirm(const std::string &text, const std::string &title)
 {
-    return ShowBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    return ShowBox(QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No, title) == QMessageBox::Yes;
 }
 
 void QtUserInteraction::ShowError(const std::string &text) { ShowBox(QMessageBox::Critical, text, QMessageBox::Ok); }

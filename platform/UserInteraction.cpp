@@ -35,7 +35,7 @@ void StderrInteraction::ShowWarnings(const std::vector<std::string> &lines)
         WriteLine("warning: " + line);
 }
 
-bool StderrInteraction::Confirm(const std::string &text)
+bool StderrInteraction::Confirm(const std::string &text, const std::string & /*title*/)
 {
     WriteLine(text);
     return false;

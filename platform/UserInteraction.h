@@ -2,7 +2,8 @@
 // The one door through which Pellux talks to the person at the screen: plain messages,
 // Yes/No confirmations, error boxes and the beep. The desktop build installs a
 // message-box implementation; tests install a scripted one; the command-line tool
-// writes the texts to stderr. Every text is UTF-8; every box is titled "Pellux".
+// writes the texts to stderr. Every text is UTF-8; every box is titled "Pellux" unless
+// its caller names another title.
 #include <memory>
 #include <string>
 #include <utility>
@@ -28,6 +29,8 @@ struct FileDialogRequest {
     bool OverwritePrompt = false;
 };
 
+inline constexpr const char *kAppTitle = "Pellux";
+
 class UserInteraction {
 public:
     virtual ~UserInteraction() = default;
@@ -36,7 +39,8 @@ public:
     // What an archive's reader found wrong with it, one line each: one message box.
     virtual void ShowWarnings(const std::vector<std::string> &lines);
     // A question box with Yes and No; true only for Yes.
-    virtual bool Confirm(const std::string &text) = 0;
+    bool Confirm(const std::string &text) { return Confirm(text, kAppTitle); }
+    virtual bool Confirm(const std::string &text, const std::string &title) = 0;
     // The error box of the general error report (error icon, OK).
     virtual void ShowError(const std::string &text) = 0;
     virtual void Beep() = 0;
@@ -51,7 +55,8 @@ public:
     void ShowMessage(const std::string &text) override;
     // One line per warning, each beginning with "warning: ".
     void ShowWarnings(const std::vector<std::string> &lines) override;
-    bool Confirm(const std::string &text) override;
+    using UserInteraction::Confirm;
+    bool Confirm(const std::string &text, const std::string &title) override;
     void ShowError(const std::string &text) override;
     void Beep() override {}
     std::vector<std::string> ChooseFiles(const FileDialogRequest &) override { return {}; }
@@ -61,7 +66,5 @@ public:
 UserInteraction &UI();
 // Installs a service and returns the previous one (nullptr for the built-in default).
 std::unique_ptr<UserInteraction> SetUserInteraction(std::unique_ptr<UserInteraction> service);
-
-inline constexpr const char *kAppTitle = "Pellux";
 
 } // namespace pellux

@@ -14,6 +14,7 @@ struct ScriptedLog {
     std::vector<std::string> Warnings; // an archive reader's, one line each
     std::vector<std::string> Errors;
     std::vector<std::string> Confirmations;
+    std::vector<std::string> ConfirmationTitles;
     int Beeps = 0;
     std::deque<bool> Answers;
     std::vector<FileDialogRequest> FileDialogs;
@@ -30,9 +31,11 @@ public:
     {
         log_.Warnings.insert(log_.Warnings.end(), lines.begin(), lines.end());
     }
-    bool Confirm(const std::string &text) override
+    using UserInteraction::Confirm;
+    bool Confirm(const std::string &text, const std::string &title) override
     {
         log_.Confirmations.push_back(text);
+        log_.ConfirmationTitles.push_back(title);
         if (log_.Answers.empty())
             return false;
         const bool answer = log_.Answers.front();
