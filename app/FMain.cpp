@@ -4,11 +4,13 @@
 #include "app/ListingModel.h"
 #include "app/MainWindowHost.h"
 #include "app/OuterSize.h"
+#include "app/commands/Association.h"
 #include "dialogs/Connect.h"
 #include "dialogs/FStartup.h"
 #include "listing/ListingRows.h"
 #include "platform/ErrorReport.h"
 #include "platform/LocaleSeparators.h"
+#include "platform/ProgramPath.h"
 #include "util/KqStringUtil.h"
 
 #include <QCheckBox>
@@ -328,7 +330,7 @@ void TFormMainZip::Adddirectorytoarchive1Click() { commands_->AddDirectory(); }
 void TFormMainZip::Deletefilesfromarchive1Click() { commands_->DeleteSelected(); }
 void TFormMainZip::Extractselectedfiles1Click() { commands_->ExtractFiles(false); }
 void TFormMainZip::Extract1Click() { commands_->ExtractFiles(true); }
-void TFormMainZip::MenuOptionsClick() {}
+void TFormMainZip::MenuOptionsClick() { AssociateZipFiles(ProgramFilePath()); }
 void TFormMainZip::About1Click() { commands_->About(); }
 
 void TFormMainZip::ButtonNewClick() { NewArchive1Click(); }
