@@ -1,7 +1,8 @@
 # Installed layout: the programs, our two shared libraries and zip2exe live together
 # in one folder (found through $ORIGIN and /proc/self/exe); bin/ holds links to the
-# programs a user starts.
-set(PELLUX_PROGRAM_DIR ${CMAKE_INSTALL_LIBDIR}/pellux)
+# programs a user starts. The folder is the program's own, not one the linker
+# searches, so it is lib/pellux whatever the platform's library folder is called.
+set(PELLUX_PROGRAM_DIR lib/pellux)
 
 # pellux_install_program(TARGET): the program into the program folder, a link in bin/.
 function(pellux_install_program target)
@@ -11,3 +12,17 @@ function(pellux_install_program target)
     file(CREATE_LINK ../${PELLUX_PROGRAM_DIR}/${target}
          \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${target}\" SYMBOLIC)")
 endfunction()
+
+# What the desktop needs (dist/linux/): the menu entry, the icon in the hicolor theme,
+# the AppStream description for software centres, and the terminal program's manual.
+set(PELLUX_DIST ${PROJECT_SOURCE_DIR}/dist/linux)
+if(PELLUX_BUILD_GUI)
+  install(FILES ${PELLUX_DIST}/pellux.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PELLUX_DIST}/org.example.pellux.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  install(FILES ${PELLUX_DIST}/icons/pellux.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  foreach(size 16 22 24 32 48 64 128 256)
+    install(FILES ${PELLUX_DIST}/icons/pellux-${size}.png
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME pellux.png)
+  endforeach()
+endif()
+install(FILES ${PELLUX_DIST}/pellux-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

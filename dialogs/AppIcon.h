@@ -1,6 +1,6 @@
 #pragma once
-// Pellux's own program icon: a blue archive with a zipper. docs/pellux.svg is the same
-// drawing for the desktop entry.
+// Pellux's own program icon: a blue archive with a zipper. dist/linux/icons/ holds the
+// same drawing for the desktop's icon theme.
 #include <QIcon>
 
 namespace pellux {

@@ -1,5 +1,7 @@
 // Shows each dialog on a real X server and saves what the screen shows of it, for
-// docs/dialogs.md:  xvfb-run -a pellux_dialog_shots docs/
+// docs/dialogs.md:  xvfb-run -a pellux_dialog_shots docs/ [dist/linux/icons/]
+// With a second folder it also writes there the program icon in the sizes the desktop's
+// icon theme installs (pellux-16.png ... pellux-256.png).
 #include "dialogs/About.h"
 #include "dialogs/AppIcon.h"
 #include "dialogs/DialogCreateDir.h"
@@ -79,5 +81,10 @@ int main(int argc, char **argv)
     ok &= Shoot(&wizard, out.filePath(QStringLiteral("wizard-step2.png")));
 
     ok &= pellux::glyphs::AppPixmap(256).save(out.filePath(QStringLiteral("pellux.png")));
+    if (argc > 2) {
+        const QDir icons(QString::fromLocal8Bit(argv[2]));
+        for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+            ok &= pellux::glyphs::AppPixmap(size).save(icons.filePath(QStringLiteral("pellux-%1.png").arg(size)));
+    }
     return ok ? 0 : 1;
 }

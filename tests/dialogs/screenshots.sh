@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Pictures of every dialog for docs/dialogs.md, taken on a virtual X server with a
-# plain window manager so that the title bars show:
+# plain window manager so that the title bars show (and the program icon's sizes for
+# dist/linux/icons/):
 #   tests/dialogs/screenshots.sh BUILD_DIR [OUT_DIR]
 set -euo pipefail
 BUILD=${1:?build directory}
@@ -15,4 +16,4 @@ if command -v twm >/dev/null; then
   twm >/dev/null 2>&1 &
   sleep 1
 fi
-"$BUILD/bin/pellux_dialog_shots" "$OUT"
+"$BUILD/bin/pellux_dialog_shots" "$OUT" "$(realpath "$(dirname "$0")/../../dist/linux/icons")"
