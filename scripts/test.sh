@@ -4,7 +4,8 @@
 #   1. an optimised build and the whole test suite, the checks that need a window
 #      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the archive reader's fuzz target for a bounded time.
+#   3. the archive reader's fuzz target for a bounded time,
+#   4. the Debian package: built, installed with apt, used and removed again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -56,3 +57,8 @@ ninja -C build/fuzz -j"$JOBS" fuzz_list_reader
 mkdir -p build/fuzz/corpus
 build/fuzz/bin/fuzz_list_reader -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=10 \
   build/fuzz/corpus tests/fuzz/regressions 2>&1 | tail -n 3
+
+echo "== the Debian package: build, apt-get install, run, apt-get remove"
+# The release tree's own install into a temporary prefix ran with its tests above
+# (InstalledTree.RunsFromItsPrefixAndValidates).
+bash scripts/check-deb.sh build/release
