@@ -45,4 +45,6 @@ while IFS= read -r path; do
 done <"$WORK/files"
 [ ! -e /usr/lib/pellux ] || left+="/usr/lib/pellux "
 [ -z "$left" ] || fail "left after apt-get remove: $left"
+# Removal keeps dpkg's record of the package (state "rc") until it is purged.
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y pellux >/dev/null 2>&1
 echo "check-deb: installed, ran /usr/bin/pellux-cli, removed without a trace"
