@@ -251,6 +251,16 @@ std::string EntryName(std::string_view stored, std::string_view extra)
 
 std::string VisibleName(std::string_view utf8, bool *changed)
 {
+    // Most names hold none of the bytes that can start such a character.
+    const bool plain = std::none_of(utf8.begin(), utf8.end(), [](char ch) {
+        const auto c = static_cast<unsigned char>(ch);
+        return c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xE2;
+    });
+    if (plain) {
+        if (changed)
+            *changed = false;
+        return std::string(utf8);
+    }
     std::string out;
     out.reserve(utf8.size());
     bool any = false;
@@ -338,8 +348,9 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (check.Locals[i])
             order.push_back(i);
-    std::sort(order.begin(), order.end(),
-              [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; });
+    const auto byOffset = [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; };
+    if (!std::is_sorted(order.begin(), order.end(), byOffset)) // writers mostly keep file order
+        std::sort(order.begin(), order.end(), byOffset);
     std::vector<std::string> overlapping;
     std::vector<bool> named(entries.size(), false);
     std::size_t furthest = entries.size();

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
 
 namespace pellux {
 
@@ -91,8 +90,38 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> Zip64Sizes(std::string_vi
     return std::pair{le::U64(p), le::U64(p + 8)};
 }
 
-// The central directory's entries by where their local headers really lie.
-using CentralByOffset = std::unordered_map<std::int64_t, const CentralEntry *>;
+// The central directory's entries by where their local headers really lie, sorted; of
+// entries sharing a header, the first in the directory stands first.
+class CentralByOffset {
+public:
+    void Add(std::int64_t offset, const CentralEntry *entry) { byOffset_.emplace_back(offset, entry); }
+    void Sort()
+    {
+        std::stable_sort(byOffset_.begin(), byOffset_.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+    }
+    bool Empty() const { return byOffset_.empty(); }
+    const CentralEntry *Find(std::int64_t offset) const
+    {
+        const auto it = LowerBound(offset);
+        return it != byOffset_.end() && it->first == offset ? it->second : nullptr;
+    }
+    // The first known header after `offset`.
+    std::optional<std::int64_t> NextAfter(std::int64_t offset) const
+    {
+        const auto it = LowerBound(offset + 1);
+        return it == byOffset_.end() ? std::nullopt : std::optional<std::int64_t>(it->first);
+    }
+
+private:
+    using Item = std::pair<std::int64_t, const CentralEntry *>;
+    std::vector<Item>::const_iterator LowerBound(std::int64_t offset) const
+    {
+        return std::lower_bound(byOffset_.begin(), byOffset_.end(), offset,
+                                [](const Item &item, std::int64_t value) { return item.first < value; });
+    }
+    std::vector<Item> byOffset_;
+};
 
 class EntryWalker {
 public:
@@ -115,13 +144,13 @@ public:
             } else {
                 // Unknown words between entries are stepped over four bytes at a time;
                 // the directory, when there is one, says where the next entry starts.
-                const std::optional<std::int64_t> next = NextKnownHeader(stream_.Position() - 4);
+                const std::optional<std::int64_t> next = central_.NextAfter(stream_.Position() - 4);
                 if (next && stream_.Position() >= *next) {
                     stream_.SeekTo(*next);
                     if (!ReadSignature(stream_, signature))
                         Fail("Error reading Zip File");
                 } else if (!ReadSignature(stream_, signature)) {
-                    if (central_.empty())
+                    if (central_.Empty())
                         Fail("Error reading Zip File");
                     return; // past the last entry the directory knows
                 }
@@ -130,15 +159,6 @@ public:
     }
 
 private:
-    std::optional<std::int64_t> NextKnownHeader(std::int64_t after) const
-    {
-        std::optional<std::int64_t> next;
-        for (const auto &[offset, entry] : central_)
-            if (offset > after && (!next || offset < *next))
-                next = offset;
-        return next;
-    }
-
     void ReadEntry()
     {
         const std::int64_t headerOffset = stream_.Position() - 4;
@@ -159,8 +179,7 @@ private:
         std::string extra(e.ExtraFieldLength, '\0');
         const bool extraRead = stream_.Read(extra.data(), extra.size()) == extra.size();
         stream_.SeekTo(afterName);
-        const auto found = central_.find(headerOffset);
-        const CentralEntry *central = found == central_.end() ? nullptr : found->second;
+        const CentralEntry *central = central_.Find(headerOffset);
         e.UnicodeName = EntryName(e.FileName, central ? std::string_view(central->Extra) : std::string_view(extra));
 
         std::uint64_t dataSize = e.CompressedSize;
@@ -250,16 +269,19 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::op
         const std::string visible = VisibleName(e.UnicodeName, &changed);
         if (changed)
             disguised.push_back(visible);
-        if (directory && !central.count(e.HeaderOffset))
+        if (directory && !central.Find(e.HeaderOffset))
             unlisted.push_back(visible);
     }
     if (directory) {
-        std::unordered_map<std::int64_t, bool> walked;
+        std::vector<std::int64_t> walked;
+        walked.reserve(entries.size());
         for (const auto &e : entries)
-            walked[e.HeaderOffset] = true;
+            walked.push_back(e.HeaderOffset);
+        std::sort(walked.begin(), walked.end());
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const CentralEntry &c = directory->Entries[i];
-            if (!check.Refused[i] && !walked.count(static_cast<std::int64_t>(c.LocalOffset)))
+            if (!check.Refused[i]
+                && !std::binary_search(walked.begin(), walked.end(), static_cast<std::int64_t>(c.LocalOffset)))
                 hidden.push_back(VisibleName(EntryName(c.Name, c.Extra)));
         }
     } else if (!entries.empty()) {
@@ -293,7 +315,7 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         r.Damaged = check.Overlapping() || !check.ProblemSummary.empty() || !directory->Damage.empty();
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
-            central.emplace(offset, &directory->Entries[i]);
+            central.Add(offset, &directory->Entries[i]);
             if (check.Locals[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
@@ -302,7 +324,8 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     std::optional<std::int64_t> first = FindFirstLocalHeader(stream);
     // A stub's stray signature or an archive glued in front is none of the directory's
     // entries: the walk starts where extraction finds the first entry.
-    if (lowest && (!first || !central.count(*first))) {
+    central.Sort();
+    if (lowest && (!first || !central.Find(*first))) {
         if (first)
             r.Warnings.push_back("the data before the archive holds other local headers: listed from offset "
                                  + std::to_string(*lowest) + ", where its entries begin");
