@@ -290,7 +290,7 @@ std::string TFormMainZip::GetColumnText(int row, int column) const
 {
     if (row < 0 || row >= listing_->rowCount() || column < 0 || column >= kListColumnCount)
         return {};
-    return listing_->Row(row).Text[static_cast<std::size_t>(column)];
+    return std::string(listing_->Text(row, column));
 }
 
 std::string TFormMainZip::GetEntryName(int row) const

@@ -5,6 +5,30 @@
 
 namespace pellux {
 
+ListingModel::PackedRow::PackedRow(const ListRow &row)
+{
+    std::size_t size = row.StoredName.size();
+    for (const auto &text : row.Text)
+        size += text.size();
+    Bytes.reserve(size);
+    Bytes += row.StoredName;
+    Ends[0] = static_cast<std::uint32_t>(Bytes.size());
+    for (std::size_t i = 0; i < row.Text.size(); ++i) {
+        Bytes += row.Text[i];
+        Ends[i + 1] = static_cast<std::uint32_t>(Bytes.size());
+    }
+}
+
+ListRow ListingModel::Row(int row) const
+{
+    const PackedRow &packed = rows_[static_cast<std::size_t>(row)];
+    ListRow result;
+    result.StoredName = packed.StoredName();
+    for (int column = 0; column < kListColumnCount; ++column)
+        result.Text[static_cast<std::size_t>(column)] = packed.Text(column);
+    return result;
+}
+
 int ListingModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -16,8 +40,7 @@ QVariant ListingModel::data(const QModelIndex &index, int role) const
 {
     if (role != Qt::DisplayRole || !index.isValid())
         return {};
-    const std::string &text =
-        rows_[static_cast<std::size_t>(index.row())].Text[static_cast<std::size_t>(index.column())];
+    const std::string_view text = Text(index.row(), index.column());
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -33,7 +56,7 @@ void ListingModel::Rebuild(const std::function<void(const std::function<void(Lis
     beginResetModel();
     rows_.clear();
     try {
-        producer([this](ListRow &&row) { rows_.push_back(std::move(row)); });
+        producer([this](ListRow &&row) { rows_.emplace_back(row); });
     } catch (...) {
         endResetModel();
         throw;
@@ -50,15 +73,19 @@ void ListingModel::SortRows(int column, bool ascending)
     // Parse each row's key once instead of at every comparison.
     std::vector<SortKey> keys;
     keys.reserve(rows_.size());
-    for (const ListRow &row : rows_)
-        keys.push_back(SortKeyOf(row, column));
+    ListTexts texts;
+    for (const PackedRow &row : rows_) {
+        for (int c = 0; c < kListColumnCount; ++c)
+            texts[static_cast<std::size_t>(c)] = row.Text(c);
+        keys.push_back(SortKeyOf(texts, column));
+    }
     std::vector<std::size_t> order(rows_.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
         return ascending ? KeyLess(keys[a], keys[b], column) : KeyLess(keys[b], keys[a], column);
     });
 
-    std::vector<ListRow> sorted;
+    std::vector<PackedRow> sorted;
     sorted.reserve(rows_.size());
     std::vector<int> newRowOf(rows_.size());
     for (std::size_t i = 0; i < order.size(); ++i) {

@@ -1,11 +1,15 @@
 #pragma once
 // The rows behind ListViewFiles: the seven texts of each entry and its exact stored
 // name. Sorting reads the keys back from the texts, so what is shown is what sorts.
+// Each row keeps its texts in one allocation: a million rows stay small.
 #include "listing/ListingText.h"
 
 #include <QAbstractTableModel>
 
+#include <array>
+#include <cstdint>
 #include <functional>
+#include <string_view>
 #include <vector>
 
 namespace pellux {
@@ -26,10 +30,24 @@ public:
     // Orders the rows by one column's key; rows with equal keys keep their order.
     void SortRows(int column, bool ascending);
 
-    const ListRow &Row(int row) const { return rows_[static_cast<std::size_t>(row)]; }
+    ListRow Row(int row) const;
+    std::string_view Text(int row, int column) const { return rows_[static_cast<std::size_t>(row)].Text(column); }
 
 private:
-    std::vector<ListRow> rows_;
+    // The stored name, then the column texts, end to end.
+    struct PackedRow {
+        explicit PackedRow(const ListRow &row);
+        std::string_view Part(int part) const
+        {
+            const std::uint32_t begin = part == 0 ? 0 : Ends[static_cast<std::size_t>(part - 1)];
+            return std::string_view(Bytes).substr(begin, Ends[static_cast<std::size_t>(part)] - begin);
+        }
+        std::string_view StoredName() const { return Part(0); }
+        std::string_view Text(int column) const { return Part(column + 1); }
+        std::string Bytes;
+        std::array<std::uint32_t, kListColumnCount + 1> Ends{};
+    };
+    std::vector<PackedRow> rows_;
 };
 
 } // namespace pellux

@@ -5,6 +5,7 @@
 #include "app/ListingModel.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QHeaderView>
 #include <QTreeView>
 
@@ -38,6 +39,7 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     pellux::TFormMainZip window({});
     window.show();
+    window.TimerShowStartupForm->stop(); // no startup chooser: the archive is opened below
     Settle(window);
 
     auto start = std::chrono::steady_clock::now();

@@ -59,20 +59,20 @@ bool ParseDecimal(std::string_view text, double &value)
 }
 
 // Characters first..first+count-1 (1-based) of text as an integer.
-bool FieldAt(const std::string &text, std::size_t first, std::size_t count, long long &value)
+bool FieldAt(std::string_view text, std::size_t first, std::size_t count, long long &value)
 {
     if (text.size() < first - 1 + count)
         return false;
-    return ParseInt(std::string_view(text).substr(first - 1, count), value);
+    return ParseInt(text.substr(first - 1, count), value);
 }
 
 // The key of a row whose date or time is invalid: before every real moment.
 constexpr std::int64_t kInvalidDateTimeKey = -1;
 
-TDateTime DateTimeKeyOf(const ListRow &row)
+TDateTime DateTimeKeyOf(const ListTexts &texts)
 {
-    const std::string &date = row.Text[ColDate];
-    const std::string &time = row.Text[ColTime];
+    const std::string_view date = texts[ColDate];
+    const std::string_view time = texts[ColTime];
     long long month, day, year, hour, minute;
     if (FieldAt(date, 1, 2, month) && FieldAt(date, 4, 2, day) && FieldAt(date, 7, 4, year) && FieldAt(time, 1, 2, hour)
         && FieldAt(time, 4, 2, minute)) {
@@ -201,30 +201,30 @@ ListRow ListingBuilder::AddListRow(const std::string &fileName, std::uint64_t co
 
 bool IsTextColumn(int column) { return column == ColFilename || column == ColPath; }
 
-SortKey SortKeyOf(const ListRow &row, int column)
+SortKey SortKeyOf(const ListTexts &texts, int column)
 {
     SortKey key;
     long long integer = 0;
     switch (column) {
     case ColFilename:
     case ColPath:
-        key.Text = LowerAscii(row.Text[column]);
+        key.Text = LowerAscii(std::string(texts[column]));
         break;
     case ColDate:
     case ColTime:
-        key.Number = row.Text[ColDate] == " " || row.Text[ColTime] == " "
+        key.Number = texts[ColDate] == " " || texts[ColTime] == " "
             ? static_cast<double>(kInvalidDateTimeKey)
-            : static_cast<double>(DateTimeKeyOf(row).SortKey());
+            : static_cast<double>(DateTimeKeyOf(texts).SortKey());
         break;
     case ColSize:
     case ColPacked:
-        key.Number = ParseInt(row.Text[column], integer) ? static_cast<double>(integer) : 0.0;
+        key.Number = ParseInt(texts[column], integer) ? static_cast<double>(integer) : 0.0;
         break;
     case ColRatio: {
-        const std::string &text = row.Text[column];
+        const std::string_view text = texts[column];
         const auto percent = text.find('%');
         double value = 0;
-        if (percent != std::string::npos && ParseDecimal(Trim(std::string_view(text).substr(0, percent)), value))
+        if (percent != std::string_view::npos && ParseDecimal(Trim(text.substr(0, percent)), value))
             key.Number = value;
         break;
     }
@@ -232,6 +232,14 @@ SortKey SortKeyOf(const ListRow &row, int column)
         break;
     }
     return key;
+}
+
+SortKey SortKeyOf(const ListRow &row, int column)
+{
+    ListTexts texts;
+    for (int c = 0; c < kListColumnCount; ++c)
+        texts[c] = row.Text[c];
+    return SortKeyOf(texts, column);
 }
 
 bool KeyLess(const SortKey &a, const SortKey &b, int column)

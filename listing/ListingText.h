@@ -87,6 +87,9 @@ struct SortKey {
     std::string Text;
 };
 bool IsTextColumn(int column);
+// The seven column texts of a row, wherever they are kept.
+using ListTexts = std::array<std::string_view, kListColumnCount>;
+SortKey SortKeyOf(const ListTexts &texts, int column);
 SortKey SortKeyOf(const ListRow &row, int column);
 bool KeyLess(const SortKey &a, const SortKey &b, int column);
 // True when Item1's key for the column is less than or equal to Item2's; false for a

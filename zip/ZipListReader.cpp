@@ -304,7 +304,7 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     ListReport ownReport;
     ListReport &r = report ? *report : ownReport;
     StreamSource source(stream);
-    const std::optional<CentralDirectory> directory = ReadCentralDirectory(source);
+    std::optional<CentralDirectory> directory = ReadCentralDirectory(source);
     ArchiveCheck check;
     CentralByOffset central;
     std::optional<std::int64_t> lowest;
@@ -319,6 +319,8 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
             if (check.Locals[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
+        // The walk reads the headers itself: a million of them need not stay twice.
+        std::vector<std::optional<LocalHeader>>().swap(check.Locals);
     }
 
     std::optional<std::int64_t> first = FindFirstLocalHeader(stream);
