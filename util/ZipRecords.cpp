@@ -296,10 +296,12 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     const pellux_end_record &end = directory.End;
     check.Locals.resize(entries.size());
     check.Refused.resize(entries.size(), false);
+    check.RefusedBecause.resize(entries.size());
     // Kinds of refusal in the order first met, with the entries of each.
     std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
     auto refuse = [&](std::size_t i, const std::string &why, const std::string &kind) {
         check.Refused[i] = true;
+        check.RefusedBecause[i] = why;
         check.EntryProblems.push_back(Quoted(entries[i]) + ": " + why);
         auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto &p) { return p.first == kind; });
         if (k == kinds.end())
@@ -398,6 +400,195 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
         check.Notes.push_back("flags differ between the local header and the central directory: "
                               + NameList(flagsDiffer));
     return check;
+}
+
+} // namespace pellux
+
+namespace pellux {
+
+namespace {
+
+constexpr std::size_t kScanChunk = 256 << 10;
+// A descriptor is at most 24 bytes: signature, CRC and two 64-bit sizes.
+constexpr std::size_t kDescriptorMost = 24;
+
+bool IsRecordAfterData(const unsigned char *p)
+{
+    return HasSignature(p, 3, 4) || HasSignature(p, 1, 2) || HasSignature(p, 5, 6) || HasSignature(p, 6, 6);
+}
+
+// A local header a writer could have made: stray "PK\3\4" bytes in a stub rarely are.
+bool Plausible(const LocalHeader &local, std::uint64_t fileSize)
+{
+    const bool sizesFollow = (local.Flags & kFlagDataDescriptor) && local.CompressedSize == 0;
+    return !local.Name.empty() && (local.VersionNeeded & 0xFF) <= 99 && local.Method <= 99
+        && (sizesFollow || local.CompressedSize <= fileSize - local.DataStart);
+}
+
+std::uint64_t FirstLocalHeader(ByteSource &source)
+{
+    std::string window(kScanChunk + 3, '\0');
+    for (std::uint64_t base = 0; base + 4 <= source.Size(); base += kScanChunk) {
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(window.size(), source.Size() - base));
+        if (!source.ReadAt(base, window.data(), length))
+            break;
+        const auto *w = reinterpret_cast<const unsigned char *>(window.data());
+        for (std::size_t i = 0; i + 4 <= length && i < kScanChunk; ++i) {
+            if (!HasSignature(w + i, 3, 4))
+                continue;
+            const auto local = ReadLocalHeader(source, base + i);
+            if (local && Plausible(*local, source.Size()))
+                return base + i;
+        }
+    }
+    return source.Size();
+}
+
+} // namespace
+
+std::optional<DataDescriptor> ReadDataDescriptor(ByteSource &source, std::uint64_t at, std::uint64_t compressedSize)
+{
+    unsigned char d[kDescriptorMost] = {};
+    const std::uint64_t size = source.Size();
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof d, size - std::min(at, size)));
+    if (length < 12 || !source.ReadAt(at, d, length))
+        return std::nullopt;
+    const std::size_t skip = HasSignature(d, 7, 8) ? 4 : 0;
+    const unsigned char *body = d + skip;
+    const std::size_t bodyLength = length - skip;
+    std::vector<DataDescriptor> forms;
+    if (bodyLength >= 12)
+        forms.push_back({le::U32(body), le::U32(body + 4), le::U32(body + 8), at + skip + 12});
+    if (bodyLength >= 20)
+        forms.push_back({le::U32(body), le::U64(body + 4), le::U64(body + 12), at + skip + 20});
+    if (forms.empty())
+        return std::nullopt;
+    // Both forms may state the size (a small entry in 64-bit form); the one that a
+    // record or the end of the file follows is the one written.
+    const DataDescriptor *stating = nullptr;
+    for (const auto &form : forms) {
+        if (form.CompressedSize != compressedSize)
+            continue;
+        unsigned char s[4];
+        if (form.End == size || (source.ReadAt(form.End, s, 4) && IsRecordAfterData(s)))
+            return form;
+        if (!stating)
+            stating = &form;
+    }
+    return stating ? *stating : forms.front();
+}
+
+std::optional<DataDescriptor> FindDataDescriptor(ByteSource &source, const LocalHeader &local)
+{
+    const std::uint64_t start = local.DataStart;
+    const std::uint64_t size = source.Size();
+    if (start > size)
+        return std::nullopt;
+    // Each window also holds the 20 bytes before its first position (a descriptor
+    // without signature ends where the next record begins) and a descriptor's length after.
+    std::string window;
+    for (std::uint64_t base = start; base <= size; base += kScanChunk) {
+        const std::uint64_t from = base - std::min<std::uint64_t>(base - start, 20);
+        const std::uint64_t to = std::min<std::uint64_t>(size, base + kScanChunk + kDescriptorMost);
+        window.resize(static_cast<std::size_t>(to - from));
+        if (!source.ReadAt(from, window.data(), window.size()))
+            return std::nullopt;
+        const auto *w = reinterpret_cast<const unsigned char *>(window.data());
+        const std::uint64_t last = std::min<std::uint64_t>(size, base + kScanChunk - 1);
+        for (std::uint64_t p = base; p <= last; ++p) {
+            const unsigned char *at = w + (p - from);
+            const std::uint64_t after = to - p; // bytes from p to the window's end
+            DataDescriptor d;
+            if (after >= 16 && HasSignature(at, 7, 8)) {
+                if (le::U32(at + 8) == p - start) {
+                    d = {le::U32(at + 4), le::U32(at + 8), le::U32(at + 12), p + 16};
+                    return d;
+                }
+                if (after >= 24 && le::U64(at + 8) == p - start) {
+                    d = {le::U32(at + 4), le::U64(at + 8), le::U64(at + 16), p + 24};
+                    return d;
+                }
+            }
+            // Without a signature the descriptor ends where the next record (or the file) does.
+            if (p == size || (after >= 4 && IsRecordAfterData(at))) {
+                if (p - start >= 12 && le::U32(at - 8) == p - 12 - start) {
+                    d = {le::U32(at - 12), le::U32(at - 8), le::U32(at - 4), p};
+                    return d;
+                }
+                if (p - start >= 20 && le::U64(at - 16) == p - 20 - start) {
+                    d = {le::U32(at - 20), le::U64(at - 16), le::U64(at - 8), p};
+                    return d;
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known)
+{
+    LocalWalk walk;
+    const std::uint64_t size = source.Size();
+    std::uint64_t pos = FirstLocalHeader(source);
+    while (pos < size) {
+        auto local = ReadLocalHeader(source, pos);
+        if (!local) {
+            unsigned char s[4];
+            if (!source.ReadAt(pos, s, 4) || !IsRecordAfterData(s))
+                walk.Stopped = "no local header at byte " + std::to_string(pos);
+            break;
+        }
+        WalkedEntry entry;
+        entry.Crc32 = local->Crc32;
+        entry.CompressedSize = local->CompressedSize;
+        entry.UncompressedSize = local->UncompressedSize;
+        const bool streamed = (local->Flags & kFlagDataDescriptor) != 0;
+        const CentralEntry *central = nullptr;
+        if (known) {
+            for (const auto &c : known->Entries)
+                if (c.LocalOffset == pos && c.Name == local->Name)
+                    central = &c;
+        }
+        std::uint64_t next = 0;
+        if (central) {
+            entry.Crc32 = central->Crc32;
+            entry.CompressedSize = central->CompressedSize;
+            entry.UncompressedSize = central->UncompressedSize;
+        } else if (streamed && entry.CompressedSize == 0 && entry.UncompressedSize == 0) {
+            const auto descriptor = FindDataDescriptor(source, *local);
+            if (!descriptor) {
+                entry.Local = std::move(*local);
+                entry.Damage = "its data descriptor is missing";
+                walk.Entries.push_back(std::move(entry));
+                break;
+            }
+            entry.Crc32 = descriptor->Crc32;
+            entry.CompressedSize = descriptor->CompressedSize;
+            entry.UncompressedSize = descriptor->UncompressedSize;
+            next = descriptor->End;
+        }
+        entry.Complete = entry.CompressedSize <= size - std::min(size, local->DataStart);
+        const std::uint64_t dataEnd = local->DataStart + (entry.Complete ? entry.CompressedSize : 0);
+        if (next == 0) {
+            next = dataEnd;
+            if (streamed && entry.Complete) {
+                if (const auto descriptor = ReadDataDescriptor(source, dataEnd, entry.CompressedSize)) {
+                    if (!central && entry.Crc32 == 0)
+                        entry.Crc32 = descriptor->Crc32;
+                    next = descriptor->End;
+                }
+            }
+        }
+        entry.Local = std::move(*local);
+        if (!entry.Complete)
+            entry.Damage = "its data is cut short";
+        walk.Entries.push_back(std::move(entry));
+        if (!walk.Entries.back().Complete)
+            break;
+        pos = next;
+    }
+    return walk;
 }
 
 } // namespace pellux

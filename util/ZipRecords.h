@@ -119,6 +119,7 @@ struct ArchiveCheck {
     std::vector<bool> Refused;                      // by central index: header missing or disagreeing
     std::vector<std::string> EntryProblems;         // one per refused entry, naming it
     std::vector<std::string> ProblemSummary;        // the same, one line per kind of problem
+    std::vector<std::string> RefusedBecause;        // by central index: the reason alone, empty if not refused
     // Entries whose data overlap or share a local header: nothing of the archive may
     // be written (a zip bomb quotes one entry's data in many).
     std::vector<std::string> Overlaps;
@@ -134,5 +135,44 @@ inline std::uint64_t DataEnd(const LocalHeader &local, const CentralEntry &centr
 {
     return local.DataStart + central.CompressedSize;
 }
+
+// What a data descriptor holds (APPNOTE 4.3.9): the CRC and sizes of a streamed entry.
+struct DataDescriptor {
+    std::uint32_t Crc32 = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
+    std::uint64_t End = 0; // the first byte after it
+};
+
+// The descriptor at `at`, right after `compressedSize` bytes of data: with or without its
+// signature, 32- or 64-bit sizes, whichever states that size. Without a match, the form
+// its signature suggests (the stated values then are what the writer put there).
+std::optional<DataDescriptor> ReadDataDescriptor(ByteSource &source, std::uint64_t at, std::uint64_t compressedSize);
+
+// The descriptor of a streamed entry whose local header gives no sizes: the first place
+// after its data start where a descriptor states the compressed size that leads to it.
+std::optional<DataDescriptor> FindDataDescriptor(ByteSource &source, const LocalHeader &local);
+
+// An entry found by walking the local headers from the front.
+struct WalkedEntry {
+    LocalHeader Local;
+    std::uint32_t Crc32 = 0; // from the header, its data descriptor or the directory
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
+    bool Complete = false; // its data lies wholly inside the file
+    std::string Damage;    // else why not, for the user
+};
+
+struct LocalWalk {
+    std::vector<WalkedEntry> Entries;
+    // Empty when the walk ran into the central directory or the end of the file, or
+    // stopped at an entry whose data is incomplete; else where it stopped, for the user.
+    std::string Stopped;
+};
+
+// What an archive whose central directory is missing or damaged still holds: header
+// after header from the first plausible local header. The entries of `known` (a
+// directory read in part) give the sizes of streamed entries at their offsets.
+LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known = nullptr);
 
 } // namespace pellux
