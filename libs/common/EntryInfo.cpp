@@ -1,40 +1,10 @@
 #include "libs/common/EntryInfo.h"
 
 #include "util/LittleEndian.h"
-#include "util/NameCodec.h"
-
-#include <zlib.h>
 
 #include <cstdint>
 
 namespace pellux::libs {
-
-std::string DiskName(zip_t *archive, zip_uint64_t index, std::string_view stored)
-{
-    zip_uint16_t length = 0;
-    const zip_uint8_t *field =
-        zip_file_extra_field_get_by_id(archive, index, kExtraUnicodePath, 0, &length, ZIP_FL_CENTRAL);
-    // Version 1, CRC-32 of the stored name, then the UTF-8 name.
-    if (field && length > 5 && field[0] == 1) {
-        const auto crc = ::crc32(0L, reinterpret_cast<const Bytef *>(stored.data()), static_cast<uInt>(stored.size()));
-        std::string_view unicode(reinterpret_cast<const char *>(field + 5), length - 5u);
-        if (le::U32(field + 1) == crc && IsValidUtf8(unicode))
-            return std::string(unicode);
-    }
-    return DecodeStoredName(stored);
-}
-
-std::optional<unsigned> UnixMode(zip_t *archive, zip_uint64_t index)
-{
-    zip_uint8_t system = 0;
-    zip_uint32_t attributes = 0;
-    if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) != 0 || system != ZIP_OPSYS_UNIX)
-        return std::nullopt;
-    const unsigned mode = attributes >> 16;
-    if (mode == 0)
-        return std::nullopt;
-    return mode;
-}
 
 std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &stat)
 {

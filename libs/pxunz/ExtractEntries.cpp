@@ -1,10 +1,13 @@
 #include "libs/pxunz/ExtractEntries.h"
 
-#include "libs/common/ArchiveFile.h"
-#include "libs/common/EntryInfo.h"
+#include "libs/common/DosTime.h"
 #include "libs/common/PxErrors.h"
+#include "libs/pxunz/ArchiveContents.h"
+#include "libs/pxunz/Decoder.h"
+#include "libs/pxunz/EntryData.h"
 #include "libs/pxunz/OutputTree.h"
 #include "libs/pxunz/SafePath.h"
+#include "util/LittleEndian.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,27 +18,29 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
-#include <string_view>
 
 namespace pellux::libs {
 
 namespace {
 
-// One read and one write per step report: the caller hears of each chunk written.
-constexpr std::size_t kBufferSize = Reporter::kStepBytes;
-constexpr zip_uint64_t kMaxLinkTarget = 4096;
-
-struct Discard {
-    void operator()(zip_t *archive) const { zip_discard(archive); }
-};
-struct FileClose {
-    void operator()(zip_file_t *file) const { zip_fclose(file); }
-};
+constexpr std::uint64_t kMaxLinkTarget = 4096;
+constexpr unsigned kHostUnix = 3; // "version made by", high byte (APPNOTE 4.4.2)
 
 struct DirMetadata {
     std::vector<std::string> Dirs;
     unsigned Mode;
+    std::time_t Mtime;
+};
+
+// Links are made once every file is written: each directory a target leaves by ".."
+// must be there, and real, when its link is checked.
+struct PendingLink {
+    std::vector<std::string> Dirs;
+    std::string Leaf;
+    std::string Target;
+    std::string Name;
     std::time_t Mtime;
 };
 
@@ -48,10 +53,57 @@ std::string TempName()
     return ".pxunz-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
+bool DiskFull(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
+
+std::optional<unsigned> UnixMode(const CentralEntry &entry)
+{
+    const unsigned mode = entry.ExternalAttributes >> 16;
+    if ((entry.VersionMadeBy >> 8) != kHostUnix || mode == 0)
+        return std::nullopt;
+    return mode;
+}
+
+// The extended timestamp's modification time (UTC) when present, else the DOS time.
+std::time_t EntryMtime(const ArchiveEntry &entry)
+{
+    for (const std::string *extra : {&entry.Central.Extra, &entry.LocalExtra}) {
+        // Flags byte, then the modification time when bit 0 is set.
+        const auto field = FindExtraField(*extra, kExtraTimestamp);
+        if (field && field->size() >= 5 && ((*field)[0] & 1))
+            return static_cast<std::time_t>(
+                static_cast<std::int32_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1)));
+    }
+    return DosDateTimeToTime(entry.Central.DosDateTime);
+}
+
+bool IsDirectoryEntry(const CentralEntry &entry)
+{
+    const auto mode = UnixMode(entry);
+    const std::string &name = entry.Name;
+    return (!name.empty() && (name.back() == '/' || name.back() == '\\')) || (mode && S_ISDIR(*mode));
+}
+
+bool IsEncrypted(const CentralEntry &entry) { return (entry.Flags & kFlagEncrypted) || entry.Method == 99; }
+
+bool WriteAll(int fd, const unsigned char *data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 class Extractor {
 public:
-    Extractor(const ExtractRequest &request, Reporter &reporter, zip_t *archive)
-        : request_(request), reporter_(reporter), archive_(archive), buffer_(new char[kBufferSize])
+    Extractor(const ExtractRequest &request, Reporter &reporter, ByteSource &source)
+        : request_(request), reporter_(reporter), source_(source), copier_(reporter)
     {
         const mode_t mask = ::umask(0);
         ::umask(mask);
@@ -60,29 +112,32 @@ public:
 
     bool Ready() const { return tree_.Ok(); }
 
-    std::int32_t Run()
+    std::int32_t Run(const ArchiveContents &contents)
     {
         const std::set<std::string> wanted(request_.Names.begin(), request_.Names.end());
         std::set<std::string> matched;
-        const zip_int64_t count = zip_get_num_entries(archive_, 0);
-        if (reporter_.Total(BytesToWrite(wanted, count)))
-            return 0;
-        for (zip_int64_t i = 0; i < count && !reporter_.Stopped(); ++i) {
-            const auto index = static_cast<zip_uint64_t>(i);
-            const char *raw = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
-            if (!raw)
-                continue;
+        std::vector<const ArchiveEntry *> chosen;
+        for (const auto &entry : contents.Entries) {
             if (!wanted.empty()) {
-                if (!wanted.count(raw))
+                if (!wanted.count(entry.Central.Name))
                     continue;
-                matched.insert(raw);
+                matched.insert(entry.Central.Name);
             }
-            Entry(index, raw);
+            chosen.push_back(&entry);
+        }
+        if (reporter_.Total(BytesToWrite(chosen)))
+            return 0;
+        for (const ArchiveEntry *entry : chosen) {
+            if (reporter_.Stopped() || diskFull_)
+                break;
+            Entry(*entry);
         }
         for (const auto &name : wanted) {
             if (!matched.count(name))
                 reporter_.Error(kPxNotMatched, "name not matched: " + name);
         }
+        if (!reporter_.Stopped() && !diskFull_)
+            MakeLinks();
         RestoreDirectories();
         return written_;
     }
@@ -90,78 +145,83 @@ public:
 private:
     // The data of the wanted files: what the steps will add up to unless some are
     // skipped.
-    zip_uint64_t BytesToWrite(const std::set<std::string> &wanted, zip_int64_t count)
+    static std::uint64_t BytesToWrite(const std::vector<const ArchiveEntry *> &entries)
     {
-        zip_uint64_t bytes = 0;
-        for (zip_int64_t i = 0; i < count; ++i) {
-            const auto index = static_cast<zip_uint64_t>(i);
-            const char *raw = zip_get_name(archive_, index, ZIP_FL_ENC_RAW);
-            zip_stat_t stat;
-            if (!raw || (!wanted.empty() && !wanted.count(raw)) || zip_stat_index(archive_, index, 0, &stat) != 0
-                || !(stat.valid & ZIP_STAT_SIZE))
-                continue;
-            const std::string_view name(raw);
-            const auto mode = UnixMode(archive_, index);
-            if (name.empty() || name.back() == '/' || name.back() == '\\' || (mode && !S_ISREG(*mode)))
-                continue;
-            bytes += stat.size;
+        std::uint64_t bytes = 0;
+        for (const ArchiveEntry *entry : entries) {
+            const auto mode = UnixMode(entry->Central);
+            if (entry->Refused.empty() && !IsDirectoryEntry(entry->Central) && !IsEncrypted(entry->Central)
+                && !(mode && !S_ISREG(*mode)))
+                bytes += entry->Central.UncompressedSize;
         }
         return bytes;
     }
 
-    void Entry(zip_uint64_t index, const std::string &raw)
+    void Entry(const ArchiveEntry &entry)
     {
-        zip_stat_t stat;
-        if (zip_stat_index(archive_, index, 0, &stat) != 0) {
-            reporter_.Error(kPxArchiveError, "cannot read entry " + raw + ": " + ArchiveError(archive_));
+        const CentralEntry &central = entry.Central;
+        std::string name = EntryName(central.Name, central.Extra);
+        const std::string shown = VisibleName(name);
+        if (!entry.Refused.empty()) {
+            reporter_.Error(kPxArchiveError, "skipping " + shown + ": " + entry.Refused);
             return;
         }
-        const std::string name = DiskName(archive_, index, raw);
-        const auto mode = UnixMode(archive_, index);
-        const bool isDir = (!raw.empty() && (raw.back() == '/' || raw.back() == '\\')) || (mode && S_ISDIR(*mode));
+        if (name.find('\0') != std::string::npos) {
+            reporter_.Error(kPxUnsafeName, "skipping " + shown + ": its name holds a NUL byte");
+            return;
+        }
+        std::string drive;
+        name = StripDrive(name, &drive);
+        if (!drive.empty())
+            reporter_.Warning(shown + ": drive prefix " + drive + " removed");
+        const auto mode = UnixMode(central);
+        const bool isDir = IsDirectoryEntry(central);
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
         auto safe =
             MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
         if (!safe) {
-            reporter_.Error(kPxUnsafeName, "skipping " + name + ": " + why);
+            reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;
         }
-        const std::time_t mtime = EntryMtime(archive_, index, stat);
+        const std::time_t mtime = EntryMtime(entry);
         if (isDir) {
             if (!request_.DirNames)
                 return;
             if (tree_.Directory(safe->Dirs, &why) < 0) {
-                reporter_.Error(kPxUnsafeName, "skipping " + name + ": " + why);
+                reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
                 return;
             }
             dirs_.push_back(DirMetadata{safe->Dirs, mode ? *mode : 0u, mtime});
             return;
         }
-        if (stat.encryption_method != ZIP_EM_NONE) {
-            reporter_.Error(kPxUnsupported, "skipping " + name + ": encrypted");
+        if (IsEncrypted(central)) {
+            reporter_.Error(kPxUnsupported, "skipping " + shown + ": encrypted");
             return;
         }
-        if (!zip_compression_method_supported(stat.comp_method, 0)) {
+        auto decoder = MakeDecoder({central.Method, central.Flags, central.UncompressedSize});
+        if (!decoder) {
             reporter_.Error(kPxUnsupported,
-                            "skipping " + name + ": unsupported compression method "
-                                + std::to_string(stat.comp_method));
+                            "skipping " + shown + ": unsupported compression method " + std::to_string(central.Method)
+                                + " (" + MethodName(central.Method) + ")");
             return;
         }
-        if (isLink && !request_.DirNames)
-            safe->Dirs.clear();
+        const EntryData data{entry.DataStart, central.CompressedSize, central.UncompressedSize, central.Crc32,
+                             central.Method};
+        if (isLink) {
+            ReadLink(data, *decoder, std::move(*safe), shown, mtime);
+            return;
+        }
         const int dir = tree_.Directory(safe->Dirs, &why);
         if (dir < 0) {
-            reporter_.Error(kPxUnsafeName, "skipping " + name + ": " + why);
+            reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;
         }
-        if (!MayWrite(dir, safe->Leaf, name, mtime))
+        if (!MayWrite(dir, safe->Leaf, shown, mtime))
             return;
-        if (reporter_.File(name, stat.size))
+        if (reporter_.File(shown, central.UncompressedSize))
             return;
-        const Outcome outcome =
-            isLink ? WriteLink(index, dir, *safe, name) : WriteFile(index, dir, safe->Leaf, name, mode, mtime);
-        if (outcome == Outcome::Written)
+        if (WriteFile(data, *decoder, dir, safe->Leaf, shown, mode, mtime) == Outcome::Written)
             ++written_;
     }
 
@@ -184,18 +244,30 @@ private:
         return true;
     }
 
-    Outcome WriteFile(zip_uint64_t index, int dir, const std::string &leaf, const std::string &name,
-                      std::optional<unsigned> mode, std::time_t mtime)
+    // A write that failed for want of space ends the whole extraction: every later
+    // entry would fail the same way.
+    void WriteError(const std::string &name, int error)
     {
-        std::unique_ptr<zip_file_t, FileClose> in(zip_fopen_index(archive_, index, 0));
-        if (!in) {
-            reporter_.Error(kPxDataError, "cannot read " + name + ": " + ArchiveError(archive_));
-            return Outcome::Failed;
+        if (DiskFull(error)) {
+            diskFull_ = true;
+            reporter_.Error(kPxFileError,
+                            "cannot write " + name + ": " + std::strerror(error) + "; extraction stopped");
+        } else {
+            reporter_.Error(kPxFileError, "cannot write " + name + ": " + std::strerror(error));
         }
+    }
+
+    Outcome WriteFile(const EntryData &data, Decoder &decoder, int dir, const std::string &leaf,
+                      const std::string &name, std::optional<unsigned> mode, std::time_t mtime)
+    {
         const std::string temp = TempName();
         const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
-            reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(errno));
+            const int error = errno;
+            if (DiskFull(error))
+                WriteError(name, error);
+            else
+                reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(error));
             return Outcome::Failed;
         }
         auto abandon = [&](Outcome outcome) {
@@ -203,20 +275,24 @@ private:
             ::unlinkat(dir, temp.c_str(), 0);
             return outcome;
         };
-        for (;;) {
-            const zip_int64_t got = zip_fread(in.get(), buffer_.get(), kBufferSize);
-            if (got < 0) {
-                reporter_.Error(kPxDataError, "cannot extract " + name + ": " + zip_file_strerror(in.get()));
-                return abandon(Outcome::Failed);
-            }
-            if (got == 0)
-                break;
-            if (!WriteAll(fd, buffer_.get(), static_cast<std::size_t>(got))) {
-                reporter_.Error(kPxFileError, "cannot write " + name + ": " + std::strerror(errno));
-                return abandon(Outcome::Failed);
-            }
-            if (reporter_.Advance(static_cast<zip_uint64_t>(got)))
-                return abandon(Outcome::Cancelled);
+        int writeError = 0;
+        const CopyOutcome copy = copier_.Copy(source_, data, decoder, [&](const unsigned char *p, std::size_t n) {
+            if (WriteAll(fd, p, n))
+                return true;
+            writeError = errno;
+            return false;
+        });
+        switch (copy.Result) {
+        case CopyResult::Done:
+            break;
+        case CopyResult::BadData:
+            reporter_.Error(kPxDataError, "cannot extract " + name + ": " + copy.Why);
+            return abandon(Outcome::Failed);
+        case CopyResult::WriteFailed:
+            WriteError(name, writeError);
+            return abandon(Outcome::Failed);
+        case CopyResult::Cancelled:
+            return abandon(Outcome::Cancelled);
         }
         // Never set-uid, set-gid or sticky: only the permission bits travel.
         const mode_t permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;
@@ -224,7 +300,7 @@ private:
         ::fchmod(fd, permissions);
         ::futimens(fd, times);
         if (::close(fd) != 0) {
-            reporter_.Error(kPxFileError, "cannot write " + name + ": " + std::strerror(errno));
+            WriteError(name, errno);
             ::unlinkat(dir, temp.c_str(), 0);
             return Outcome::Failed;
         }
@@ -236,53 +312,65 @@ private:
         return Outcome::Written;
     }
 
-    Outcome WriteLink(zip_uint64_t index, int dir, const SafeName &safe, const std::string &name)
+    void ReadLink(const EntryData &data, Decoder &decoder, SafeName safe, const std::string &name, std::time_t mtime)
     {
-        std::unique_ptr<zip_file_t, FileClose> in(zip_fopen_index(archive_, index, 0));
         std::string target;
-        while (in) {
-            const zip_int64_t got = zip_fread(in.get(), buffer_.get(), kBufferSize);
-            if (got < 0) {
-                reporter_.Error(kPxDataError, "cannot extract " + name + ": " + zip_file_strerror(in.get()));
-                return Outcome::Failed;
-            }
-            if (got == 0)
-                break;
-            target.append(buffer_.get(), static_cast<std::size_t>(got));
-            if (target.size() > kMaxLinkTarget)
-                break;
+        CopyOutcome copy{CopyResult::BadData, "its target is too long"};
+        if (data.UncompressedSize <= kMaxLinkTarget)
+            copy = copier_.Copy(source_, data, decoder, [&](const unsigned char *p, std::size_t n) {
+                target.append(reinterpret_cast<const char *>(p), n);
+                return true;
+            });
+        if (copy.Result == CopyResult::Cancelled)
+            return;
+        if (copy.Result != CopyResult::Done || target.empty() || target.find('\0') != std::string::npos) {
+            reporter_.Error(kPxDataError,
+                            "skipping " + name + ": not a valid symbolic link"
+                                + (copy.Why.empty() ? std::string() : " (" + copy.Why + ")"));
+            return;
         }
-        if (!in || target.size() > kMaxLinkTarget || target.find('\0') != std::string::npos) {
-            reporter_.Error(kPxDataError, "skipping " + name + ": not a valid symbolic link");
-            return Outcome::Failed;
-        }
-        if (!LinkTargetStaysInside(safe.Dirs, target)) {
-            reporter_.Error(kPxUnsafeName, "skipping " + name + ": symbolic link points outside (" + target + ")");
-            return Outcome::Failed;
-        }
-        const std::string temp = TempName();
-        if (::symlinkat(target.c_str(), dir, temp.c_str()) != 0
-            || ::renameat(dir, temp.c_str(), dir, safe.Leaf.c_str()) != 0) {
-            reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(errno));
-            ::unlinkat(dir, temp.c_str(), 0);
-            return Outcome::Failed;
-        }
-        return Outcome::Written;
+        links_.push_back(PendingLink{std::move(safe.Dirs), std::move(safe.Leaf), std::move(target), name, mtime});
     }
 
-    static bool WriteAll(int fd, const char *data, std::size_t size)
+    void MakeLinks()
     {
-        while (size > 0) {
-            const ssize_t n = ::write(fd, data, size);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
+        for (const auto &link : links_) {
+            if (reporter_.Stopped())
+                return;
+            const auto passes = LinkTargetPath(link.Dirs, link.Target);
+            if (!passes) {
+                reporter_.Error(kPxUnsafeName,
+                                "skipping " + link.Name + ": symbolic link points outside (" + link.Target + ")");
+                continue;
             }
-            data += n;
-            size -= static_cast<std::size_t>(n);
+            const auto notReal = std::find_if(passes->begin(), passes->end(),
+                                              [&](const auto &dirs) { return !tree_.IsRealDirectory(dirs); });
+            if (notReal != passes->end()) {
+                std::string path;
+                for (const auto &part : *notReal)
+                    path += (path.empty() ? "" : "/") + part;
+                reporter_.Error(kPxUnsafeName,
+                                "skipping " + link.Name + ": its target (" + link.Target + ") passes through " + path
+                                    + ", which is not a directory");
+                continue;
+            }
+            std::string why;
+            const int dir = tree_.Directory(link.Dirs, &why);
+            if (dir < 0) {
+                reporter_.Error(kPxUnsafeName, "skipping " + link.Name + ": " + why);
+                continue;
+            }
+            if (!MayWrite(dir, link.Leaf, link.Name, link.Mtime) || reporter_.File(link.Name, link.Target.size()))
+                continue;
+            const std::string temp = TempName();
+            if (::symlinkat(link.Target.c_str(), dir, temp.c_str()) != 0
+                || ::renameat(dir, temp.c_str(), dir, link.Leaf.c_str()) != 0) {
+                reporter_.Error(kPxFileError, "cannot create " + link.Name + ": " + std::strerror(errno));
+                ::unlinkat(dir, temp.c_str(), 0);
+                continue;
+            }
+            ++written_;
         }
-        return true;
     }
 
     // Directory times and modes last: writing files into them changes the times, and a
@@ -306,30 +394,63 @@ private:
 
     const ExtractRequest &request_;
     Reporter &reporter_;
-    zip_t *archive_;
+    ByteSource &source_;
+    EntryCopier copier_;
     OutputTree tree_;
-    std::unique_ptr<char[]> buffer_;
     mode_t defaultFileMode_ = 0644;
     std::vector<DirMetadata> dirs_;
+    std::vector<PendingLink> links_;
     std::int32_t written_ = 0;
+    bool diskFull_ = false;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int Get() const { return fd_; }
+
+private:
+    int fd_;
 };
 
 } // namespace
 
 std::int32_t ExtractEntries(const ExtractRequest &request, Reporter &reporter)
 {
-    int error = 0;
-    std::unique_ptr<zip_t, Discard> archive(OpenArchive(request.Archive, ZIP_RDONLY, &error));
-    if (!archive) {
-        reporter.Error(kPxArchiveError, request.Archive + ": " + ErrorText(error));
+    const Descriptor archive(::open(request.Archive.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (archive.Get() < 0 || ::fstat(archive.Get(), &st) != 0) {
+        reporter.Error(kPxArchiveError, request.Archive + ": " + std::strerror(errno));
         return 0;
     }
-    Extractor extractor(request, reporter, archive.get());
+    if (!S_ISREG(st.st_mode)) {
+        reporter.Error(kPxArchiveError, request.Archive + ": not a file");
+        return 0;
+    }
+    FileByteSource source(archive.Get());
+    // Everything about the archive is known before the first byte is written.
+    const ArchiveContents contents = ReadArchiveContents(source);
+    if (!contents.Fatal.empty()) {
+        reporter.Error(kPxArchiveError, request.Archive + ": " + contents.Fatal);
+        return 0;
+    }
+    for (const auto &warning : contents.Warnings)
+        reporter.Warning(request.Archive + ": " + warning);
+    for (const auto &error : contents.Errors)
+        reporter.Error(kPxArchiveError, request.Archive + ": " + error);
+    Extractor extractor(request, reporter, source);
     if (!extractor.Ready()) {
         reporter.Error(kPxFileError, std::string("cannot open the extraction directory: ") + std::strerror(errno));
         return 0;
     }
-    return extractor.Run();
+    return extractor.Run(contents);
 }
 
 } // namespace pellux::libs

@@ -65,4 +65,20 @@ int OutputTree::Directory(const std::vector<std::string> &dirs, std::string *why
     return current;
 }
 
+bool OutputTree::IsRealDirectory(const std::vector<std::string> &dirs) const
+{
+    int current = ::dup(root_);
+    for (const auto &name : dirs) {
+        if (current < 0)
+            return false;
+        const int next = ::openat(current, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        ::close(current);
+        current = next;
+    }
+    if (current < 0)
+        return false;
+    ::close(current);
+    return true;
+}
+
 } // namespace pellux::libs

@@ -18,6 +18,8 @@ public:
     // The descriptor of the directory below the root, created as needed; -1 with the
     // reason in `why` when a step is not a real directory. The tree owns it.
     int Directory(const std::vector<std::string> &dirs, std::string *why);
+    // Whether the path below the root is a directory all the way, no step a link.
+    bool IsRealDirectory(const std::vector<std::string> &dirs) const;
 
 private:
     int OpenStep(int parent, const std::string &name, std::string *why);

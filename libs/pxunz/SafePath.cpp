@@ -1,5 +1,7 @@
 #include "libs/pxunz/SafePath.h"
 
+#include <algorithm>
+
 namespace pellux::libs {
 
 namespace {
@@ -72,23 +74,48 @@ std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std
     return safe;
 }
 
-bool LinkTargetStaysInside(const std::vector<std::string> &linkDirs, const std::string &target)
+std::string StripDrive(const std::string &name, std::string *prefix)
 {
-    if (target.empty() || IsSeparator(target.front()))
-        return false;
-    // Up-levels are taken through the real directories above the link; after the first
-    // name a ".." could climb out of another link's target, so it is refused.
-    long depth = static_cast<long>(linkDirs.size());
-    bool descending = false;
-    for (const auto &part : Split(target)) {
-        if (part == "..") {
-            if (descending || --depth < 0)
-                return false;
-        } else if (!part.empty() && part != ".") {
-            descending = true;
-        }
+    std::size_t cut = 0;
+    if (name.size() >= 2 && IsDriveLetter(name.substr(0, 2))) {
+        cut = 2;
+        while (cut < name.size() && IsSeparator(name[cut]))
+            ++cut;
     }
-    return true;
+    *prefix = name.substr(0, cut);
+    return name.substr(cut);
+}
+
+std::optional<std::vector<std::vector<std::string>>> LinkTargetPath(const std::vector<std::string> &linkDirs,
+                                                                    const std::string &target)
+{
+    if (target.empty() || target.front() == '/')
+        return std::nullopt;
+    // The kernel splits a target at "/" only; the link's own directories are real.
+    std::vector<std::string> at = linkDirs;
+    std::size_t real = at.size();
+    std::vector<std::vector<std::string>> left;
+    std::size_t start = 0;
+    while (start <= target.size()) {
+        std::size_t end = target.find('/', start);
+        if (end == std::string::npos)
+            end = target.size();
+        const std::string part = target.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".")
+            continue;
+        if (part != "..") {
+            at.push_back(part);
+            continue;
+        }
+        if (at.empty())
+            return std::nullopt;
+        if (at.size() > real)
+            left.push_back(at);
+        at.pop_back();
+        real = std::min(real, at.size());
+    }
+    return left;
 }
 
 } // namespace pellux::libs

@@ -16,8 +16,14 @@ struct SafeName {
 // Without keepDirs only the last component is kept.
 std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std::string *why);
 
-// True when a symbolic link placed in `linkDirs` with this target cannot lead outside
-// the extraction directory: relative, and any ".." only before the first name.
-bool LinkTargetStaysInside(const std::vector<std::string> &linkDirs, const std::string &target);
+// The name without a leading drive ("C:", "c:\\", "C:x" give "x"), and the prefix taken.
+std::string StripDrive(const std::string &name, std::string *prefix);
+
+// Where a symbolic link placed in `linkDirs` leads, resolved from its own directory:
+// nullopt when the target is absolute or climbs above the extraction directory. Else
+// the directories the target enters and leaves again by ".." on its way: it resolves
+// where its text says only when each of them is a real directory, not a link.
+std::optional<std::vector<std::vector<std::string>>> LinkTargetPath(const std::vector<std::string> &linkDirs,
+                                                                    const std::string &target);
 
 } // namespace pellux::libs

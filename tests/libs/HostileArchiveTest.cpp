@@ -55,12 +55,12 @@ TEST_F(HostileArchiveTest, ParentTraversalIsRefused)
     }
 }
 
-TEST_F(HostileArchiveTest, AbsoluteNamesAreRefused)
+TEST_F(HostileArchiveTest, AbsoluteNamesAreRefusedAndDrivePrefixesRemoved)
 {
     PythonZip(archive,
               "add('/tmp/pellux-evil.txt', b'x')\nadd(" + Quote(outside + "/evil.txt")
                   + ", b'x')\n"
-                    "add('C:/evil.txt', b'x')\nadd('ok.txt', b'fine')");
+                    "add('C:/c1.txt', b'1')\nadd('c:\\\\c2.txt', b'2')\nadd('C:c3.txt', b'3')\nadd('ok.txt', b'fine')");
     // Python strips a leading "/" when writing; put it back in the stored names.
     std::string bytes = ReadFile(archive);
     for (const std::string &name : {std::string("tmp/pellux-evil.txt"), outside.substr(1) + "/evil.txt"}) {
@@ -69,8 +69,15 @@ TEST_F(HostileArchiveTest, AbsoluteNamesAreRefused)
     }
     dir.Write("evil.zip", bytes);
     const auto run = Extract();
-    EXPECT_EQ(run.Result, 1);
-    EXPECT_EQ(run.Messages().size(), 3u);
+    EXPECT_EQ(run.Result, 4);
+    const std::vector<std::string> messages = run.Messages();
+    ASSERT_EQ(messages.size(), 5u);
+    EXPECT_EQ(messages[0], "skipping /tmp/pellux-evil.txt: absolute path");
+    EXPECT_EQ(messages[2], "C:/c1.txt: drive prefix C:/ removed");
+    EXPECT_EQ(messages[3], "c:\\c2.txt: drive prefix c:\\ removed");
+    EXPECT_EQ(messages[4], "C:c3.txt: drive prefix C: removed");
+    for (const char *name : {"c1.txt", "c2.txt", "c3.txt"})
+        EXPECT_TRUE(fs::is_regular_file(target + "/" + name)) << name;
     ExpectNothingOutside();
 }
 

@@ -3,7 +3,11 @@
 #include "tests/support/TempDir.h"
 
 #include <dlfcn.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
 
 #include <cstring>
 #include <memory>
@@ -61,6 +65,26 @@ public:
 
 private:
     std::filesystem::path previous_;
+};
+
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(std::uint64_t bytes) : signal_(std::signal(SIGXFSZ, SIG_IGN))
+    {
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limited = previous_;
+        limited.rlim_cur = std::min<rlim_t>(bytes, previous_.rlim_max);
+        ::setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        std::signal(SIGXFSZ, signal_);
+    }
+
+private:
+    void (*signal_)(int);
+    rlimit previous_{};
 };
 
 } // namespace
@@ -148,6 +172,7 @@ LibRun RunUnz(const std::string &archive, const std::vector<std::string> &names,
     for (const auto &name : names)
         params->FileNames[params->ArgCount++] = texts.Add(name);
     CurrentDir into(intoDir);
+    FileSizeLimit limit(options.FileSizeLimit);
     run.Result = exec(params.get());
     return run;
 }

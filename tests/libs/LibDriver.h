@@ -4,6 +4,7 @@
 #include "abi/PxUnz.h"
 #include "abi/PxZip.h"
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ struct UnzOptions {
     bool Overwrite = false;
     bool Update = false;
     bool Freshen = false;
+    // Extraction runs with writes beyond this size failing (EFBIG, as on a full disk),
+    // so that a bomb slipping through fails fast.
+    std::uint64_t FileSizeLimit = 32u << 20;
 };
 
 // Answers true (stop) once this returns true for a report.

@@ -1,0 +1,95 @@
+#include "libs/pxunz/ArchiveContents.h"
+
+namespace pellux::libs {
+
+namespace {
+
+ArchiveContents FromDirectory(ByteSource &source, const CentralDirectory &directory)
+{
+    ArchiveContents contents;
+    ArchiveCheck check = CheckArchive(source, directory);
+    if (check.Overlapping()) {
+        for (const auto &overlap : check.Overlaps)
+            contents.Fatal += (contents.Fatal.empty() ? "" : "; ") + overlap;
+        return contents;
+    }
+    contents.Warnings = std::move(check.Notes);
+    for (std::size_t i = 0; i < directory.Entries.size(); ++i) {
+        ArchiveEntry entry;
+        entry.Central = directory.Entries[i];
+        if (const auto &local = check.Locals[i]) {
+            entry.LocalExtra = local->Extra;
+            entry.DataStart = local->DataStart;
+        }
+        entry.Refused = check.RefusedBecause[i];
+        contents.Entries.push_back(std::move(entry));
+    }
+    return contents;
+}
+
+// What the local headers alone tell, the entries of a directory read in part filling in
+// what they lack (Unix modes, the exact sizes of streamed entries).
+ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
+{
+    ArchiveContents contents;
+    const LocalWalk walk = WalkLocalHeaders(source, directory);
+    if (walk.Entries.empty() && (!directory || directory->Entries.empty())) {
+        contents.Fatal = directory ? directory->Damage + ", and no entry was found before it" : "not a zip archive";
+        return contents;
+    }
+    contents.Warnings.push_back("the archive is damaged ("
+                                + (directory ? directory->Damage : std::string("no central directory"))
+                                + "): extracting the entries its local headers hold");
+    std::vector<bool> found(directory ? directory->Entries.size() : 0, false);
+    for (const auto &walked : walk.Entries) {
+        ArchiveEntry entry;
+        const LocalHeader &local = walked.Local;
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            const CentralEntry &c = directory->Entries[i];
+            if (c.LocalOffset == local.Offset && c.Name == local.Name) {
+                entry.Central = c;
+                found[i] = true;
+            }
+        }
+        if (entry.Central.Name.empty()) {
+            CentralEntry &c = entry.Central;
+            c.Name = local.Name;
+            c.Extra = local.Extra;
+            c.VersionNeeded = local.VersionNeeded;
+            c.Flags = local.Flags;
+            c.Method = local.Method;
+            c.DosDateTime = local.DosDateTime;
+            c.LocalOffset = c.StatedOffset = local.Offset;
+        }
+        entry.Central.Crc32 = walked.Crc32;
+        entry.Central.CompressedSize = walked.CompressedSize;
+        entry.Central.UncompressedSize = walked.UncompressedSize;
+        entry.LocalExtra = local.Extra;
+        entry.DataStart = local.DataStart;
+        entry.Refused = walked.Damage;
+        contents.Entries.push_back(std::move(entry));
+    }
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (!found[i]) {
+            ArchiveEntry entry;
+            entry.Central = directory->Entries[i];
+            entry.Refused = "its local header was not found";
+            contents.Entries.push_back(std::move(entry));
+        }
+    }
+    if (!walk.Stopped.empty())
+        contents.Errors.push_back("nothing more could be recovered: " + walk.Stopped);
+    return contents;
+}
+
+} // namespace
+
+ArchiveContents ReadArchiveContents(ByteSource &source)
+{
+    const auto directory = ReadCentralDirectory(source);
+    if (directory && directory->Damage.empty())
+        return FromDirectory(source, *directory);
+    return Recovered(source, directory ? &*directory : nullptr);
+}
+
+} // namespace pellux::libs
