@@ -4,14 +4,14 @@
 #   1. an optimised build and the whole test suite, the checks that need a window
 #      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the archive reader's fuzz target for a bounded time,
+#   3. the archive reader's and extraction's fuzz targets, each for a bounded time,
 #   4. the Debian package: built, installed with apt, used and removed again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 bash scripts/install-deps.sh
 JOBS=$(nproc)
-FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-60}
+FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-45} # per target
 
 echo "== folder layers"
 bash scripts/check-layers.sh
@@ -50,13 +50,15 @@ for header in abi/ZipCallback.h abi/PxZip.h abi/PxUnz.h; do
   echo "#include \"$header\"" | g++ -m32 -std=c++20 -Wall -Wextra -Wpedantic -Werror -I. -fsyntax-only -x c++ -
 done
 
-echo "== fuzzing the archive reader for ${FUZZ_SECONDS}s"
+echo "== fuzzing the archive reader and extraction for ${FUZZ_SECONDS}s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPELLUX_FUZZ=ON -DPELLUX_BUILD_GUI=OFF -DPELLUX_BUILD_TESTS=OFF >/dev/null
-ninja -C build/fuzz -j"$JOBS" fuzz_list_reader
-mkdir -p build/fuzz/corpus
-build/fuzz/bin/fuzz_list_reader -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=10 \
-  build/fuzz/corpus tests/fuzz/regressions 2>&1 | tail -n 3
+ninja -C build/fuzz -j"$JOBS" fuzz_list_reader fuzz_extract
+for target in list_reader extract; do
+  mkdir -p "build/fuzz/corpus-$target"
+  "build/fuzz/bin/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=10 \
+    "build/fuzz/corpus-$target" tests/fuzz/regressions 2>&1 | tail -n 3
+done
 
 echo "== the Debian package: build, apt-get install, run, apt-get remove"
 # The release tree's own install into a temporary prefix ran with its tests above
