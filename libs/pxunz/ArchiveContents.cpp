@@ -44,14 +44,15 @@ ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
     for (const auto &walked : walk.Entries) {
         ArchiveEntry entry;
         const LocalHeader &local = walked.Local;
-        for (std::size_t i = 0; i < found.size(); ++i) {
+        bool known = false;
+        for (std::size_t i = 0; i < found.size() && !known; ++i) {
             const CentralEntry &c = directory->Entries[i];
             if (c.LocalOffset == local.Offset && c.Name == local.Name) {
                 entry.Central = c;
-                found[i] = true;
+                found[i] = known = true;
             }
         }
-        if (entry.Central.Name.empty()) {
+        if (!known) {
             CentralEntry &c = entry.Central;
             c.Name = local.Name;
             c.Extra = local.Extra;
