@@ -13,7 +13,8 @@ public:
     Status Decode(DecodeBuffers &b) override
     {
         const std::size_t n = std::min(b.InLeft, b.OutLeft);
-        std::memcpy(b.Out, b.In, n);
+        if (n > 0) // an empty entry has no input buffer at all
+            std::memcpy(b.Out, b.In, n);
         b.In += n;
         b.InLeft -= n;
         b.Out += n;
