@@ -1,10 +1,12 @@
 #include "libs/pxunz/ArchiveContents.h"
 
+#include <utility>
+
 namespace pellux::libs {
 
 namespace {
 
-ArchiveContents FromDirectory(ByteSource &source, const CentralDirectory &directory)
+ArchiveContents FromDirectory(ByteSource &source, CentralDirectory directory)
 {
     ArchiveContents contents;
     ArchiveCheck check = CheckArchive(source, directory);
@@ -16,12 +18,12 @@ ArchiveContents FromDirectory(ByteSource &source, const CentralDirectory &direct
     contents.Warnings = std::move(check.Notes);
     for (std::size_t i = 0; i < directory.Entries.size(); ++i) {
         ArchiveEntry entry;
-        entry.Central = directory.Entries[i];
-        if (const auto &local = check.Locals[i]) {
-            entry.LocalExtra = local->Extra;
+        entry.Central = std::move(directory.Entries[i]);
+        if (auto &local = check.Locals[i]) {
+            entry.LocalExtra = std::move(local->Extra);
             entry.DataStart = local->DataStart;
         }
-        entry.Refused = check.RefusedBecause[i];
+        entry.Refused = std::move(check.RefusedBecause[i]);
         contents.Entries.push_back(std::move(entry));
     }
     return contents;
@@ -87,9 +89,9 @@ ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
 
 ArchiveContents ReadArchiveContents(ByteSource &source)
 {
-    const auto directory = ReadCentralDirectory(source);
+    auto directory = ReadCentralDirectory(source);
     if (directory && directory->Damage.empty())
-        return FromDirectory(source, *directory);
+        return FromDirectory(source, std::move(*directory));
     return Recovered(source, directory ? &*directory : nullptr);
 }
 
