@@ -22,7 +22,8 @@ endif()
 target_include_directories(pellux_common INTERFACE ${PROJECT_SOURCE_DIR})
 
 if(PELLUX_FUZZ)
+  # A UBSan report must stop the fuzzer as an ASan one does.
   target_compile_options(pellux_common INTERFACE
-    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+    -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(pellux_common INTERFACE -fsanitize=address,undefined)
 endif()
