@@ -341,6 +341,7 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
             crcDiffers.push_back(Quoted(c));
         if ((local->Flags ^ c.Flags) & (kFlagEncrypted | kFlagUtf8))
             flagsDiffer.push_back(Quoted(c));
+        std::string().swap(local->Name); // it equals the directory's; a million would cost
         check.Locals[i] = std::move(local);
     }
 

@@ -115,7 +115,7 @@ std::string VisibleName(std::string_view utf8, bool *changed = nullptr);
 // The entries of the central directory whose local headers agree with it, and what
 // does not. Differences are worded for the user, naming the entries.
 struct ArchiveCheck {
-    std::vector<std::optional<LocalHeader>> Locals; // by central index
+    std::vector<std::optional<LocalHeader>> Locals; // by central index; Name left empty
     std::vector<bool> Refused;                      // by central index: header missing or disagreeing
     std::vector<std::string> EntryProblems;         // one per refused entry, naming it
     std::vector<std::string> ProblemSummary;        // the same, one line per kind of problem

@@ -21,9 +21,11 @@ struct ZipDirEntry {
     // The name bytes exactly as stored (no code-page conversion, separators kept, a NUL
     // byte kept too).
     std::string FileName;
-    // The name as extraction writes it, in UTF-8: the Unicode Path field when its CRC
-    // matches, else the stored bytes decoded.
+    // The name as extraction writes it, in UTF-8 (the Unicode Path field when its CRC
+    // matches, else the stored bytes decoded); empty when that is FileName itself, as
+    // for most names, so a million entries do not hold each name twice.
     std::string UnicodeName;
+    const std::string &Name() const { return UnicodeName.empty() ? FileName : UnicodeName; }
     std::int64_t HeaderOffset = 0; // where the local header starts in the file
 
     static constexpr std::size_t kFixedSize = 26;

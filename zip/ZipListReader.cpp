@@ -181,6 +181,8 @@ private:
         stream_.SeekTo(afterName);
         const CentralEntry *central = central_.Find(headerOffset);
         e.UnicodeName = EntryName(e.FileName, central ? std::string_view(central->Extra) : std::string_view(extra));
+        if (e.UnicodeName == e.FileName)
+            std::string().swap(e.UnicodeName);
 
         std::uint64_t dataSize = e.CompressedSize;
         bool zip64 = false;
@@ -266,7 +268,7 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::op
     std::vector<std::string> unlisted, hidden, disguised;
     for (const auto &e : entries) {
         bool changed = false;
-        const std::string visible = VisibleName(e.UnicodeName, &changed);
+        const std::string visible = VisibleName(e.Name(), &changed);
         if (changed)
             disguised.push_back(visible);
         if (directory && !central.Find(e.HeaderOffset))
