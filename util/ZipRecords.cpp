@@ -46,16 +46,6 @@ bool SameName(std::string_view a, std::string_view b)
 
 std::string Quoted(const CentralEntry &entry) { return VisibleName(EntryName(entry.Name, entry.Extra)); }
 
-std::string NameList(const std::vector<std::string> &names)
-{
-    std::string text;
-    for (std::size_t i = 0; i < names.size() && i < kNamedAtMost; ++i)
-        text += (i ? ", " : "") + names[i];
-    if (names.size() > kNamedAtMost)
-        text += " and " + std::to_string(names.size() - kNamedAtMost) + " more";
-    return text;
-}
-
 void AppendUtf8(std::string &out, std::uint32_t cp)
 {
     if (cp < 0x80) {
@@ -247,6 +237,16 @@ std::string EntryName(std::string_view stored, std::string_view extra)
             return std::string(unicode);
     }
     return DecodeStoredName(stored);
+}
+
+std::string NameList(const std::vector<std::string> &names)
+{
+    std::string text;
+    for (std::size_t i = 0; i < names.size() && i < kNamedAtMost; ++i)
+        text += (i ? ", " : "") + names[i];
+    if (names.size() > kNamedAtMost)
+        text += " and " + std::to_string(names.size() - kNamedAtMost) + " more";
+    return text;
 }
 
 std::string VisibleName(std::string_view utf8, bool *changed)

@@ -108,6 +108,9 @@ std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint
 // 437. Always valid UTF-8.
 std::string EntryName(std::string_view stored, std::string_view extra);
 
+// Names for a message: the first few, then how many more.
+std::string NameList(const std::vector<std::string> &names);
+
 // The name with control characters as \xHH and bidirectional formatting characters
 // as \uHHHH, so it shows what it is; `changed` tells whether any were there.
 std::string VisibleName(std::string_view utf8, bool *changed = nullptr);

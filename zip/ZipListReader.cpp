@@ -14,9 +14,6 @@ namespace pellux {
 
 namespace {
 
-// Lists of entry names in a warning stop after this many.
-constexpr std::size_t kNamedAtMost = 5;
-
 [[noreturn]] void Fail(const char *text) { throw EStreamError(text); }
 
 // Finds the first local header signature; every byte is a candidate, so "P" followed
@@ -59,16 +56,6 @@ public:
 private:
     InputStream &stream_;
 };
-
-std::string NameList(const std::vector<std::string> &names)
-{
-    std::string text;
-    for (std::size_t i = 0; i < names.size() && i < kNamedAtMost; ++i)
-        text += (i ? ", " : "") + names[i];
-    if (names.size() > kNamedAtMost)
-        text += " and " + std::to_string(names.size() - kNamedAtMost) + " more";
-    return text;
-}
 
 bool ReadSignature(InputStream &stream, std::uint32_t &signature)
 {
