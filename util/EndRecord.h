@@ -89,16 +89,15 @@ static inline int pellux_read_end64(pellux_read_at read, void *context, struct p
 }
 
 /* Whether the end record at end_pos (its 22 bytes at end) leads to a central directory. */
-static inline int pellux_try_end_record(pellux_read_at read, void *context, uint64_t file_size,
-                                        const unsigned char *end, uint64_t end_pos, int strict,
+static inline int pellux_try_end_record(pellux_read_at read, void *context, const unsigned char *end, uint64_t end_pos,
                                         struct pellux_end_record *r)
 {
     unsigned char b[4];
     uint64_t directory_end = end_pos;
     r->end_pos = end_pos;
     r->comment_length = pellux_le16(end + 20);
-    if (strict && end_pos + PELLUX_END_SIZE + r->comment_length > file_size)
-        return 0; /* a comment running past the end of the file: a lookalike */
+    /* A comment length running past the end of the file is taken as a comment cut short,
+     * as other readers take it; a lookalike inside a comment rarely leads to a directory. */
     r->disk = pellux_le16(end + 4);
     r->directory_disk = pellux_le16(end + 6);
     r->entry_count = pellux_le16(end + 10);
@@ -125,15 +124,14 @@ static inline int pellux_try_end_record(pellux_read_at read, void *context, uint
     return 1;
 }
 
-/* The last end record in the file that leads to a central directory: a comment may follow
- * it and may itself hold lookalikes. */
+/* The last end record in the file that leads to a central directory. */
 static inline int pellux_find_end_record(pellux_read_at read, void *context, uint64_t file_size,
                                          struct pellux_end_record *r)
 {
     size_t length = file_size < PELLUX_END_SEARCH ? (size_t)file_size : (size_t)PELLUX_END_SEARCH;
     uint64_t base = file_size - length;
     unsigned char *tail;
-    int result = PELLUX_END_NONE, strict;
+    int result = PELLUX_END_NONE;
     size_t i;
     if (file_size < PELLUX_END_SIZE)
         return PELLUX_END_NONE;
@@ -142,18 +140,13 @@ static inline int pellux_find_end_record(pellux_read_at read, void *context, uin
         free(tail);
         return PELLUX_END_READ_ERROR;
     }
-    /* A comment length running past the end of the file marks a lookalike; only when no
-     * record passes is such a one taken (a comment cut short, or lengthened by a writer). */
-    for (strict = 1; strict >= 0 && result != PELLUX_END_FOUND; strict--) {
-        for (i = length - PELLUX_END_SIZE + 1; i-- > 0;) {
-            if (!pellux_is_signature(tail + i, 5, 6))
-                continue;
-            if (result == PELLUX_END_NONE)
-                result = PELLUX_END_OUT_OF_RANGE;
-            if (pellux_try_end_record(read, context, file_size, tail + i, base + i, strict, r)) {
-                result = PELLUX_END_FOUND;
-                break;
-            }
+    for (i = length - PELLUX_END_SIZE + 1; i-- > 0;) {
+        if (!pellux_is_signature(tail + i, 5, 6))
+            continue;
+        result = PELLUX_END_OUT_OF_RANGE;
+        if (pellux_try_end_record(read, context, tail + i, base + i, r)) {
+            result = PELLUX_END_FOUND;
+            break;
         }
     }
     free(tail);
