@@ -5,8 +5,8 @@
 #include "app/ListingModel.h"
 
 #include <QApplication>
-#include <QTimer>
 #include <QHeaderView>
+#include <QTimer>
 #include <QTreeView>
 
 #include <chrono>
