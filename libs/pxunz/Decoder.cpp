@@ -30,12 +30,26 @@ std::unique_ptr<Decoder> MakeDecoder(const DecoderEntry &entry)
     switch (entry.Method) {
     case 0:
         return std::make_unique<StoredDecoder>();
+    case 1:
+        return MakeShrinkDecoder(entry);
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+        return MakeReduceDecoder(entry);
+    case 6:
+        return MakeImplodeDecoder(entry);
     case 8:
         return MakeInflateDecoder();
+    case 9:
+        return MakeDeflate64Decoder();
     case 12:
         return MakeBzip2Decoder();
     case 14:
         return MakeLzmaDecoder(entry);
+    case 20:
+    case 93:
+        return MakeZstdDecoder();
     case 95:
         return MakeXzDecoder();
     default:

@@ -49,5 +49,10 @@ std::unique_ptr<Decoder> MakeInflateDecoder();
 std::unique_ptr<Decoder> MakeBzip2Decoder();
 std::unique_ptr<Decoder> MakeLzmaDecoder(const DecoderEntry &entry);
 std::unique_ptr<Decoder> MakeXzDecoder();
+std::unique_ptr<Decoder> MakeDeflate64Decoder();
+std::unique_ptr<Decoder> MakeZstdDecoder();
+std::unique_ptr<Decoder> MakeImplodeDecoder(const DecoderEntry &entry);
+std::unique_ptr<Decoder> MakeShrinkDecoder(const DecoderEntry &entry);
+std::unique_ptr<Decoder> MakeReduceDecoder(const DecoderEntry &entry);
 
 } // namespace pellux::libs
