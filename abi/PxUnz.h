@@ -1,6 +1,6 @@
 #pragma once
 // The parameter block of libpxunz.so (extracting entries into the current directory)
-// and its two entry points. Layout rules as in abi/PxZip.h.
+// and its entry points. Layout rules as in abi/PxZip.h.
 #include "abi/PxZip.h"
 
 extern "C" {
@@ -29,6 +29,11 @@ typedef struct UnzExecParams {
 } UnzExecParams;
 
 typedef int32_t (*PxUnzExecFn)(UnzExecParams *params);
+// PxUnzTest takes the same block and reads the entries PxUnzExec would extract,
+// decoding and checking each as extraction does, but writes nothing and ignores the
+// flags. Every file entry is reported as action 1; each one that fails, by one message
+// with a non-zero code naming it. Returns the number of entries that passed.
+typedef int32_t (*PxUnzTestFn)(UnzExecParams *params);
 typedef int32_t (*GetPxUnzVersionFn)(void);
 
 } // extern "C"

@@ -25,6 +25,7 @@ int RunList(const std::vector<std::string> &args, Session &session);
 int RunAdd(const std::vector<std::string> &args, Session &session);
 int RunDelete(const std::vector<std::string> &args, Session &session);
 int RunExtract(const std::vector<std::string> &args, Session &session);
+int RunTest(const std::vector<std::string> &args, Session &session);
 
 } // namespace pellux::cli
 

@@ -1,5 +1,6 @@
 // pellux-cli add / delete / extract: the window's commands from a terminal. Each sets
-// the options the window would set and calls the same TZipEngine operation.
+// the options the window would set and calls the same TZipEngine operation. test checks
+// an archive through the extraction library without writing.
 #include "cli/Commands.h"
 
 #include "platform/UserInteraction.h"
@@ -52,13 +53,17 @@ std::string Absolute(const std::string &path)
     return error ? path : absolute.string();
 }
 
-// Runs one operation: opens the archive as the window does, then `operation`; prints
-// the count line and works out the exit status.
-// With `afterListingError` the operation runs even when reading the archive failed, as
-// the window keeps such an archive open.
-template <class Operation>
-int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation,
-                 bool afterListingError = false)
+// How an operation meets its archive first.
+enum class Open {
+    List,           // as the window opens it; a listing error ends the work
+    ListAndGoOn,    // the same, but the work runs after a listing error, as the window keeps such an archive open
+    WithoutListing, // not read first: the library reads it itself
+};
+
+// Runs one operation: opens the archive, then `operation`; `summary` prints the last
+// line and says whether the work failed. Works out the exit status.
+template <class Operation, class Summary>
+int RunWith(const std::string &archive, Session &session, Open open, Operation &&operation, Summary &&summary)
 {
     int messages = 0;
     ScopedInteraction ui(std::make_unique<CountingInteraction>(messages));
@@ -71,6 +76,7 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
             libraryError = true;
     };
     bool opened = false;
+    engine.Designing = open == Open::WithoutListing;
     session.Run([&] {
         engine.SetZipFilename(Absolute(archive));
         opened = true;
@@ -78,12 +84,23 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
     messages = 0; // a message of the open itself ("No valid zip entries found") is no failure
     // A damaged archive makes it a failure, also when the work succeeds.
     const bool damaged = engine.ListDamaged() || session.ErrorReported();
-    if (opened || (afterListingError && !engine.ZipFilename().empty()))
+    if (opened || (open != Open::List && !engine.ZipFilename().empty()))
         session.Run([&] { operation(engine); });
     std::fflush(stderr);
-    std::printf("%d files were %s\n", engine.ProcessedCount, verb);
+    const bool failed = summary(engine);
     std::fflush(stdout);
-    return (damaged || session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
+    return (damaged || failed || session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
+}
+
+template <class Operation>
+int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation,
+                 bool afterListingError = false)
+{
+    return RunWith(archive, session, afterListingError ? Open::ListAndGoOn : Open::List,
+                   std::forward<Operation>(operation), [verb](const TZipEngine &engine) {
+                       std::printf("%d files were %s\n", engine.ProcessedCount, verb);
+                       return false;
+                   });
 }
 
 // Splits arguments into options (handled by `option`, which returns false for an
@@ -208,6 +225,33 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
             engine.Extract();
         },
         true);
+}
+
+// The archive is not listed first: the library reads it itself, and a damaged archive
+// the listing refuses may still have entries to check.
+int RunTest(const std::vector<std::string> &args, Session &session)
+{
+    if (args.empty())
+        return UsageError();
+    const auto names = ParseArgs(args, 1, [](const std::string &, std::size_t &) { return false; });
+    if (!names)
+        return UsageError();
+    int tested = 0;
+    return RunWith(
+        args[0], session, Open::WithoutListing,
+        [&](TZipEngine &engine) {
+            engine.OnProgress = [&tested](TZipEngine &, ProgressType type, const std::string &, std::int32_t) {
+                if (type == ProgrFile)
+                    ++tested;
+            };
+            engine.FSpecArgs = *names;
+            engine.Test();
+        },
+        [&tested](const TZipEngine &engine) {
+            const int failed = tested - engine.ProcessedCount;
+            std::printf("%d files tested, %d failed\n", tested, failed);
+            return failed > 0;
+        });
 }
 
 } // namespace pellux::cli

@@ -31,7 +31,8 @@ int UsageError()
                "                      [--zip-time] [--force-dos] [--hidden] [--level N] PATH...\n"
                "       pellux-cli delete ARCHIVE NAME...\n"
                "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
-               "                          [--update] [NAME...]\n",
+               "                          [--update] [NAME...]\n"
+               "       pellux-cli test ARCHIVE [NAME...]\n",
                stderr);
     return 2;
 }
@@ -58,5 +59,7 @@ int main(int argc, char **argv)
         return RunDelete(args, session);
     if (std::strcmp(argv[1], "extract") == 0)
         return RunExtract(args, session);
+    if (std::strcmp(argv[1], "test") == 0)
+        return RunTest(args, session);
     return UsageError();
 }

@@ -59,10 +59,11 @@ struct LibraryNames {
     const char *Exec;
     const char *Version;
     const char *Loaded;
+    const char *Test; // libpxunz.so's test entry, looked up quietly; Test() names it if missing
 };
 
-constexpr LibraryNames kZipNames{"libpxzip.so", "PxZipExec", "GetPxZipVersion", "ZIP DLL Loaded"};
-constexpr LibraryNames kUnzNames{"libpxunz.so", "PxUnzExec", "GetPxUnzVersion", "UNZ DLL Loaded"};
+constexpr LibraryNames kZipNames{"libpxzip.so", "PxZipExec", "GetPxZipVersion", "ZIP DLL Loaded", nullptr};
+constexpr LibraryNames kUnzNames{"libpxunz.so", "PxUnzExec", "GetPxUnzVersion", "UNZ DLL Loaded", "PxUnzTest"};
 
 // The libraries live beside the program. The program's directory is named outright:
 // RUNPATH $ORIGIN only applies when dlopen's caller is the program itself, which a
@@ -78,8 +79,12 @@ std::string LibraryPath(const char *file)
     return dir + "/" + file;
 }
 
-void Load(void *&handle, void *&execEntry, void *&versionEntry, const LibraryNames &names, bool trace)
+template <class State>
+void Load(State &state, const LibraryNames &names, bool trace)
 {
+    void *&handle = state.Handle;
+    void *&execEntry = state.ExecEntry;
+    void *&versionEntry = state.VersionEntry;
     handle = ::dlopen(LibraryPath(names.File).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         UI().ShowMessage(std::string(names.File) + " not found");
@@ -89,6 +94,7 @@ void Load(void *&handle, void *&execEntry, void *&versionEntry, const LibraryNam
         UI().ShowMessage(names.Loaded);
     execEntry = ::dlsym(handle, names.Exec);
     versionEntry = ::dlsym(handle, names.Version);
+    state.TestEntry = names.Test ? ::dlsym(handle, names.Test) : nullptr;
     if (!execEntry)
         UI().ShowMessage(std::string(names.Exec) + " function not found in " + names.File);
     if (!versionEntry)
@@ -116,8 +122,8 @@ std::exception_ptr TakeCallbackError()
 
 void TZipEngine::SetLibraryDirectory(const std::string &dir) { LibraryDirectory() = dir; }
 
-void TZipEngine::LoadZipLib() { Load(zipLib_.Handle, zipLib_.ExecEntry, zipLib_.VersionEntry, kZipNames, Trace); }
-void TZipEngine::LoadUnzLib() { Load(unzLib_.Handle, unzLib_.ExecEntry, unzLib_.VersionEntry, kUnzNames, Trace); }
+void TZipEngine::LoadZipLib() { Load(zipLib_, kZipNames, Trace); }
+void TZipEngine::LoadUnzLib() { Load(unzLib_, kUnzNames, Trace); }
 void TZipEngine::UnloadZipLib() { Unload(zipLib_.Handle); }
 void TZipEngine::UnloadUnzLib() { Unload(unzLib_.Handle); }
 

@@ -76,6 +76,10 @@ public:
     void Add();
     void Delete();
     void Extract();
+    // Reads and checks the entries Extract would write (every one when FSpecArgs is
+    // empty) without writing; ProcessedCount is how many passed. Not one of the
+    // window's commands: pellux-cli test.
+    void Test();
 
     // The blocks handed to the libraries, members of the component (about 16 KB each).
     ::ZipExecParams ZipExecParams{};
@@ -105,6 +109,7 @@ private:
         void *Handle = nullptr;
         void *ExecEntry = nullptr;
         void *VersionEntry = nullptr;
+        void *TestEntry = nullptr;
     };
     static LibraryState zipLib_;
     static LibraryState unzLib_;

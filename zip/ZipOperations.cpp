@@ -207,4 +207,22 @@ void TZipEngine::Extract()
     FSpecArgs.clear();
 }
 
+void TZipEngine::Test()
+{
+    if (ExtractBusy)
+        return;
+    BusyScope busy(ExtractBusy, Cancel);
+    BytesToDo = 0;
+    const LibraryUse library(*this, &UnzLibHandle, &TZipEngine::LoadUnzLib, &UnloadUnzLib);
+    if (!library.Loaded())
+        return;
+    if (!unzLib_.TestEntry) {
+        UI().ShowMessage("PxUnzTest function not found in libpxunz.so");
+        return;
+    }
+    SetUnzParams();
+    CallLibrary(UnzExecParams, unzLib_.TestEntry, zipFilename_);
+    FSpecArgs.clear();
+}
+
 } // namespace pellux

@@ -1,16 +1,16 @@
-// The C entry points of libpxunz.so: extracting entries into the current directory.
+// The C entry points of libpxunz.so: extracting entries into the current directory, and
+// testing them without writing.
 #include "abi/PxUnz.h"
 #include "libs/common/CBoundary.h"
 #include "libs/common/ParamBlock.h"
 #include "libs/pxunz/ExtractEntries.h"
+#include "libs/pxunz/TestEntries.h"
 
 namespace pellux::libs {
 namespace {
 
-int32_t Exec(const UnzExecParams &params, Reporter &reporter)
+ExtractRequest Request(const UnzExecParams &params)
 {
-    if (!ValidParamBlock(params, "libpxunz.so", reporter))
-        return 0;
     ExtractRequest request;
     request.Archive = params.ZipFileNamePtr;
     for (int32_t i = 0; i < params.ArgCount; ++i) {
@@ -21,12 +21,28 @@ int32_t Exec(const UnzExecParams &params, Reporter &reporter)
     request.Overwrite = params.OverwriteFlag != 0;
     request.Update = params.UpdateFlag != 0;
     request.Freshen = params.FreshenFlag != 0 && !request.Update;
-    return ExtractEntries(request, reporter);
+    return request;
+}
+
+int32_t Exec(const UnzExecParams &params, Reporter &reporter)
+{
+    if (!ValidParamBlock(params, "libpxunz.so", reporter))
+        return 0;
+    return ExtractEntries(Request(params), reporter);
+}
+
+int32_t Test(const UnzExecParams &params, Reporter &reporter)
+{
+    if (!ValidParamBlock(params, "libpxunz.so", reporter))
+        return 0;
+    return TestEntries(Request(params), reporter);
 }
 
 } // namespace
 } // namespace pellux::libs
 
 PX_EXPORT int32_t PxUnzExec(UnzExecParams *params) { return pellux::libs::ExecCall(params, pellux::libs::Exec); }
+
+PX_EXPORT int32_t PxUnzTest(UnzExecParams *params) { return pellux::libs::ExecCall(params, pellux::libs::Test); }
 
 PX_EXPORT int32_t GetPxUnzVersion(void) { return 100; }
