@@ -1,0 +1,227 @@
+// Every compression method libpxunz.so decodes: archives from real writers where one
+// exists here, from the small encoders of method_zip.py where none does; damaged
+// streams; memory on a huge entry; pellux-cli test.
+#include "tests/libs/LibDriver.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <random>
+
+namespace pellux::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kScript = Quote(std::string(PELLUX_TESTS_DIR) + "/method_zip.py");
+
+// Words and noise, with every 40 KiB stretch of noise repeated 60 KiB later: only a
+// 64 KiB window reaches back that far.
+std::string Corpus(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    auto words = [&](std::size_t bytes) {
+        std::string s;
+        while (s.size() < bytes)
+            s += "word" + std::to_string(rng() % 300) + (rng() % 7 ? " " : "\n");
+        return s;
+    };
+    std::string s;
+    while (s.size() < n) {
+        std::string noise(40 << 10, '\0');
+        for (char &c : noise)
+            c = static_cast<char>(rng());
+        s += noise + words(20 << 10) + noise + words(5 << 10);
+    }
+    s.resize(n);
+    return s;
+}
+
+class MethodsTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    TempDir out;
+
+    // Extracts into `out`, compares with the source and removes the copy.
+    void ExpectExtractsEqual(const std::string &archive, const std::string &source)
+    {
+        SCOPED_TRACE(archive);
+        const auto run = RunUnz(dir.File(archive), {}, UnzOptions{}, out.Path());
+        EXPECT_FALSE(run.HasError()) << ::testing::PrintToString(run.Messages());
+        EXPECT_EQ(run.Result, 1);
+        EXPECT_TRUE(ReadFile(out.File("src.bin")) == source);
+        fs::remove(out.File("src.bin"));
+    }
+    void Encode(const std::string &method, const std::string &archive)
+    {
+        ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " write " + method + " src.bin " + archive), 0) << method;
+    }
+};
+
+TEST_F(MethodsTest, ArchivesOfRealWritersExtractEqual)
+{
+    const std::string source = Corpus(1500000, 1);
+    dir.Write("src.bin", source);
+    const std::vector<std::pair<std::string, std::string>> writers = {
+        {"deflate64.zip", "7z a -tzip -mm=Deflate64 -bd -bso0 deflate64.zip src.bin"},
+        {"deflate.zip", "7z a -tzip -mm=Deflate -bd -bso0 deflate.zip src.bin"},
+        {"7z-bzip2.zip", "7z a -tzip -mm=BZip2 -bd -bso0 7z-bzip2.zip src.bin"},
+        {"7z-lzma.zip", "7z a -tzip -mm=LZMA -bd -bso0 7z-lzma.zip src.bin"},
+        {"zip-bzip2.zip", "zip -q -Z bzip2 zip-bzip2.zip src.bin"},
+        {"py-bzip2.zip",
+         "python3 -c 'import zipfile; zipfile.ZipFile(\"py-bzip2.zip\", \"w\", "
+         "zipfile.ZIP_BZIP2).write(\"src.bin\")'"},
+        {"py-lzma.zip",
+         "python3 -c 'import zipfile; zipfile.ZipFile(\"py-lzma.zip\", \"w\", "
+         "zipfile.ZIP_LZMA).write(\"src.bin\")'"},
+        // The zstd program writes the stream; only the ZIP around it is ours.
+        {"zstd.zip", "python3 " + kScript + " write zstd src.bin zstd.zip"},
+    };
+    for (const auto &[archive, command] : writers) {
+        ASSERT_EQ(RunIn(dir.Path(), command), 0) << command;
+        ExpectExtractsEqual(archive, source);
+    }
+    // The source's repeats lie beyond deflate's 32 KiB: Deflate64 must have used them.
+    EXPECT_LT(fs::file_size(dir.File("deflate64.zip")) + 400000, fs::file_size(dir.File("deflate.zip")));
+}
+
+TEST_F(MethodsTest, OldMethodsFromTestEncodersExtractEqual)
+{
+    // Past the dictionaries: shrink's 8192 codes fill and are partly cleared.
+    const std::string source = Corpus(150000, 2);
+    dir.Write("src.bin", source);
+    for (const char *method : {"shrink", "reduce1", "reduce2", "reduce3", "reduce4", "implode4k", "implode8k",
+                               "implode4k-lit", "implode8k-lit"}) {
+        Encode(method, std::string(method) + ".zip");
+        ExpectExtractsEqual(std::string(method) + ".zip", source);
+    }
+}
+
+TEST_F(MethodsTest, DamagedStreamsFailByNameAndLeaveNoFile)
+{
+    dir.Write("src.bin", Corpus(300000, 3));
+    const std::vector<std::pair<std::string, std::string>> archives = {
+        {"7z a -tzip -mm=Deflate64 -bd -bso0 m.zip src.bin", "Deflate64"},
+        {"7z a -tzip -mm=BZip2 -bd -bso0 m.zip src.bin", "bzip2"},
+        {"7z a -tzip -mm=LZMA -bd -bso0 m.zip src.bin", "LZMA"},
+        {"python3 " + kScript + " write zstd src.bin m.zip", "zstd"},
+        {"python3 " + kScript + " write shrink src.bin m.zip", "shrink"},
+        {"python3 " + kScript + " write reduce3 src.bin m.zip", "reduce"},
+        {"python3 " + kScript + " write implode8k-lit src.bin m.zip", "implode"},
+        {"python3 " + kScript + " write implode4k src.bin m.zip", "implode"},
+    };
+    for (const auto &[command, method] : archives) {
+        ASSERT_EQ(RunIn(dir.Path(), "rm -f m.zip && " + command), 0) << command;
+        for (const char *how : {"cut", "flip"}) {
+            SCOPED_TRACE(method + " " + how);
+            ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " damage m.zip bad.zip " + how), 0);
+            const auto run = RunUnz(dir.File("bad.zip"), {}, UnzOptions{}, out.Path());
+            ASSERT_EQ(run.Messages().size(), 1u);
+            const std::string message = run.Messages()[0];
+            EXPECT_EQ(message.rfind("cannot extract src.bin: ", 0), 0u) << message;
+            // A flipped byte may still decode, and then the CRC tells.
+            if (std::string(how) == "cut")
+                EXPECT_NE(message.find("corrupt " + method + " data"), std::string::npos) << message;
+            EXPECT_EQ(run.Result, 0);
+            EXPECT_TRUE(fs::is_empty(out.Path()));
+        }
+    }
+}
+
+TEST_F(MethodsTest, UnknownMethodIsSkippedWithItsName)
+{
+    dir.Write("src.bin", "not really WavPack");
+    Encode("wavpack", "wv.zip");
+    const auto run = RunUnz(dir.File("wv.zip"), {}, UnzOptions{}, out.Path());
+    ASSERT_EQ(run.Messages().size(), 1u);
+    EXPECT_EQ(run.Messages()[0], "skipping src.bin: unsupported compression method 97 (WavPack)");
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+TEST_F(MethodsTest, CancelInsideAnEntryOfOurOwnDecoderLeavesNoFile)
+{
+    ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " big64 20000000 big.zip"), 0);
+    UnzOptions options;
+    options.FileSizeLimit = 64u << 20;
+    int steps = 0;
+    const auto run = RunUnz(dir.File("big.zip"), {}, options, out.Path(),
+                            [&](const Report &r) { return r.Action == PX_ACTION_STEP && ++steps == 3; });
+    EXPECT_EQ(run.Result, 0);
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+// The peak resident memory of a pellux-cli child, in KiB.
+long ChildPeakKiB(const std::vector<std::string> &args)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char *> argv;
+        for (const auto &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? usage.ru_maxrss : -1;
+}
+
+TEST_F(MethodsTest, AGigabyteEntryExtractsInBoundedMemory)
+{
+    ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " big64 1073741824 big.zip"), 0);
+    const long peak = ChildPeakKiB(
+        {std::string(PELLUX_BIN_DIR) + "/pellux-cli", "extract", dir.File("big.zip"), "-d", out.Path().string()});
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 64 << 10) << peak << " KiB";
+    EXPECT_EQ(fs::file_size(out.File("big.bin")), 1u << 30);
+    RecordProperty("PeakKiB", static_cast<int>(peak));
+}
+
+TEST_F(MethodsTest, CliTestNamesEachFailingEntryAndWritesNothing)
+{
+    PythonZip(dir.File("good.zip"),
+              "add('a.txt', b'alpha' * 1000)\nadd('b.txt', b'beta' * 1000)\n"
+              "add('sub/', b'')\nadd('c.bin', bytes(range(256)) * 300)");
+    // The second entry's data changed, the others intact.
+    ASSERT_EQ(RunIn(dir.Path(),
+                    "python3 -c 'import zipfile\n"
+                    "z = zipfile.ZipFile(\"good.zip\")\n"
+                    "i = z.getinfo(\"b.txt\")\n"
+                    "d = bytearray(open(\"good.zip\", \"rb\").read())\n"
+                    "d[i.header_offset + 30 + len(i.filename) + i.compress_size // 2] ^= 0xFF\n"
+                    "open(\"bad.zip\", \"wb\").write(d)\n"
+                    "open(\"cut.zip\", \"wb\").write(d[:i.header_offset + 40])'"),
+              0);
+    const std::string cli = Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli");
+    const auto test = [&](const std::string &archive, std::string &stdoutText, std::string &err) {
+        const int status = RunIn(
+            out.Path(), "LC_ALL=C " + cli + " test " + Quote(dir.File(archive)) + " 2>" + Quote(dir.File("err.txt")),
+            &stdoutText);
+        err = ReadFile(dir.File("err.txt"));
+        return status;
+    };
+    std::string stdoutText, err;
+    EXPECT_EQ(test("good.zip", stdoutText, err), 0);
+    EXPECT_EQ(stdoutText, "3 files tested, 0 failed\n");
+    EXPECT_EQ(err, "");
+    // A flipped byte: corrupt deflate data or a CRC mismatch, on one line naming it.
+    EXPECT_EQ(test("bad.zip", stdoutText, err), 1);
+    EXPECT_EQ(stdoutText, "3 files tested, 1 failed\n");
+    EXPECT_EQ(err.rfind("b.txt: ", 0), 0u) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    // Cut inside its second entry: never a pass.
+    EXPECT_EQ(test("cut.zip", stdoutText, err), 1);
+    EXPECT_NE(stdoutText, "3 files tested, 0 failed\n");
+    EXPECT_NE(err, "");
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+} // namespace
+} // namespace pellux::test
