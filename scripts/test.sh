@@ -4,7 +4,8 @@
 #   1. an optimised build and the whole test suite, the checks that need a window
 #      manager (Xvfb and twm), and the window driven as a person would,
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer,
-#   3. the archive reader's and extraction's fuzz targets, each for a bounded time,
+#   3. the archive reader's, extraction's and our own decoders' fuzz targets, each for a
+#      bounded time,
 #   4. the Debian package: built, installed with apt, used and removed again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,6 +13,7 @@ ROOT=$PWD
 bash scripts/install-deps.sh
 JOBS=$(nproc)
 FUZZ_SECONDS=${PELLUX_FUZZ_SECONDS:-45} # per target
+DECODER_FUZZ_SECONDS=${PELLUX_DECODER_FUZZ_SECONDS:-30} # our own decoders, one target
 
 echo "== folder layers"
 bash scripts/check-layers.sh
@@ -53,12 +55,15 @@ done
 echo "== fuzzing the archive reader and extraction for ${FUZZ_SECONDS}s each"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPELLUX_FUZZ=ON -DPELLUX_BUILD_GUI=OFF -DPELLUX_BUILD_TESTS=OFF >/dev/null
-ninja -C build/fuzz -j"$JOBS" fuzz_list_reader fuzz_extract
+ninja -C build/fuzz -j"$JOBS" fuzz_list_reader fuzz_extract fuzz_decoders
 for target in list_reader extract; do
   mkdir -p "build/fuzz/corpus-$target"
   "build/fuzz/bin/fuzz_$target" -max_total_time="$FUZZ_SECONDS" -max_len=4096 -timeout=10 \
     "build/fuzz/corpus-$target" tests/fuzz/regressions 2>&1 | tail -n 3
 done
+mkdir -p build/fuzz/corpus-decoders
+build/fuzz/bin/fuzz_decoders -max_total_time="$DECODER_FUZZ_SECONDS" -max_len=8192 -timeout=10 \
+  build/fuzz/corpus-decoders 2>&1 | tail -n 3
 
 echo "== the Debian package: build, apt-get install, run, apt-get remove"
 # The release tree's own install into a temporary prefix ran with its tests above

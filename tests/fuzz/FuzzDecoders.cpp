@@ -1,0 +1,49 @@
+// Feeds arbitrary bytes to Pellux's own decoders, in odd-sized pieces into a small
+// output buffer so that every refill and flush path runs. The first byte picks the
+// method, the second gives the flags. Corrupt is expected; crashes, hangs, sanitizer
+// reports and output past the declared size are not.
+#include "libs/pxunz/Decoder.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    using pellux::libs::Decoder;
+    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9};
+    if (size < 2)
+        return 0;
+    constexpr std::uint64_t kDeclared = 1 << 20;
+    const pellux::libs::DecoderEntry entry{kMethods[data[0] % std::size(kMethods)], data[1], kDeclared};
+    auto decoder = pellux::libs::MakeDecoder(entry);
+    if (!decoder)
+        std::abort();
+    pellux::libs::DecodeBuffers b;
+    b.In = data + 2;
+    std::size_t left = size - 2;
+    unsigned char out[1000];
+    std::uint64_t produced = 0;
+    for (int rounds = 0; rounds < 100000; ++rounds) {
+        // Pieces of 1 to 4096 bytes.
+        const std::size_t piece = std::min<std::size_t>(left, 1 + (rounds * 977) % 4096);
+        if (b.InLeft == 0) {
+            b.InLeft = piece;
+            left -= piece;
+        }
+        b.InputEnds = left == 0;
+        b.Out = out;
+        b.OutLeft = sizeof out;
+        const std::size_t inBefore = b.InLeft;
+        const Decoder::Status status = decoder->Decode(b);
+        produced += sizeof out - b.OutLeft;
+        // Deflate64 has no declared size to stop at; the others must.
+        if (entry.Method != 9 && produced > kDeclared)
+            std::abort();
+        if (status != Decoder::Status::Ok || produced > 4 * kDeclared)
+            return 0;
+        if (b.OutLeft == sizeof out && b.InLeft == inBefore && b.InputEnds)
+            return 0; // stuck at the end of the input: the caller calls it cut short
+    }
+    return 0;
+}
