@@ -72,6 +72,8 @@ std::string MethodName(std::uint16_t method)
         return "reduce";
     case 6:
         return "implode";
+    case 7:
+        return "tokenizing";
     case 8:
         return "deflate";
     case 9:
@@ -106,6 +108,12 @@ std::string MethodName(std::uint16_t method)
     default:
         return "unknown";
     }
+}
+
+std::string UnsupportedMethod(std::uint16_t method)
+{
+    const std::string name = MethodName(method);
+    return "unsupported compression method " + std::to_string(method) + (name == "unknown" ? "" : " (" + name + ")");
 }
 
 } // namespace pellux::libs

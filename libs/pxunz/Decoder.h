@@ -44,6 +44,9 @@ std::unique_ptr<Decoder> MakeDecoder(const DecoderEntry &entry);
 // The method's usual name ("deflate", "bzip2"), or "unknown".
 std::string MethodName(std::uint16_t method);
 
+// "unsupported compression method N (name)", without the name where it has none.
+std::string UnsupportedMethod(std::uint16_t method);
+
 // One factory per method file.
 std::unique_ptr<Decoder> MakeInflateDecoder();
 std::unique_ptr<Decoder> MakeBzip2Decoder();

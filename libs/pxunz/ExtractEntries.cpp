@@ -201,9 +201,7 @@ private:
         }
         auto decoder = MakeDecoder({central.Method, central.Flags, central.UncompressedSize});
         if (!decoder) {
-            reporter_.Error(kPxUnsupported,
-                            "skipping " + shown + ": unsupported compression method " + std::to_string(central.Method)
-                                + " (" + MethodName(central.Method) + ")");
+            reporter_.Error(kPxUnsupported, "skipping " + shown + ": " + UnsupportedMethod(central.Method));
             return;
         }
         const EntryData data{entry.DataStart, central.CompressedSize, central.UncompressedSize, central.Crc32,

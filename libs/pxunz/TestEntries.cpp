@@ -35,8 +35,7 @@ std::string Check(const ArchiveEntry &entry, ByteSource &source, EntryCopier &co
         return "encrypted";
     auto decoder = MakeDecoder({central.Method, central.Flags, central.UncompressedSize});
     if (!decoder)
-        return "unsupported compression method " + std::to_string(central.Method) + " (" + MethodName(central.Method)
-            + ")";
+        return UnsupportedMethod(central.Method);
     const EntryData data{entry.DataStart, central.CompressedSize, central.UncompressedSize, central.Crc32,
                          central.Method};
     const CopyOutcome copy =

@@ -125,8 +125,9 @@ TEST_F(MethodsTest, DamagedStreamsFailByNameAndLeaveNoFile)
             const std::string message = run.Messages()[0];
             EXPECT_EQ(message.rfind("cannot extract src.bin: ", 0), 0u) << message;
             // A flipped byte may still decode, and then the CRC tells.
-            if (std::string(how) == "cut")
+            if (std::string(how) == "cut") {
                 EXPECT_NE(message.find("corrupt " + method + " data"), std::string::npos) << message;
+            }
             EXPECT_EQ(run.Result, 0);
             EXPECT_TRUE(fs::is_empty(out.Path()));
         }
