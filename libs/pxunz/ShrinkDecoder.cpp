@@ -86,10 +86,9 @@ private:
 
     void PartialClear()
     {
+        // Only what is a prefix now stays; the entry the next code defines may still
+        // take a freed code as its prefix, as PKZIP's encoder does it.
         bool isPrefix[kCodes] = {};
-        // The entry the next code defines takes the last code as its prefix: it stays.
-        if (previous_ >= 0)
-            isPrefix[previous_] = true;
         for (unsigned c = 257; c < kCodes; ++c) {
             if (prefix_[c] != kFree)
                 isPrefix[prefix_[c]] = true;

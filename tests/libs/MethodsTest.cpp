@@ -97,8 +97,13 @@ TEST_F(MethodsTest, OldMethodsFromTestEncodersExtractEqual)
     dir.Write("src.bin", source);
     for (const char *method : {"shrink", "reduce1", "reduce2", "reduce3", "reduce4", "implode4k", "implode8k",
                                "implode4k-lit", "implode8k-lit"}) {
-        Encode(method, std::string(method) + ".zip");
-        ExpectExtractsEqual(std::string(method) + ".zip", source);
+        const std::string archive = std::string(method) + ".zip";
+        Encode(method, archive);
+        ExpectExtractsEqual(archive, source);
+        // 7-Zip decodes shrink and implode (not reduce): the encoders hold to the format.
+        if (archive.rfind("reduce", 0) != 0) {
+            EXPECT_EQ(RunIn(dir.Path(), "7z t -bso0 -bse0 " + archive), 0) << archive;
+        }
     }
 }
 

@@ -75,9 +75,8 @@ def shrink(data):
         if free >= 8192:
             w.put(256, bits)
             w.put(2, bits)
+            # Leaves go, even the prefix of the entry still to be defined: PKZIP's way.
             used = {p for p, _ in prefix.values()}
-            if pending:
-                used.add(pending[0])
             for c in [c for c in prefix if c not in used]:
                 if lookup.get(prefix[c]) == c:
                     del lookup[prefix[c]]
