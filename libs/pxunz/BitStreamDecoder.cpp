@@ -11,6 +11,25 @@ BitStreamDecoder::BitStreamDecoder(unsigned windowBits)
 {
 }
 
+std::size_t BitStreamDecoder::PutBytes(std::size_t n)
+{
+    n = std::min(n, windowSize_ / 4);
+    std::size_t done = 0;
+    for (; done < n && bits_ >= 8; ++done) {
+        Put(static_cast<unsigned char>(bitBuf_));
+        Drop(8);
+    }
+    while (done < n && inPos_ < inEnd_) {
+        const std::size_t at = static_cast<std::size_t>(pos_ & mask_);
+        const std::size_t k = std::min({n - done, inEnd_ - inPos_, windowSize_ - at});
+        std::memcpy(window_.get() + at, in_.get() + inPos_, k);
+        inPos_ += k;
+        pos_ += k;
+        done += k;
+    }
+    return done;
+}
+
 void BitStreamDecoder::TakeInput(DecodeBuffers &b)
 {
     if (inPos_ > 0 && inEnd_ - inPos_ < kMargin) {

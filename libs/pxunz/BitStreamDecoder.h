@@ -5,7 +5,10 @@
 // when the decoder is made; nothing grows with the entry.
 #include "libs/pxunz/Decoder.h"
 
+#include <endian.h>
+
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace pellux::libs {
@@ -57,11 +60,22 @@ protected:
     // zeros, which old methods rely on.
     void Copy(std::uint32_t distance, std::uint32_t length)
     {
-        std::uint64_t from = pos_ - distance;
+        const std::size_t to = static_cast<std::size_t>(pos_ & mask_);
+        const std::size_t from = static_cast<std::size_t>((pos_ - distance) & mask_);
+        // Apart, and neither end wraps: one block copy.
+        if (distance >= length && to + length <= windowSize_ && from + length <= windowSize_) {
+            std::memcpy(window_.get() + to, window_.get() + from, length);
+            pos_ += length;
+            return;
+        }
+        std::uint64_t at = pos_ - distance;
         for (std::uint32_t i = 0; i < length; ++i)
-            window_[pos_++ & mask_] = window_[from++ & mask_];
+            window_[pos_++ & mask_] = window_[at++ & mask_];
     }
     std::uint64_t Produced() const { return pos_; }
+    // Moves up to `n` input bytes as they are into the window, at most a quarter of it;
+    // the input must be at a byte boundary. Returns how many; 0 when none are buffered.
+    std::size_t PutBytes(std::size_t n);
 
 private:
     static constexpr std::size_t kInSize = 64 << 10;
@@ -69,6 +83,20 @@ private:
 
     void Fill(unsigned n)
     {
+        if (bits_ >= n)
+            return;
+        if (inEnd_ - inPos_ >= 8) {
+            // Whole bytes up to 56 bits or more at once.
+            std::uint64_t word = 0;
+            std::memcpy(&word, in_.get() + inPos_, 8);
+            word = le64toh(word);
+            bitBuf_ |= word << bits_;
+            const unsigned take = (63 - bits_) / 8;
+            inPos_ += take;
+            bits_ += take * 8;
+            bitBuf_ &= (std::uint64_t{1} << bits_) - 1; // bits_ <= 63
+            return;
+        }
         while (bits_ < n) {
             // Past the end the stream reads as zeros; Decode notices if any were used.
             const std::uint64_t byte = inPos_ < inEnd_ ? in_[inPos_++] : (++overrun_, 0u);

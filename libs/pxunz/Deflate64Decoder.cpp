@@ -42,8 +42,12 @@ private:
                 break;
             case State::Stored:
                 while (storedLeft_ > 0 && Room()) {
-                    Put(static_cast<unsigned char>(Bits(8)));
-                    --storedLeft_;
+                    std::size_t n = PutBytes(storedLeft_);
+                    if (n == 0) { // nothing left to read: a zero byte, which Decode finds out
+                        Put(static_cast<unsigned char>(Bits(8)));
+                        n = 1;
+                    }
+                    storedLeft_ -= static_cast<std::uint32_t>(n);
                 }
                 if (storedLeft_ == 0)
                     state_ = State::Header;
