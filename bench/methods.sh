@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Extraction speed per compression method, side by side in one run: pellux-cli extract
+# against 7z x on the same archive, one ~100 MB entry each (SIZE_MB). Prints the wall
+# time (best of RUNS) of both and the ratio pellux/7z; the target is ratio <= 1.0.
+# The methods no tool here writes come from the test encoders, which are slow: their
+# entries are OLD_MB only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD=${BUILD:-$ROOT/build/release}
+RUNS=${RUNS:-3}
+SIZE_MB=${SIZE_MB:-100}
+OLD_MB=${OLD_MB:-4}
+if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxunz.so" ]; then
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
+fi
+CLI=$BUILD/bin/pellux-cli
+ENCODE="python3 $ROOT/tests/libs/method_zip.py write"
+WORK=${WORK:-$ROOT/build/bench/methods}
+mkdir -p "$WORK"
+cd "$WORK"
+
+# Text-like words with stretches of noise: compresses about as real files do.
+make_source() { # MB FILE
+  python3 - "$1" "$2" <<'PY'
+import random, sys
+r = random.Random(7)
+words = [bytes(r.choice(b"etaoinshrdlucmfwyp") for _ in range(r.randint(2, 10))) for _ in range(5000)]
+size = int(sys.argv[1]) << 20
+with open(sys.argv[2], "wb") as f:
+    done = 0
+    while done < size:
+        chunk = b" ".join(r.choices(words, k=20000)) + r.randbytes(r.randint(0, 30000))
+        f.write(chunk[:size - done])
+        done += len(chunk)
+PY
+}
+[ -f src.bin ] || make_source "$SIZE_MB" src.bin
+[ -f old.bin ] || make_source "$OLD_MB" old.bin
+
+# The archives: NAME, then the command that writes NAME.zip from src.bin or old.bin.
+ARCHIVES=(
+  "deflate|7z a -tzip -mm=Deflate -bd -bso0 deflate.zip src.bin"
+  "Deflate64|7z a -tzip -mm=Deflate64 -bd -bso0 Deflate64.zip src.bin"
+  "bzip2|7z a -tzip -mm=BZip2 -bd -bso0 bzip2.zip src.bin"
+  "LZMA|7z a -tzip -mm=LZMA -bd -bso0 LZMA.zip src.bin"
+  "PPMd|7z a -tzip -mm=PPMd -bd -bso0 PPMd.zip src.bin"
+  "zstd|$ENCODE zstd src.bin zstd.zip"
+  "shrink|$ENCODE shrink old.bin shrink.zip"
+  "reduce4|$ENCODE reduce4 old.bin reduce4.zip"
+  "implode|$ENCODE implode8k-lit old.bin implode.zip"
+)
+
+best() { # COMMAND: the best wall time of RUNS runs, in seconds
+  local b="" s e t
+  for _ in $(seq "$RUNS"); do
+    rm -rf out && mkdir out
+    sync
+    s=$(date +%s%N)
+    bash -c "$1" >/dev/null 2>err.txt || { echo "failed: $1" >&2; cat err.txt >&2; echo "-"; return; }
+    e=$(date +%s%N)
+    t=$(((e - s) / 1000000))
+    if [ -z "$b" ] || [ "$t" -lt "$b" ]; then b=$t; fi
+  done
+  printf '%d.%03d' $((b / 1000)) $((b % 1000))
+}
+
+printf '%-10s %8s %10s %10s %7s\n' method MB pellux-s 7z-s ratio
+for spec in "${ARCHIVES[@]}"; do
+  name=${spec%%|*}
+  command=${spec#*|}
+  [ -f "$name.zip" ] || eval "$command"
+  mb=$(python3 -c "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].file_size >> 20)" "$name.zip")
+  p=$(best "$CLI extract $name.zip -d out")
+  z=$(best "7z x -y -bd -oout $name.zip")
+  ratio=$(python3 -c "import sys; a, b = sys.argv[1:]; print('%.2f' % (float(a) / float(b)) if '-' not in (a, b) else '-')" "$p" "$z")
+  printf '%-10s %8s %10s %10s %7s\n' "$name" "$mb" "$p" "$z" "$ratio"
+done
+rm -rf out
