@@ -149,6 +149,16 @@ TEST_F(MethodsTest, UnknownMethodIsSkippedWithItsName)
     EXPECT_TRUE(fs::is_empty(out.Path()));
 }
 
+TEST_F(MethodsTest, AStreamAskingForTooLargeAWindowIsRefused)
+{
+    dir.Write("src.bin", Corpus(100000, 4));
+    Encode("zstd-long", "long.zip");
+    const auto run = RunUnz(dir.File("long.zip"), {}, UnzOptions{}, out.Path());
+    ASSERT_EQ(run.Messages().size(), 1u);
+    EXPECT_EQ(run.Messages()[0], "cannot extract src.bin: it needs a window of more than 128 MiB");
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
 TEST_F(MethodsTest, CancelInsideAnEntryOfOurOwnDecoderLeavesNoFile)
 {
     ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " big64 20000000 big.zip"), 0);

@@ -3,7 +3,7 @@
 
   method_zip.py write METHOD SRC OUT.zip   METHOD: shrink, reduce1..reduce4,
                                            implode4k, implode8k, implode4k-lit,
-                                           implode8k-lit, zstd
+                                           implode8k-lit, zstd, zstd-long (a 256 MiB window)
                                            wavpack (stored bytes under method 97)
   method_zip.py damage IN.zip OUT.zip cut|flip
       rewrites the archive's only entry with its compressed data cut to 60 % (sizes
@@ -274,6 +274,8 @@ METHODS = {
     "zstd": (93, 0, lambda d: subprocess.run(["zstd", "-q", "-c", "-3"], input=d, stdout=subprocess.PIPE,
                                              check=True).stdout),
 }
+METHODS["zstd-long"] = (93, 0, lambda d: subprocess.run(["zstd", "-q", "-c", "--long=28"], input=d,
+                                                       stdout=subprocess.PIPE, check=True).stdout)
 METHODS["wavpack"] = (97, 0, lambda d: d)
 for f in range(1, 5):
     METHODS["reduce%d" % f] = (1 + f, 0, lambda d, f=f: reduce(d, f))
