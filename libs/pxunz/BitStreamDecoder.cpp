@@ -38,7 +38,8 @@ void BitStreamDecoder::TakeInput(DecodeBuffers &b)
         inPos_ = 0;
     }
     const std::size_t n = std::min(b.InLeft, kInSize - inEnd_);
-    std::memcpy(in_.get() + inEnd_, b.In, n);
+    if (n > 0) // an entry of no compressed bytes comes without a buffer
+        std::memcpy(in_.get() + inEnd_, b.In, n);
     inEnd_ += n;
     b.In += n;
     b.InLeft -= n;
