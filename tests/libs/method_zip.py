@@ -5,9 +5,9 @@
                                            implode4k, implode8k, implode4k-lit,
                                            implode8k-lit, zstd, zstd-long (a 256 MiB window)
                                            wavpack (stored bytes under method 97)
-  method_zip.py damage IN.zip OUT.zip cut|flip
-      rewrites the archive's only entry with its compressed data cut to 60 % (sizes
-      adjusted) or with one byte in its middle changed.
+  method_zip.py damage IN.zip OUT.zip cut|empty|flip
+      rewrites the archive's only entry with its compressed data cut to 60 % or to
+      nothing (sizes adjusted), or with one byte in its middle changed.
   method_zip.py big64 SIZE OUT.zip
       a Deflate64 entry of SIZE bytes: 64 KiB of noise, then copies of it made by the
       longest matches from the farthest distance Deflate64 has.
@@ -305,6 +305,8 @@ def damage(source, target, how):
     packed = bytearray(z[start:start + packed_size])
     if how == "cut":
         packed = packed[:len(packed) * 6 // 10]
+    elif how == "empty":
+        packed = b""
     else:
         packed[len(packed) // 2] ^= 0x5A
     local = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, flags & ~8, method, 0, 0x21, crc, len(packed), size,
