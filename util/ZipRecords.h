@@ -108,6 +108,9 @@ std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint
 // 437. Always valid UTF-8.
 std::string EntryName(std::string_view stored, std::string_view extra);
 
+// A compression method's usual name ("deflate", "bzip2"), or "unknown".
+std::string CompressionMethodName(std::uint16_t method);
+
 // Names for a message: the first few, then how many more.
 std::string NameList(const std::vector<std::string> &names);
 

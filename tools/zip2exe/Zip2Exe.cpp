@@ -3,6 +3,7 @@
 #include "util/EndRecord.h"
 #include "util/LittleEndian.h"
 #include "util/NameCodec.h"
+#include "util/ZipRecords.h"
 #include "util/ZipSignatures.h"
 
 #include <algorithm>
@@ -183,50 +184,6 @@ Layout LocateArchive(const Input &in, const std::string &name)
     return l;
 }
 
-std::string MethodName(unsigned method)
-{
-    switch (method) {
-    case 1:
-        return "shrink";
-    case 2:
-    case 3:
-    case 4:
-    case 5:
-        return "reduce";
-    case 6:
-        return "implode";
-    case 9:
-        return "deflate64";
-    case 10:
-        return "PKWARE DCL implode";
-    case 12:
-        return "bzip2";
-    case 14:
-        return "LZMA";
-    case 18:
-        return "IBM TERSE";
-    case 19:
-        return "IBM LZ77";
-    case 20:
-    case 93:
-        return "zstd";
-    case 94:
-        return "MP3";
-    case 95:
-        return "xz";
-    case 96:
-        return "JPEG";
-    case 97:
-        return "WavPack";
-    case 98:
-        return "PPMd";
-    case 99:
-        return "AES encryption";
-    default:
-        return "unknown";
-    }
-}
-
 // One central-directory record and where its stored values sit.
 struct CentralRecord {
     const unsigned char *h = nullptr;
@@ -375,7 +332,8 @@ Tail BuildTail(const Input &in, const std::string &name, const Layout &l, std::u
         if (flags & 1)
             throw Refusal(entry + ": encrypted entries cannot be unpacked by the extractor");
         if (method != 0 && method != 8)
-            throw Refusal(entry + ": compression method " + std::to_string(method) + " (" + MethodName(method)
+            throw Refusal(entry + ": compression method " + std::to_string(method) + " ("
+                          + CompressionMethodName(static_cast<std::uint16_t>(method))
                           + ") cannot be unpacked by the extractor");
         if (le::U32(r.h + 42) == kSaturated32 && r.zip64OffsetAt == 0)
             throw Refusal(entry + ": ZIP64 extra field without the local header offset");
