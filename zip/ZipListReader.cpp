@@ -4,7 +4,6 @@
 #include "util/LittleEndian.h"
 #include "util/ZipRecords.h"
 #include "util/ZipSignatures.h"
-#include "zip/DataDescriptor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -212,7 +211,10 @@ private:
     // data tells them.
     void ResolveFromDescriptor(ZipDirEntry &e, std::int64_t dataStart, std::uint64_t &dataSize, bool &zip64)
     {
-        const std::optional<EntrySizes> sizes = FindDataDescriptor(stream_, dataStart);
+        StreamSource source(stream_);
+        LocalHeader local;
+        local.DataStart = static_cast<std::uint64_t>(dataStart);
+        const std::optional<DataDescriptor> sizes = FindDataDescriptor(source, local);
         stream_.SeekTo(dataStart - e.ExtraFieldLength);
         if (!sizes)
             return; // nothing better known: the walk steps through the data
