@@ -1,0 +1,148 @@
+#include "libs/pxzip/ExistingArchive.h"
+
+#include "libs/common/ArchiveFile.h"
+#include "libs/common/EntryInfo.h"
+#include "libs/common/PxErrors.h"
+#include "util/LittleEndian.h"
+#include "util/ZipRecords.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace pellux::libs {
+
+namespace {
+
+constexpr std::size_t kCentralFixed = 46;
+
+// The data descriptor after an entry's data (APPNOTE 4.3.9): an optional signature,
+// the CRC and both sizes, 8 bytes each where the entry uses ZIP64.
+std::uint64_t DescriptorLength(ByteSource &source, std::uint64_t at, bool zip64)
+{
+    unsigned char signature[4];
+    const bool signed_ = source.ReadAt(at, signature, 4) && le::U32(signature) == 0x08074b50;
+    return (signed_ ? 4 : 0) + 4 + (zip64 ? 16 : 8);
+}
+
+} // namespace
+
+ExistingArchive::~ExistingArchive()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter &reporter)
+{
+    path_ = path;
+    // libzip judges whether the file is an archive at all, with the words users know.
+    int error = 0;
+    zip_t *check = OpenArchive(path, mayBeMissing ? ZIP_CREATE : 0, &error);
+    if (!check) {
+        reporter.Error(kPxArchiveError, path + ": " + ErrorText(error));
+        return false;
+    }
+    zip_discard(check);
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) {
+        if (errno == ENOENT && mayBeMissing)
+            return true;
+        reporter.Error(kPxArchiveError, path + ": " + std::strerror(errno));
+        return false;
+    }
+    FileByteSource source(fd_);
+    if (source.Size() == 0)
+        return true;
+    const auto directory = ReadCentralDirectory(source);
+    if (!directory || !directory->Damage.empty()) {
+        reporter.Error(kPxArchiveError, path + ": " + (directory ? directory->Damage : ErrorText(ZIP_ER_NOZIP)));
+        return false;
+    }
+    const ArchiveCheck checked = CheckArchive(source, *directory);
+    if (checked.Overlapping() || !checked.EntryProblems.empty()) {
+        const auto &problem = checked.Overlapping() ? checked.Overlaps.front() : checked.EntryProblems.front();
+        reporter.Error(kPxArchiveError, "cannot change " + path + ": " + problem);
+        return false;
+    }
+    // Comments and internal attributes are in the raw headers only.
+    std::string raw(static_cast<std::size_t>(directory->End.directory_size), '\0');
+    if (!source.ReadAt(directory->End.directory_start, raw.data(), raw.size())) {
+        reporter.Error(kPxArchiveError, "cannot read " + path);
+        return false;
+    }
+    const auto &entries = directory->Entries;
+    records_.resize(entries.size());
+    starts_.resize(entries.size());
+    ends_.resize(entries.size());
+    std::size_t p = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto *h = reinterpret_cast<const unsigned char *>(raw.data() + p);
+        const std::size_t nameLength = le::U16(h + 28), extraLength = le::U16(h + 30), commentLength = le::U16(h + 32);
+        const CentralEntry &e = entries[i];
+        EntryRecord &r = records_[i];
+        r.Name = e.Name;
+        r.Extra = WithoutExtraField(e.Extra, kExtraZip64);
+        r.Comment = raw.substr(p + kCentralFixed + nameLength + extraLength, commentLength);
+        r.VersionMadeBy = e.VersionMadeBy;
+        r.VersionNeeded = e.VersionNeeded;
+        r.Flags = e.Flags;
+        r.Method = e.Method;
+        r.DosDateTime = e.DosDateTime;
+        r.Crc32 = e.Crc32;
+        r.CompressedSize = e.CompressedSize;
+        r.UncompressedSize = e.UncompressedSize;
+        r.InternalAttributes = le::U16(h + 36);
+        r.ExternalAttributes = e.ExternalAttributes;
+        p += kCentralFixed + nameLength + extraLength + commentLength;
+
+        const LocalHeader &local = *checked.Locals[i];
+        starts_[i] = e.LocalOffset;
+        ends_[i] = DataEnd(local, e);
+        if (e.Flags & kFlagDataDescriptor) {
+            const bool zip64 = FindExtraField(local.Extra, kExtraZip64).has_value() || e.CompressedSize >= kSaturated32
+                || e.UncompressedSize >= kSaturated32;
+            ends_[i] += DescriptorLength(source, ends_[i], zip64);
+        }
+        names_.emplace(e.Name, i);
+    }
+    comment_.resize(directory->End.comment_length);
+    if (!comment_.empty() && !source.ReadAt(directory->End.end_pos + 22, comment_.data(), comment_.size()))
+        comment_.clear();
+    return true;
+}
+
+std::ptrdiff_t ExistingArchive::Find(const std::string &name) const
+{
+    const auto it = names_.find(name);
+    return it == names_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
+}
+
+bool ExistingArchive::HasTimestamp(std::size_t i) const
+{
+    const auto field = FindExtraField(records_[i].Extra, kExtraTimestamp);
+    return field && field->size() >= 5 && ((*field)[0] & 1);
+}
+
+std::time_t ExistingArchive::Mtime(std::size_t i) const
+{
+    // Flags byte, then the modification time when bit 0 is set (seconds since 1970, UTC).
+    if (HasTimestamp(i)) {
+        const auto field = FindExtraField(records_[i].Extra, kExtraTimestamp);
+        return static_cast<std::time_t>(
+            static_cast<std::int32_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data() + 1))));
+    }
+    return FromDosDateTime(records_[i].DosDateTime);
+}
+
+bool ExistingArchive::Copy(std::size_t i, OutputFile &out, Reporter &reporter, EntryRecord &copied) const
+{
+    copied = records_[i];
+    copied.Offset = out.Position();
+    return out.CopyFrom(fd_, starts_[i], Length(i), [&](std::uint64_t n) { return reporter.Advance(n); });
+}
+
+} // namespace pellux::libs

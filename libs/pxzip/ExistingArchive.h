@@ -1,0 +1,51 @@
+#pragma once
+// The archive being changed, read through its own records so that the entries that stay
+// are copied byte for byte (headers, data and descriptors), never recompressed.
+#include "libs/common/Reporter.h"
+#include "libs/pxzip/OutputFile.h"
+#include "libs/pxzip/Records.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace pellux::libs {
+
+class ExistingArchive {
+public:
+    ExistingArchive() = default;
+    ~ExistingArchive();
+    ExistingArchive(const ExistingArchive &) = delete;
+    ExistingArchive &operator=(const ExistingArchive &) = delete;
+
+    // Reads the archive's directory and checks every local header against it; a
+    // missing file is an empty archive when `mayBeMissing`. Problems are reported.
+    bool Open(const std::string &path, bool mayBeMissing, Reporter &reporter);
+
+    std::size_t Count() const { return records_.size(); }
+    const EntryRecord &Record(std::size_t i) const { return records_[i]; }
+    // The index of the first entry stored under `name` (raw bytes), or -1.
+    std::ptrdiff_t Find(const std::string &name) const;
+    // The extended timestamp's modification time when present, else the DOS time.
+    std::time_t Mtime(std::size_t i) const;
+    bool HasTimestamp(std::size_t i) const;
+    // Bytes a copy of the entry moves: its local header, data and descriptor.
+    std::uint64_t Length(std::size_t i) const { return ends_[i] - starts_[i]; }
+    const std::string &Comment() const { return comment_; }
+
+    // Appends entry i to `out` as it is and returns its record with the new offset;
+    // each piece copied counts as progress.
+    bool Copy(std::size_t i, OutputFile &out, Reporter &reporter, EntryRecord &copied) const;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::vector<EntryRecord> records_;
+    std::vector<std::uint64_t> starts_, ends_;
+    std::unordered_map<std::string, std::size_t> names_;
+    std::string comment_;
+};
+
+} // namespace pellux::libs
