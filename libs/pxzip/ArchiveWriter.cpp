@@ -1,0 +1,293 @@
+#include "libs/pxzip/ArchiveWriter.h"
+
+#include "libs/common/EntryInfo.h"
+#include "libs/common/PxErrors.h"
+#include "util/NameCodec.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace pellux::libs {
+
+namespace {
+
+constexpr std::uint16_t kFlagUtf8 = 1u << 11;
+constexpr std::uint16_t kMadeByUnix = 3u << 8 | 30u;
+
+std::string TimestampExtra(std::time_t mtime)
+{
+    const std::string body = TimestampField(mtime);
+    return std::string{char(kExtraTimestamp & 0xFF), char(kExtraTimestamp >> 8), char(body.size()), '\0'} + body;
+}
+
+// Deflate's option bits (APPNOTE 4.4.4): maximum, fast or super fast.
+std::uint16_t LevelFlags(int level)
+{
+    if (level >= 8)
+        return 1u << 1;
+    if (level == 2)
+        return 1u << 2;
+    return level == 1 ? 3u << 1 : 0u;
+}
+
+// Reads up to `want` bytes, counting each piece of at most a step as progress. Returns
+// the bytes read (fewer at the end of the file), -1 on an error, -2 when stopped.
+std::int64_t ReadCounted(int fd, std::string &into, std::size_t want, Reporter &reporter)
+{
+    into.resize(want);
+    std::size_t got = 0;
+    while (got < want) {
+        const std::size_t piece = std::min<std::size_t>(want - got, Reporter::kStepBytes);
+        const ssize_t n = ::read(fd, into.data() + got, piece);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+        if (reporter.Advance(static_cast<std::uint64_t>(n)))
+            return -2;
+    }
+    into.resize(got);
+    return static_cast<std::int64_t>(got);
+}
+
+// Deflate is kept only where it saves something.
+bool Compressed(const DeflateJob &job)
+{
+    return !job.Failed && job.Output.size() + job.Input.size() / 1024 < job.Input.size();
+}
+
+} // namespace
+
+ArchiveWriter::ArchiveWriter(const std::string &archive, const ExistingArchive &existing, int level, Reporter &reporter)
+    : archive_(archive), existing_(existing), level_(level), reporter_(reporter)
+{
+}
+
+ArchiveWriter::~ArchiveWriter() = default;
+
+bool ArchiveWriter::WriteFailed()
+{
+    if (!reporter_.Stopped())
+        reporter_.Error(kPxArchiveError, "cannot write " + archive_ + ": " + out_.Error());
+    return false;
+}
+
+bool ArchiveWriter::Begin()
+{
+    if (!out_.Create(archive_))
+        return WriteFailed();
+    if (level_ > 0)
+        compressor_ = std::make_unique<Compressor>(level_);
+    return true;
+}
+
+bool ArchiveWriter::Push(Pending pending)
+{
+    const std::size_t workers = compressor_ ? compressor_->Workers() : 1;
+    // Enough queued to keep every worker busy while the oldest is written, no more.
+    while (!queue_.empty()
+           && (queue_.size() >= 4 * workers + 4 || queuedBytes_ >= (2 * workers + 2) * Compressor::kChunk)) {
+        if (!ConsumeFront())
+            return false;
+    }
+    if (pending.Job) {
+        queuedBytes_ += pending.Job->Input.size();
+        if (pending.Compress)
+            compressor_->Submit(pending.Job.get());
+    }
+    queue_.push_back(std::move(pending));
+    return true;
+}
+
+bool ArchiveWriter::Drain()
+{
+    while (!queue_.empty()) {
+        if (!ConsumeFront())
+            return false;
+    }
+    return true;
+}
+
+bool ArchiveWriter::ConsumeFront()
+{
+    Pending &front = queue_.front();
+    bool ok = true;
+    switch (front.What) {
+    case Pending::Copy:
+        ok = existing_.Copy(front.Source, out_, reporter_, records_[front.Entry]) || WriteFailed();
+        break;
+    case Pending::Data:
+        ok = WriteData(front);
+        break;
+    case Pending::Close:
+        ok = Close(front.Entry);
+        break;
+    }
+    if (front.Job)
+        queuedBytes_ -= front.Job->Input.size();
+    queue_.pop_front();
+    return ok;
+}
+
+bool ArchiveWriter::StartEntry(std::size_t entry)
+{
+    EntryState &state = states_[entry];
+    EntryRecord &record = records_[entry];
+    state.Started = true;
+    state.LocalAt = out_.Position();
+    record.Offset = state.LocalAt;
+    record.VersionNeeded = record.Method == kMethodDeflate || record.Name.ends_with('/') ? 20 : 10;
+    if (record.Method == kMethodDeflate)
+        record.Flags |= LevelFlags(level_);
+    return out_.Write(LocalHeaderBytes(record, state.Zip64)) || WriteFailed();
+}
+
+bool ArchiveWriter::WriteData(Pending &pending)
+{
+    DeflateJob &job = *pending.Job;
+    EntryRecord &record = records_[pending.Entry];
+    if (pending.Compress)
+        compressor_->Wait(&job);
+    else
+        job.Crc32 = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
+    if (!states_[pending.Entry].Started) {
+        // The first chunk decides for the whole entry.
+        record.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
+        if (!StartEntry(pending.Entry))
+            return false;
+    } else if (record.Method == kMethodDeflate && job.Failed) {
+        reporter_.Error(kPxInternalError, "cannot compress " + states_[pending.Entry].Path);
+        return false;
+    }
+    const std::string &bytes = record.Method == kMethodDeflate ? job.Output : job.Input;
+    if (!out_.Write(bytes))
+        return WriteFailed();
+    record.Crc32 = record.UncompressedSize == 0
+        ? job.Crc32
+        : static_cast<std::uint32_t>(crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
+    record.CompressedSize += bytes.size();
+    record.UncompressedSize += job.Input.size();
+    return true;
+}
+
+bool ArchiveWriter::Close(std::size_t entry)
+{
+    EntryState &state = states_[entry];
+    if (!state.Started)
+        return StartEntry(entry); // nothing to store: the header is complete as it is
+    const EntryRecord &record = records_[entry];
+    if (!state.Zip64 && (record.CompressedSize >= kSaturated32 || record.UncompressedSize >= kSaturated32)) {
+        reporter_.Error(kPxFileError, "cannot add " + state.Path + ": it grew while it was read");
+        return false;
+    }
+    return out_.Patch(state.LocalAt, LocalHeaderBytes(record, state.Zip64)) || WriteFailed();
+}
+
+bool ArchiveWriter::Keep(std::size_t existingIndex)
+{
+    records_.emplace_back();
+    states_.emplace_back();
+    return Push(Pending{Pending::Copy, records_.size() - 1, existingIndex});
+}
+
+bool ArchiveWriter::Add(const SourceItem &item, const std::string &comment)
+{
+    EntryRecord record;
+    record.Name = item.Name;
+    record.Extra = TimestampExtra(item.Stat.st_mtime);
+    record.Comment = comment;
+    record.VersionMadeBy = kMadeByUnix;
+    const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii && IsValidUtf8(item.Name))
+        record.Flags |= kFlagUtf8;
+    record.DosDateTime = DosDateTime(item.Stat.st_mtime);
+    const std::uint32_t dosAttributes = item.IsDir() ? 0x10u : 0u;
+    record.ExternalAttributes = (static_cast<std::uint32_t>(item.Stat.st_mode) & 0xFFFFu) << 16 | dosAttributes;
+    records_.push_back(std::move(record));
+    EntryState state;
+    state.Path = item.Path;
+    state.Zip64 = !item.IsDir() && static_cast<std::uint64_t>(item.Stat.st_size) >= kLocalZip64From;
+    states_.push_back(std::move(state));
+    const std::size_t entry = records_.size() - 1;
+    if (!item.IsDir() && !AddFile(item, entry))
+        return false;
+    return Push(Pending{Pending::Close, entry, 0});
+}
+
+bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
+{
+    const auto size = static_cast<std::uint64_t>(item.Stat.st_size);
+    if (reporter_.File(item.Name, size))
+        return false;
+    const int fd = ::open(item.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        reporter_.Error(kPxFileError, "cannot read " + item.Path + ": " + std::strerror(errno));
+        return false;
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    // Bytes past the size seen when the files were collected are left out.
+    std::uint64_t done = 0;
+    std::string previous;
+    while (done < size) {
+        auto job = std::make_unique<DeflateJob>();
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, Compressor::kChunk));
+        const std::int64_t got = ReadCounted(fd, job->Input, want, reporter_);
+        if (got == -2)
+            return false;
+        if (got < 0) {
+            reporter_.Error(kPxFileError, "cannot read " + item.Path + ": " + std::strerror(errno));
+            return false;
+        }
+        const bool first = done == 0;
+        done += static_cast<std::uint64_t>(got);
+        job->Whole = first && size <= Compressor::kChunk;
+        job->Last = done >= size || static_cast<std::size_t>(got) < want;
+        if (!first)
+            job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
+        if (!job->Last)
+            previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
+        const bool compress = compressor_ && (first || records_[entry].Method == kMethodDeflate);
+        const bool last = job->Last;
+        // A file cut short still needs the stream's final block.
+        if ((got > 0 || (!first && compress)) && !Push(Pending{Pending::Data, entry, 0, compress, std::move(job)}))
+            return false;
+        // The rest of a large file waits for its first chunk to tell whether it compresses.
+        if (first && !last && !Drain())
+            return false;
+        if (got == 0 || last)
+            break;
+    }
+    return true;
+}
+
+bool ArchiveWriter::Finish()
+{
+    if (!Drain())
+        return false;
+    const std::uint64_t directoryStart = out_.Position();
+    for (const auto &record : records_) {
+        if (!out_.Write(CentralHeaderBytes(record)))
+            return WriteFailed();
+    }
+    const std::uint64_t directorySize = out_.Position() - directoryStart;
+    if (!out_.Write(EndRecordBytes(records_.size(), directoryStart, directorySize, existing_.Comment()))
+        || !out_.Commit())
+        return WriteFailed();
+    return true;
+}
+
+} // namespace pellux::libs

@@ -1,0 +1,146 @@
+#include "libs/pxzip/Compressor.h"
+
+#include <libdeflate.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+
+namespace pellux::libs {
+
+namespace {
+
+unsigned WorkerCount(unsigned asked)
+{
+    if (asked == 0) {
+        // Tests set it to show that the archive does not depend on it.
+        if (const char *env = std::getenv("PELLUX_ZIP_WORKERS"))
+            asked = static_cast<unsigned>(std::strtoul(env, nullptr, 10));
+    }
+    if (asked == 0)
+        asked = std::thread::hardware_concurrency();
+    return std::clamp(asked, 1u, 64u);
+}
+
+// One worker's compressors, made at its first job and reused for every later one.
+class WorkerState {
+public:
+    explicit WorkerState(int level) : level_(level) {}
+    ~WorkerState()
+    {
+        if (zlibReady_)
+            deflateEnd(&stream_);
+        if (whole_)
+            libdeflate_free_compressor(whole_);
+    }
+    WorkerState(const WorkerState &) = delete;
+    WorkerState &operator=(const WorkerState &) = delete;
+
+    void Compress(DeflateJob &job)
+    {
+        job.Crc32 = static_cast<std::uint32_t>(
+            crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
+        job.Failed = !(job.Whole ? CompressWhole(job) : CompressChunk(job));
+    }
+
+private:
+    bool CompressWhole(DeflateJob &job)
+    {
+        if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_)))
+            return false;
+        job.Output.resize(libdeflate_deflate_compress_bound(whole_, job.Input.size()));
+        const std::size_t n = libdeflate_deflate_compress(whole_, job.Input.data(), job.Input.size(), job.Output.data(),
+                                                          job.Output.size());
+        job.Output.resize(n);
+        return n > 0;
+    }
+
+    bool CompressChunk(DeflateJob &job)
+    {
+        if (!zlibReady_) {
+            if (deflateInit2(&stream_, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+                return false;
+            zlibReady_ = true;
+        } else if (deflateReset(&stream_) != Z_OK) {
+            return false;
+        }
+        if (!job.Dictionary.empty()
+            && deflateSetDictionary(&stream_, reinterpret_cast<const Bytef *>(job.Dictionary.data()),
+                                    static_cast<uInt>(job.Dictionary.size()))
+                != Z_OK)
+            return false;
+        // The bound covers the flush's empty stored block as well.
+        job.Output.resize(deflateBound(&stream_, static_cast<uLong>(job.Input.size())) + 16);
+        stream_.next_in = reinterpret_cast<Bytef *>(job.Input.data());
+        stream_.avail_in = static_cast<uInt>(job.Input.size());
+        stream_.next_out = reinterpret_cast<Bytef *>(job.Output.data());
+        stream_.avail_out = static_cast<uInt>(job.Output.size());
+        const int result = deflate(&stream_, job.Last ? Z_FINISH : Z_SYNC_FLUSH);
+        if (result != (job.Last ? Z_STREAM_END : Z_OK) || stream_.avail_in != 0)
+            return false;
+        job.Output.resize(job.Output.size() - stream_.avail_out);
+        return true;
+    }
+
+    int level_;
+    z_stream stream_{};
+    bool zlibReady_ = false;
+    libdeflate_compressor *whole_ = nullptr;
+};
+
+} // namespace
+
+Compressor::Compressor(int level, unsigned workers) : level_(level)
+{
+    const unsigned n = WorkerCount(workers);
+    for (unsigned i = 0; i < n; ++i)
+        threads_.emplace_back([this] { Run(); });
+}
+
+Compressor::~Compressor()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+        queue_.clear();
+    }
+    work_.notify_all();
+    for (auto &thread : threads_)
+        thread.join();
+}
+
+void Compressor::Submit(DeflateJob *job)
+{
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(job);
+    }
+    work_.notify_one();
+}
+
+void Compressor::Wait(DeflateJob *job)
+{
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [job] { return job->Done; });
+}
+
+void Compressor::Run()
+{
+    WorkerState state(level_);
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+        if (stopping_)
+            return;
+        DeflateJob *job = queue_.front();
+        queue_.pop_front();
+        lock.unlock();
+        state.Compress(*job);
+        lock.lock();
+        job->Done = true;
+        done_.notify_all();
+    }
+}
+
+} // namespace pellux::libs

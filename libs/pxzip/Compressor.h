@@ -1,0 +1,55 @@
+#pragma once
+// Deflate on every core. A job is a whole small file (libdeflate, one buffer) or one
+// chunk of a large file (zlib, primed with the 32 KiB before it and ended by a sync
+// flush, so that the chunks joined in order make one deflate stream). Each worker keeps
+// its compressor state from job to job. Chunks are cut by size alone, so the output is
+// the same whatever the number of workers.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pellux::libs {
+
+struct DeflateJob {
+    std::string Input;
+    std::string Dictionary; // the input's last 32 KiB before this chunk; empty at a start
+    bool Whole = false;     // the whole entry in one buffer
+    bool Last = false;      // the stream's last chunk
+    std::string Output;
+    std::uint32_t Crc32 = 0; // of Input
+    bool Failed = false;     // out of memory
+    bool Done = false;
+};
+
+class Compressor {
+public:
+    static constexpr std::size_t kChunk = 1 << 20;
+    static constexpr std::size_t kWindow = 32 << 10;
+
+    // `workers` 0 takes PELLUX_ZIP_WORKERS from the environment, else one per core.
+    Compressor(int level, unsigned workers = 0);
+    ~Compressor(); // waits for the jobs started; those not started are dropped
+    Compressor(const Compressor &) = delete;
+    Compressor &operator=(const Compressor &) = delete;
+
+    unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
+    // The job must live until Wait returns for it or the compressor is gone.
+    void Submit(DeflateJob *job);
+    void Wait(DeflateJob *job);
+
+private:
+    void Run();
+
+    int level_;
+    std::mutex mutex_;
+    std::condition_variable work_, done_;
+    std::deque<DeflateJob *> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+} // namespace pellux::libs
