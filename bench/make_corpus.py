@@ -1,16 +1,19 @@
 #!/usr/bin/env python3
-"""Writes the operations benchmark corpus (about 300 MB), the same bytes on every run.
+"""Writes an operations benchmark corpus, the same bytes on every run.
 
-    make_corpus.py DIR
+    make_corpus.py DIR [small|large]
 
-20,000 small source-like files in 400 folders, 200 medium files of mixed kinds, one
-large compressible log and one incompressible file. File times are fixed too.
+small (about 300 MB): 20,000 small source-like files in 400 folders, 200 medium files
+of mixed kinds, one large compressible log and one incompressible file.
+large (about 340 MB): most bytes in a few large files: a 100 MB log, a 100 MB video,
+photos and audio, none of them but the log compressible. File times are fixed too.
 """
 import os
 import random
 import sys
 
 root = sys.argv[1]
+kind_of_corpus = sys.argv[2] if len(sys.argv) > 2 else "small"
 rng = random.Random(20261207)
 FIXED_TIME = 1700000000
 
@@ -50,43 +53,61 @@ def write(path, data):
     os.utime(full, (FIXED_TIME, FIXED_TIME))
 
 
-# Small files: a pool of generated text cut to sizes of 200 B .. 6 KB.
-pool = source_text(8 << 20)
-for i in range(20000):
-    size = int(rng.lognormvariate(7.6, 0.7))
-    size = max(200, min(size, 12000))
-    start = rng.randrange(0, len(pool) - size)
-    write("src/mod%03d/file%05d.c" % (i % 400, i), pool[start:start + size])
+def server_log(target):
+    line_pool = [("2026-12-07T%02d:%02d:%02d host%d service[%d]: %s %s %d\n" % (
+        rng.randint(0, 23), rng.randint(0, 59), rng.randint(0, 59), rng.randint(1, 9),
+        rng.randint(100, 999), rng.choice(WORDS), rng.choice(WORDS), rng.randint(0, 65535))).encode()
+        for _ in range(50000)]
+    chunks = []
+    size = 0
+    while size < target:
+        block = b"".join(rng.choices(line_pool, k=2000))
+        chunks.append(block)
+        size += len(block)
+    return b"".join(chunks)
 
-# Medium files: text, low-entropy binary, already compressed, mixed.
-for i in range(200):
-    size = rng.randint(200 << 10, 800 << 10)
-    kind = i % 4
-    if kind == 0:
+
+def small_corpus():
+    # Small files: a pool of generated text cut to sizes of 200 B .. 6 KB.
+    pool = source_text(8 << 20)
+    for i in range(20000):
+        size = int(rng.lognormvariate(7.6, 0.7))
+        size = max(200, min(size, 12000))
         start = rng.randrange(0, len(pool) - size)
-        data = pool[start:start + size]
-    elif kind == 1:
-        data = bytes(rng.choice(b"\x00\x00\x00\x01\x02\x7f\xff") for _ in range(size // 8)) * 8
-    elif kind == 2:
-        data = rng.randbytes(size)
-    else:
-        half = size // 2
-        start = rng.randrange(0, len(pool) - half)
-        data = pool[start:start + half] + rng.randbytes(size - half)
-    write("media/item%03d.dat" % i, data)
+        write("src/mod%03d/file%05d.c" % (i % 400, i), pool[start:start + size])
 
-# One large compressible log.
-line_pool = [("2026-12-07T%02d:%02d:%02d host%d service[%d]: %s %s %d\n" % (
-    rng.randint(0, 23), rng.randint(0, 59), rng.randint(0, 59), rng.randint(1, 9),
-    rng.randint(100, 999), rng.choice(WORDS), rng.choice(WORDS), rng.randint(0, 65535))).encode()
-    for _ in range(50000)]
-chunks = []
-size = 0
-while size < (100 << 20):
-    block = b"".join(rng.choices(line_pool, k=2000))
-    chunks.append(block)
-    size += len(block)
-write("large/server.log", b"".join(chunks))
+    # Medium files: text, low-entropy binary, already compressed, mixed.
+    for i in range(200):
+        size = rng.randint(200 << 10, 800 << 10)
+        kind = i % 4
+        if kind == 0:
+            start = rng.randrange(0, len(pool) - size)
+            data = pool[start:start + size]
+        elif kind == 1:
+            data = bytes(rng.choice(b"\x00\x00\x00\x01\x02\x7f\xff") for _ in range(size // 8)) * 8
+        elif kind == 2:
+            data = rng.randbytes(size)
+        else:
+            half = size // 2
+            start = rng.randrange(0, len(pool) - half)
+            data = pool[start:start + half] + rng.randbytes(size - half)
+        write("media/item%03d.dat" % i, data)
 
-# One incompressible file.
-write("large/random.bin", rng.randbytes(40 << 20))
+    # One large compressible log.
+    write("large/server.log", server_log(100 << 20))
+
+    # One incompressible file.
+    write("large/random.bin", rng.randbytes(40 << 20))
+
+
+def large_corpus():
+    write("logs/server.log", server_log(100 << 20))
+    # Already compressed media: a short header before bytes that do not compress.
+    write("video/holiday.mp4", b"\x00\x00\x00\x20ftypisom" + rng.randbytes(100 << 20))
+    for i in range(30):
+        write("photos/IMG_%04d.jpg" % i, b"\xff\xd8\xff\xe0\x00\x10JFIF" + rng.randbytes(rng.randint(1500, 4000) << 10))
+    for i in range(10):
+        write("audio/track%02d.flac" % i, b"fLaC" + rng.randbytes(rng.randint(5 << 10, 8 << 10) << 10))
+
+
+small_corpus() if kind_of_corpus == "small" else large_corpus()
