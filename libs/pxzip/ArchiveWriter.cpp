@@ -122,7 +122,7 @@ bool ArchiveWriter::ConsumeFront()
     bool ok = true;
     switch (front.What) {
     case Pending::Copy:
-        ok = existing_.Copy(front.Source, out_, reporter_, records_[front.Entry]) || WriteFailed();
+        ok = existing_.Copy(front.Source, front.Count, out_, reporter_, &records_[front.Entry]) || WriteFailed();
         break;
     case Pending::Data:
         ok = WriteData(front);
@@ -196,6 +196,12 @@ bool ArchiveWriter::Keep(std::size_t existingIndex)
 {
     records_.emplace_back();
     states_.emplace_back();
+    // A run of entries that stay goes in one copy.
+    if (!queue_.empty() && queue_.back().What == Pending::Copy
+        && queue_.back().Source + queue_.back().Count == existingIndex) {
+        ++queue_.back().Count;
+        return true;
+    }
     return Push(Pending{Pending::Copy, records_.size() - 1, existingIndex});
 }
 

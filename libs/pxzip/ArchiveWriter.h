@@ -33,9 +33,10 @@ private:
     struct Pending {
         enum Kind { Copy, Data, Close } What;
         std::size_t Entry;  // in records_
-        std::size_t Source; // Copy: the old archive's entry
+        std::size_t Source; // Copy: the old archive's first entry
         bool Compress = false;
         std::unique_ptr<DeflateJob> Job;
+        std::size_t Count = 1; // Copy: entries in the run
     };
     struct EntryState {
         bool Started = false; // the local header is written

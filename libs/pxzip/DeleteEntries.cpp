@@ -50,12 +50,20 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
     };
     if (!out.Create(archivePath))
         return fail();
-    for (std::size_t i = 0; i < archive.Count(); ++i) {
-        if (deleted[i])
+    // Runs of entries that stay, each in as few copies as the kernel allows.
+    kept.resize(archive.Count() - static_cast<std::size_t>(removed));
+    for (std::size_t i = 0, at = 0; i < archive.Count();) {
+        if (deleted[i]) {
+            ++i;
             continue;
-        kept.emplace_back();
-        if (!archive.Copy(i, out, reporter, kept.back()))
+        }
+        std::size_t run = 1;
+        while (i + run < archive.Count() && !deleted[i + run])
+            ++run;
+        if (!archive.Copy(i, run, out, reporter, &kept[at]))
             return fail();
+        i += run;
+        at += run;
     }
     const std::uint64_t directoryStart = out.Position();
     for (const auto &record : kept) {

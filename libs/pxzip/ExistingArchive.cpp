@@ -19,6 +19,39 @@ namespace {
 
 constexpr std::size_t kCentralFixed = 46;
 
+// Reading every local header costs a system call or two each; with one block read
+// ahead, the headers of small entries come many to a call.
+class ReadAheadSource final : public ByteSource {
+public:
+    explicit ReadAheadSource(int fd) : file_(fd), fd_(fd) {}
+    std::uint64_t Size() const override { return file_.Size(); }
+    bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) override
+    {
+        if (length > kBlock / 2)
+            return file_.ReadAt(offset, buffer, length);
+        if (offset < start_ || offset + length > start_ + block_.size()) {
+            block_.resize(kBlock);
+            ssize_t n;
+            do
+                n = ::pread(fd_, block_.data(), block_.size(), static_cast<off_t>(offset));
+            while (n < 0 && errno == EINTR);
+            block_.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+            start_ = offset;
+            if (length > block_.size())
+                return false;
+        }
+        std::memcpy(buffer, block_.data() + (offset - start_), length);
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kBlock = 64 << 10;
+    FileByteSource file_;
+    int fd_;
+    std::vector<char> block_;
+    std::uint64_t start_ = 0;
+};
+
 // The data descriptor after an entry's data (APPNOTE 4.3.9): an optional signature,
 // the CRC and both sizes, 8 bytes each where the entry uses ZIP64.
 std::uint64_t DescriptorLength(ByteSource &source, std::uint64_t at, bool zip64)
@@ -26,6 +59,19 @@ std::uint64_t DescriptorLength(ByteSource &source, std::uint64_t at, bool zip64)
     unsigned char signature[4];
     const bool signed_ = source.ReadAt(at, signature, 4) && le::U32(signature) == 0x08074b50;
     return (signed_ ? 4 : 0) + 4 + (zip64 ? 16 : 8);
+}
+
+// Where our reader finds no archive, libzip's verdict is given, in the words users know.
+bool LibzipRefuses(const std::string &path, bool mayBeMissing, Reporter &reporter)
+{
+    int error = 0;
+    zip_t *check = OpenArchive(path, mayBeMissing ? ZIP_CREATE : 0, &error);
+    if (!check) {
+        reporter.Error(kPxArchiveError, path + ": " + ErrorText(error));
+        return true;
+    }
+    zip_discard(check);
+    return false;
 }
 
 } // namespace
@@ -39,27 +85,22 @@ ExistingArchive::~ExistingArchive()
 bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter &reporter)
 {
     path_ = path;
-    // libzip judges whether the file is an archive at all, with the words users know.
-    int error = 0;
-    zip_t *check = OpenArchive(path, mayBeMissing ? ZIP_CREATE : 0, &error);
-    if (!check) {
-        reporter.Error(kPxArchiveError, path + ": " + ErrorText(error));
-        return false;
-    }
-    zip_discard(check);
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
-        if (errno == ENOENT && mayBeMissing)
+        const int error = errno;
+        if (error == ENOENT && mayBeMissing)
             return true;
-        reporter.Error(kPxArchiveError, path + ": " + std::strerror(errno));
+        if (!LibzipRefuses(path, mayBeMissing, reporter))
+            reporter.Error(kPxArchiveError, path + ": " + std::strerror(error));
         return false;
     }
-    FileByteSource source(fd_);
+    ReadAheadSource source(fd_);
     if (source.Size() == 0)
-        return true;
+        return !LibzipRefuses(path, mayBeMissing, reporter);
     const auto directory = ReadCentralDirectory(source);
     if (!directory || !directory->Damage.empty()) {
-        reporter.Error(kPxArchiveError, path + ": " + (directory ? directory->Damage : ErrorText(ZIP_ER_NOZIP)));
+        if (!LibzipRefuses(path, mayBeMissing, reporter))
+            reporter.Error(kPxArchiveError, path + ": " + (directory ? directory->Damage : ErrorText(ZIP_ER_NOZIP)));
         return false;
     }
     const ArchiveCheck checked = CheckArchive(source, *directory);
@@ -138,11 +179,25 @@ std::time_t ExistingArchive::Mtime(std::size_t i) const
     return FromDosDateTime(records_[i].DosDateTime);
 }
 
-bool ExistingArchive::Copy(std::size_t i, OutputFile &out, Reporter &reporter, EntryRecord &copied) const
+bool ExistingArchive::Copy(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter,
+                           EntryRecord *copied) const
 {
-    copied = records_[i];
-    copied.Offset = out.Position();
-    return out.CopyFrom(fd_, starts_[i], Length(i), [&](std::uint64_t n) { return reporter.Advance(n); });
+    std::size_t i = first;
+    const std::size_t end = first + count;
+    while (i < end) {
+        std::size_t last = i;
+        while (last + 1 < end && ends_[last] == starts_[last + 1])
+            ++last;
+        for (std::size_t k = i; k <= last; ++k) {
+            copied[k - first] = records_[k];
+            copied[k - first].Offset = out.Position() + (starts_[k] - starts_[i]);
+        }
+        if (!out.CopyFrom(fd_, starts_[i], ends_[last] - starts_[i],
+                          [&](std::uint64_t n) { return reporter.Advance(n); }))
+            return false;
+        i = last + 1;
+    }
+    return true;
 }
 
 } // namespace pellux::libs

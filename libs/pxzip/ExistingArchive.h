@@ -35,9 +35,10 @@ public:
     std::uint64_t Length(std::size_t i) const { return ends_[i] - starts_[i]; }
     const std::string &Comment() const { return comment_; }
 
-    // Appends entry i to `out` as it is and returns its record with the new offset;
-    // each piece copied counts as progress.
-    bool Copy(std::size_t i, OutputFile &out, Reporter &reporter, EntryRecord &copied) const;
+    // Appends entries first .. first + count - 1 to `out` as they are and gives their
+    // records with the new offsets; neighbours on disk go in one copy, and each piece
+    // copied counts as progress.
+    bool Copy(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter, EntryRecord *copied) const;
 
 private:
     std::string path_;

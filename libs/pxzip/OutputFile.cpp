@@ -15,6 +15,7 @@ namespace pellux::libs {
 namespace {
 
 constexpr std::size_t kBuffer = 1 << 20;
+constexpr std::uint64_t kWritebackStep = 8 << 20;
 
 bool WriteAll(int fd, const char *data, std::size_t length, std::uint64_t at)
 {
@@ -100,7 +101,18 @@ bool OutputFile::Flush()
         return Fail("cannot write " + archive_, errno);
     flushed_ += buffer_.size();
     buffer_.clear();
+    StartWriteback();
     return true;
+}
+
+// The disk writes while we go on, so the one sync at the end has little left to wait for.
+void OutputFile::StartWriteback()
+{
+    if (flushed_ - writebackFrom_ < kWritebackStep)
+        return;
+    ::sync_file_range(fd_, static_cast<off_t>(writebackFrom_), static_cast<off_t>(flushed_ - writebackFrom_),
+                      SYNC_FILE_RANGE_WRITE);
+    writebackFrom_ = flushed_;
 }
 
 bool OutputFile::Write(std::string_view bytes)
@@ -111,6 +123,7 @@ bool OutputFile::Write(std::string_view bytes)
         if (!WriteAll(fd_, bytes.data(), bytes.size(), flushed_))
             return Fail("cannot write " + archive_, errno);
         flushed_ += bytes.size();
+        StartWriteback();
     } else {
         buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
     }
@@ -162,6 +175,7 @@ bool OutputFile::CopyPiece(int fd, std::uint64_t offset, std::uint64_t length)
     }
     flushed_ += length;
     position_ += length;
+    StartWriteback();
     return true;
 }
 

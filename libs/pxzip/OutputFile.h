@@ -55,6 +55,7 @@ public:
 
 private:
     bool Flush();
+    void StartWriteback();
     bool CopyPiece(int fd, std::uint64_t offset, std::uint64_t length);
     bool Fail(const std::string &what, int error);
 
@@ -65,6 +66,7 @@ private:
     std::vector<char> buffer_;
     std::uint64_t flushed_ = 0; // bytes on disk; the buffer lands after them
     std::uint64_t position_ = 0;
+    std::uint64_t writebackFrom_ = 0; // bytes up to here are on their way to the disk
     bool committed_ = false;
     std::string error_;
 };
