@@ -52,15 +52,6 @@ private:
     std::uint64_t start_ = 0;
 };
 
-// The data descriptor after an entry's data (APPNOTE 4.3.9): an optional signature,
-// the CRC and both sizes, 8 bytes each where the entry uses ZIP64.
-std::uint64_t DescriptorLength(ByteSource &source, std::uint64_t at, bool zip64)
-{
-    unsigned char signature[4];
-    const bool signed_ = source.ReadAt(at, signature, 4) && le::U32(signature) == 0x08074b50;
-    return (signed_ ? 4 : 0) + 4 + (zip64 ? 16 : 8);
-}
-
 // Where our reader finds no archive, libzip's verdict is given, in the words users know.
 bool LibzipRefuses(const std::string &path, bool mayBeMissing, Reporter &reporter)
 {
@@ -143,10 +134,14 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
         const LocalHeader &local = *checked.Locals[i];
         starts_[i] = e.LocalOffset;
         ends_[i] = DataEnd(local, e);
+        // A streamed entry's descriptor goes with it.
         if (e.Flags & kFlagDataDescriptor) {
-            const bool zip64 = FindExtraField(local.Extra, kExtraZip64).has_value() || e.CompressedSize >= kSaturated32
-                || e.UncompressedSize >= kSaturated32;
-            ends_[i] += DescriptorLength(source, ends_[i], zip64);
+            const auto descriptor = ReadDataDescriptor(source, ends_[i], e.CompressedSize);
+            if (!descriptor) {
+                reporter.Error(kPxArchiveError, "cannot read " + path + ": " + VisibleName(EntryName(e.Name, e.Extra)));
+                return false;
+            }
+            ends_[i] = descriptor->End;
         }
         names_.emplace(e.Name, i);
     }
