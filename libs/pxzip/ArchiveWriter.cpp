@@ -154,9 +154,19 @@ bool ArchiveWriter::WriteData(Pending &pending)
 {
     DeflateJob &job = *pending.Job;
     EntryRecord &record = records_[pending.Entry];
-    if (pending.Compress)
-        compressor_->Wait(&job);
-    else
+    if (pending.Compress) {
+        // The caller answers its window, and may stop, while the chunks queued after the
+        // last read are compressed.
+        for (bool done = false; !done;) {
+            done = compressor_->WaitFor(&job, std::chrono::milliseconds(20));
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastStep_ >= std::chrono::milliseconds(40)) {
+                lastStep_ = now;
+                if (reporter_.Step())
+                    return false;
+            }
+        }
+    } else
         job.Crc32 = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
     if (!states_[pending.Entry].Started) {

@@ -9,6 +9,7 @@
 #include "libs/pxzip/OutputFile.h"
 #include "libs/pxzip/Records.h"
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <string>
@@ -63,7 +64,8 @@ private:
     std::vector<EntryState> states_;
     std::deque<Pending> queue_;
     std::size_t queuedBytes_ = 0;
-    std::unique_ptr<Compressor> compressor_; // last: gone before the jobs it may still hold
+    std::chrono::steady_clock::time_point lastStep_{}; // of the steps sent while waiting
+    std::unique_ptr<Compressor> compressor_;           // last: gone before the jobs it may still hold
 };
 
 } // namespace pellux::libs

@@ -119,10 +119,10 @@ void Compressor::Submit(DeflateJob *job)
     work_.notify_one();
 }
 
-void Compressor::Wait(DeflateJob *job)
+bool Compressor::WaitFor(DeflateJob *job, std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
-    done_.wait(lock, [job] { return job->Done; });
+    return done_.wait_for(lock, timeout, [job] { return job->Done; });
 }
 
 void Compressor::Run()

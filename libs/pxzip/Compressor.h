@@ -4,6 +4,7 @@
 // flush, so that the chunks joined in order make one deflate stream). Each worker keeps
 // its compressor state from job to job. Chunks are cut by size alone, so the output is
 // the same whatever the number of workers.
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -39,7 +40,8 @@ public:
     unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
     // The job must live until Wait returns for it or the compressor is gone.
     void Submit(DeflateJob *job);
-    void Wait(DeflateJob *job);
+    // False when the job is still running after `timeout`.
+    bool WaitFor(DeflateJob *job, std::chrono::milliseconds timeout);
 
 private:
     void Run();
