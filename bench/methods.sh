@@ -67,9 +67,9 @@ best() { # COMMAND: the best wall time of RUNS runs, in seconds
 }
 
 printf '%-10s %8s %10s %10s %7s\n' method MB pellux-s 7z-s ratio
-for spec in "${ARCHIVES[@]}"; do
-  name=${spec%%|*}
-  command=${spec#*|}
+for item in "${ARCHIVES[@]}"; do
+  name=${item%%|*}
+  command=${item#*|}
   [ -f "$name.zip" ] || eval "$command"
   mb=$(python3 -c "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].file_size >> 20)" "$name.zip")
   p=$(best "$CLI extract $name.zip -d out")

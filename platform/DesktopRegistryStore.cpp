@@ -74,7 +74,7 @@ std::string HomeDir()
 
 std::string XdgDir(const char *variable, const char *fallbackBelowHome)
 {
-    // The base directory specification: a relative path in the variable is invalid.
+    // XDG base directories: a relative path in the variable is invalid.
     if (const char *value = std::getenv(variable); value && value[0] == '/')
         return value;
     const std::string home = HomeDir();
@@ -154,7 +154,7 @@ std::string KeyOf(const std::string &line)
     return eq == std::string::npos ? std::string() : Trim(trimmed.substr(0, eq));
 }
 
-// The argument quoting of the desktop entry specification's Exec key.
+// The argument quoting that desktop files require in their Exec key.
 std::string QuoteExecArgument(const std::string &argument)
 {
     const bool needsQuotes = argument.empty() || argument.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;

@@ -26,7 +26,7 @@ std::string ConfigHome();
 std::string DataHome();
 
 // The Exec value of a desktop entry for a shell command "PROGRAM "%1"" (or "PROGRAM %1"):
-// PROGRAM quoted as the desktop entry specification asks when it needs it, then %f.
+// PROGRAM quoted as desktop files require when it needs it, then %f.
 // Nothing for a command without the "%1" at its end.
 std::optional<std::string> DesktopExec(const std::string &command);
 

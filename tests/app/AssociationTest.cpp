@@ -21,7 +21,7 @@ namespace {
 const char *const kQuestion = "Are you sure you want to associate all\r.ZIP files with Pellux?";
 const char *const kDone = "Pellux successfully associated with .zip files.";
 
-// The arguments an Exec value starts, as the desktop entry specification reads it: the
+// The arguments an Exec value starts, as a desktop launcher reads it: the
 // string escapes of the file, then the argument quoting, then the field codes.
 Strings ExecArguments(const std::string &value, const std::string &file)
 {
