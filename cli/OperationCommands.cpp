@@ -84,6 +84,9 @@ int RunWith(const std::string &archive, Session &session, Open open, Operation &
     messages = 0; // a message of the open itself ("No valid zip entries found") is no failure
     // A damaged archive makes it a failure, also when the work succeeds.
     const bool damaged = engine.ListDamaged() || session.ErrorReported();
+    // The window re-reads the archive after its work to show it; nothing here would
+    // show it, and on a large archive the second read costs as much as a delete.
+    engine.Designing = true;
     if (opened || (open != Open::List && !engine.ZipFilename().empty()))
         session.Run([&] { operation(engine); });
     std::fflush(stderr);
