@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -73,9 +74,12 @@ bool OutputFile::Create(const std::string &archive)
         ::umask(mask);
         mode = 0666 & ~mask;
     }
-    fd_ = ::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    // PELLUX_ZIP_NAMED_TEMP takes the path of file systems without anonymous files
+    // (some network and FUSE ones) where they exist, so that it can be tried.
+    const bool named = std::getenv("PELLUX_ZIP_NAMED_TEMP") != nullptr;
+    fd_ = named ? -1 : ::open(dir_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
     if (fd_ < 0) {
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
+        if (!named && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT)
             return Fail("cannot create a file in " + dir_, errno);
         // A killed process leaves this one behind; it is hidden and names the archive.
         for (int attempt = 0; attempt < 16 && fd_ < 0; ++attempt) {

@@ -70,7 +70,11 @@ class ParallelWriteTest : public ::testing::Test {
 protected:
     TempDir dir;
     std::string archive = dir.File("a.zip");
-    ~ParallelWriteTest() override { ::unsetenv("PELLUX_ZIP_WORKERS"); }
+    ~ParallelWriteTest() override
+    {
+        ::unsetenv("PELLUX_ZIP_WORKERS");
+        ::unsetenv("PELLUX_ZIP_NAMED_TEMP");
+    }
 
     void MakeTree()
     {
@@ -171,51 +175,65 @@ TEST_F(ParallelWriteTest, AWriteCutShortLeavesTheArchiveAndNoTemporaryFile)
     remove.Delete = true;
     const std::vector<std::pair<std::vector<std::string>, ZipOptions>> operations{{{dir.File("more")}, ZipOptions{}},
                                                                                   {{"src/small.txt"}, remove}};
-    for (const auto &[paths, options] : operations) {
-        SCOPED_TRACE(options.Delete ? "delete" : "add");
-        // An add first copies the 3 MiB entry (24 steps), then compresses.
-        const int stopAt = options.Delete ? 3 : 30;
-        int steps = 0;
-        const auto stopped = RunZip(archive, paths, options, [&](const Report &r) {
-            return r.Action == PX_ACTION_STEP && r.FileSize > 0 && ++steps == stopAt;
-        });
-        EXPECT_EQ(stopped.Result, 0);
-        EXPECT_EQ(ReadFile(archive), before);
-        EXPECT_EQ(FilesIn(dir.Path()), files);
-
-        // A full disk: a file-size limit makes writes past it fail.
-        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit old{};
-        ::getrlimit(RLIMIT_FSIZE, &old);
-        rlimit limited = old;
-        limited.rlim_cur = 1 << 20;
-        ::setrlimit(RLIMIT_FSIZE, &limited);
-        const auto full = RunZip(archive, paths, options);
-        ::setrlimit(RLIMIT_FSIZE, &old);
-        std::signal(SIGXFSZ, previous);
-        EXPECT_EQ(full.Result, 0);
-        EXPECT_TRUE(full.HasError());
-        EXPECT_EQ(ReadFile(archive), before);
-        EXPECT_EQ(FilesIn(dir.Path()), files);
-
-        // Killed mid-write.
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            int done = 0;
-            RunZip(archive, paths, options, [&](const Report &r) {
-                if (r.Action == PX_ACTION_STEP && r.FileSize > 0 && ++done == stopAt + 5)
-                    ::raise(SIGKILL);
-                return false;
+    for (const bool named : {false, true})
+        for (const auto &[paths, options] : operations) {
+            SCOPED_TRACE(options.Delete ? "delete" : "add");
+            SCOPED_TRACE(named ? "named temporary file" : "anonymous file");
+            if (named)
+                ::setenv("PELLUX_ZIP_NAMED_TEMP", "1", 1);
+            // An add first copies the 3 MiB entry (24 steps), then compresses.
+            const int stopAt = options.Delete ? 3 : 30;
+            int steps = 0;
+            const auto stopped = RunZip(archive, paths, options, [&](const Report &r) {
+                return r.Action == PX_ACTION_STEP && r.FileSize > 0 && ++steps == stopAt;
             });
-            ::_exit(0);
+            EXPECT_EQ(stopped.Result, 0);
+            EXPECT_EQ(ReadFile(archive), before);
+            EXPECT_EQ(FilesIn(dir.Path()), files);
+
+            // A full disk: a file-size limit makes writes past it fail.
+            const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit old{};
+            ::getrlimit(RLIMIT_FSIZE, &old);
+            rlimit limited = old;
+            limited.rlim_cur = 1 << 20;
+            ::setrlimit(RLIMIT_FSIZE, &limited);
+            const auto full = RunZip(archive, paths, options);
+            ::setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, previous);
+            EXPECT_EQ(full.Result, 0);
+            EXPECT_TRUE(full.HasError());
+            EXPECT_EQ(ReadFile(archive), before);
+            EXPECT_EQ(FilesIn(dir.Path()), files);
+
+            if (named) {
+                // Completed, it leaves only the archive (killed, it would leave its hidden file).
+                const auto done = RunZip(archive, paths, options);
+                ::unsetenv("PELLUX_ZIP_NAMED_TEMP");
+                EXPECT_EQ(done.Result, 1);
+                EXPECT_EQ(FilesIn(dir.Path()), files);
+                EXPECT_EQ(RunShell("unzip -tqq " + Quote(archive) + " >/dev/null"), 0);
+                dir.Write("a.zip", before);
+                continue;
+            }
+            // Killed mid-write.
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                int done = 0;
+                RunZip(archive, paths, options, [&](const Report &r) {
+                    if (r.Action == PX_ACTION_STEP && r.FileSize > 0 && ++done == stopAt + 5)
+                        ::raise(SIGKILL);
+                    return false;
+                });
+                ::_exit(0);
+            }
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            EXPECT_EQ(ReadFile(archive), before);
+            EXPECT_EQ(FilesIn(dir.Path()), files);
         }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-        EXPECT_EQ(ReadFile(archive), before);
-        EXPECT_EQ(FilesIn(dir.Path()), files);
-    }
 }
 
 } // namespace
