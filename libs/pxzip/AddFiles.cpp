@@ -1,6 +1,5 @@
 #include "libs/pxzip/AddFiles.h"
 
-#include "libs/common/ArchiveFile.h"
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
 #include "libs/pxzip/ArchiveWriter.h"
@@ -9,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <algorithm>
 #include <cerrno>

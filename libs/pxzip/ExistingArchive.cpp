@@ -1,6 +1,5 @@
 #include "libs/pxzip/ExistingArchive.h"
 
-#include "libs/common/ArchiveFile.h"
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
 #include "util/LittleEndian.h"
@@ -9,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cerrno>
 #include <cstring>
@@ -56,7 +56,7 @@ private:
 bool LibzipRefuses(const std::string &path, bool mayBeMissing, Reporter &reporter)
 {
     int error = 0;
-    zip_t *check = OpenArchive(path, mayBeMissing ? ZIP_CREATE : 0, &error);
+    zip_t *check = zip_open(path.c_str(), mayBeMissing ? ZIP_CREATE : 0, &error);
     if (!check) {
         reporter.Error(kPxArchiveError, path + ": " + ErrorText(error));
         return true;
