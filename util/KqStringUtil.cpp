@@ -13,11 +13,11 @@ bool MatchAt(std::string_view SubStr, std::string_view S, long long Index)
 
 long long LastPos(std::string_view SubStr, std::string_view S)
 {
-    for (auto index = static_cast<long long>(S.size()); index >= 1; --index) {
-        if (MatchAt(SubStr, S, index))
-            return index;
-    }
-    return 0;
+    // The empty string matches at the last character, not past it.
+    if (SubStr.empty())
+        return static_cast<long long>(S.size());
+    const std::size_t at = S.rfind(SubStr);
+    return at == std::string_view::npos ? 0 : static_cast<long long>(at) + 1;
 }
 
 std::string LowerExtension(std::string_view Path)

@@ -70,6 +70,41 @@ bool IsBidiControl(std::uint32_t cp)
     return cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
 }
 
+// The central directory read a window at a time: a million headers need not sit in
+// memory beside the entries made from them.
+class DirectoryWindow {
+public:
+    DirectoryWindow(ByteSource &source, std::uint64_t start, std::uint64_t size)
+        : source_(source), start_(start), size_(size)
+    {
+    }
+    // The `length` bytes at position `p` of the directory (p + length within it); null
+    // when they cannot be read.
+    const unsigned char *At(std::uint64_t p, std::size_t length)
+    {
+        if (p < at_ || p + length > at_ + bytes_.size()) {
+            const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(std::max(length, kWindow), size_ - p));
+            bytes_.resize(want);
+            at_ = p;
+            if (!source_.ReadAt(start_ + p, bytes_.data(), want)) {
+                bytes_.clear();
+                failed_ = true;
+                return nullptr;
+            }
+        }
+        return bytes_.data() + (p - at_);
+    }
+    bool Failed() const { return failed_; }
+
+private:
+    static constexpr std::size_t kWindow = 1 << 20;
+    ByteSource &source_;
+    std::uint64_t start_, size_;
+    std::uint64_t at_ = 0;
+    std::vector<unsigned char> bytes_;
+    bool failed_ = false;
+};
+
 } // namespace
 
 FileByteSource::FileByteSource(int fd) : fd_(fd)
@@ -125,15 +160,17 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
     if (pellux_find_end_record(ReadCallback, &source, source.Size(), &directory.End) != PELLUX_END_FOUND)
         return std::nullopt;
     const pellux_end_record &end = directory.End;
-    std::string bytes(static_cast<std::size_t>(end.directory_size), '\0');
-    if (!source.ReadAt(end.directory_start, bytes.data(), bytes.size())) {
+    const std::uint64_t size = end.directory_size;
+    if (end.directory_start > source.Size() || size > source.Size() - end.directory_start) {
         directory.Damage = "the central directory cannot be read";
         return directory;
     }
-    const auto *dir = reinterpret_cast<const unsigned char *>(bytes.data());
-    std::size_t p = 0;
-    while (p + kCentralFixed <= bytes.size() && HasSignature(dir + p, 1, 2)) {
-        const unsigned char *h = dir + p;
+    DirectoryWindow window(source, end.directory_start, size);
+    // The count may lie; the directory's size bounds how many headers it can hold.
+    directory.Entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.entry_count, size / kCentralFixed)));
+    std::uint64_t p = 0;
+    const unsigned char *h = nullptr;
+    while (p + kCentralFixed <= size && (h = window.At(p, kCentralFixed)) && HasSignature(h, 1, 2)) {
         CentralEntry e;
         e.VersionMadeBy = le::U16(h + 4);
         e.VersionNeeded = le::U16(h + 6);
@@ -149,11 +186,14 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
         e.DiskStart = le::U16(h + 34);
         e.ExternalAttributes = le::U32(h + 38);
         e.StatedOffset = le::U32(h + 42);
-        const std::size_t next = p + kCentralFixed + nameLength + extraLength + commentLength;
-        if (next > bytes.size())
+        const std::uint64_t next = p + kCentralFixed + nameLength + extraLength + commentLength;
+        if (next > size)
             break;
-        e.Name = bytes.substr(p + kCentralFixed, nameLength);
-        e.Extra = bytes.substr(p + kCentralFixed + nameLength, extraLength);
+        const auto *rest = reinterpret_cast<const char *>(window.At(p, kCentralFixed + nameLength + extraLength));
+        if (!rest)
+            break;
+        e.Name.assign(rest + kCentralFixed, nameLength);
+        e.Extra.assign(rest + kCentralFixed + nameLength, extraLength);
         // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
         if (const auto zip64 = FindExtraField(e.Extra, kExtraZip64)) {
             const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
@@ -188,7 +228,14 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
         directory.DirectoryOffsetWrong = unshifted > 0;
     }
     // A digital signature record ("PK" 05 05) may close the directory.
-    if (p < bytes.size() && !(p + 4 <= bytes.size() && HasSignature(dir + p, 5, 5)))
+    if (window.Failed()) {
+        // As when the whole directory cannot be read: none of it is trusted.
+        directory.Entries.clear();
+        directory.Damage = "the central directory cannot be read";
+        return directory;
+    }
+    const unsigned char *tail = p + 4 <= size ? window.At(p, 4) : nullptr;
+    if (p < size && !(tail && HasSignature(tail, 5, 5)))
         directory.Damage =
             "the central directory is damaged after " + std::to_string(directory.Entries.size()) + " entries";
     return directory;
@@ -196,8 +243,13 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
 
 std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t offset)
 {
-    unsigned char h[kLocalFixed];
-    if (!source.ReadAt(offset, h, sizeof h) || !HasSignature(h, 3, 4))
+    // One read mostly brings the name and extra field too.
+    unsigned char h[kLocalFixed + 256];
+    const std::uint64_t size = source.Size();
+    std::size_t got = offset < size ? static_cast<std::size_t>(std::min<std::uint64_t>(sizeof h, size - offset)) : 0;
+    if (got > kLocalFixed && !source.ReadAt(offset, h, got))
+        got = kLocalFixed; // a source that holds less than it says: the fixed part alone
+    if (got < kLocalFixed || (got == kLocalFixed && !source.ReadAt(offset, h, got)) || !HasSignature(h, 3, 4))
         return std::nullopt;
     LocalHeader l;
     l.Offset = offset;
@@ -210,12 +262,17 @@ std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t off
     l.UncompressedSize = le::U32(h + 22);
     const std::size_t nameLength = le::U16(h + 26);
     const std::size_t extraLength = le::U16(h + 28);
-    std::string rest(nameLength + extraLength, '\0');
-    if (!source.ReadAt(offset + kLocalFixed, rest.data(), rest.size()))
-        return std::nullopt;
-    l.Name = rest.substr(0, nameLength);
-    l.Extra = rest.substr(nameLength);
-    l.DataStart = offset + kLocalFixed + rest.size();
+    if (kLocalFixed + nameLength + extraLength <= got) {
+        l.Name.assign(reinterpret_cast<const char *>(h) + kLocalFixed, nameLength);
+        l.Extra.assign(reinterpret_cast<const char *>(h) + kLocalFixed + nameLength, extraLength);
+    } else {
+        std::string rest(nameLength + extraLength, '\0');
+        if (!source.ReadAt(offset + kLocalFixed, rest.data(), rest.size()))
+            return std::nullopt;
+        l.Name = rest.substr(0, nameLength);
+        l.Extra = rest.substr(nameLength);
+    }
+    l.DataStart = offset + kLocalFixed + nameLength + extraLength;
     // A local ZIP64 field holds both sizes, the uncompressed first.
     if (l.CompressedSize == kSaturated32 || l.UncompressedSize == kSaturated32) {
         if (const auto zip64 = FindExtraField(l.Extra, kExtraZip64); zip64 && zip64->size() >= 16) {
@@ -249,14 +306,18 @@ std::string NameList(const std::vector<std::string> &names)
     return text;
 }
 
-std::string VisibleName(std::string_view utf8, bool *changed)
+bool IsPlainName(std::string_view utf8)
 {
-    // Most names hold none of the bytes that can start such a character.
-    const bool plain = std::none_of(utf8.begin(), utf8.end(), [](char ch) {
+    return std::none_of(utf8.begin(), utf8.end(), [](char ch) {
         const auto c = static_cast<unsigned char>(ch);
         return c < 0x20 || c == 0x7F || c == 0xC2 || c == 0xE2;
     });
-    if (plain) {
+}
+
+std::string VisibleName(std::string_view utf8, bool *changed)
+{
+    // Most names hold none of the bytes that can start such a character.
+    if (IsPlainName(utf8)) {
         if (changed)
             *changed = false;
         return std::string(utf8);
@@ -289,19 +350,25 @@ std::string VisibleName(std::string_view utf8, bool *changed)
     return out;
 }
 
-ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
+ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory, CheckDetail detail)
 {
     ArchiveCheck check;
     const auto &entries = directory.Entries;
     const pellux_end_record &end = directory.End;
-    check.Locals.resize(entries.size());
+    const bool whole = detail == CheckDetail::Whole;
+    if (whole) {
+        check.Locals.resize(entries.size());
+        check.RefusedBecause.resize(entries.size());
+    }
     check.Refused.resize(entries.size(), false);
-    check.RefusedBecause.resize(entries.size());
+    // Where each accepted entry's data begins, for the overlap test below.
+    std::vector<std::uint64_t> dataStart(entries.size(), 0);
     // Kinds of refusal in the order first met, with the entries of each.
     std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
     auto refuse = [&](std::size_t i, const std::string &why, const std::string &kind) {
         check.Refused[i] = true;
-        check.RefusedBecause[i] = why;
+        if (whole)
+            check.RefusedBecause[i] = why;
         check.EntryProblems.push_back(Quoted(entries[i]) + ": " + why);
         auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto &p) { return p.first == kind; });
         if (k == kinds.end())
@@ -341,15 +408,18 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
             crcDiffers.push_back(Quoted(c));
         if ((local->Flags ^ c.Flags) & (kFlagEncrypted | kFlagUtf8))
             flagsDiffer.push_back(Quoted(c));
-        std::string().swap(local->Name); // it equals the directory's; a million would cost
-        check.Locals[i] = std::move(local);
+        dataStart[i] = local->DataStart;
+        if (whole) {
+            std::string().swap(local->Name); // it equals the directory's; a million would cost
+            check.Locals[i] = std::move(local);
+        }
     }
 
     // Each entry's bytes, header to end of data, sorted by where they begin: an entry
     // beginning before the furthest end seen so far overlaps an earlier one.
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < entries.size(); ++i)
-        if (check.Locals[i])
+        if (!check.Refused[i])
             order.push_back(i);
     const auto byOffset = [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; };
     if (!std::is_sorted(order.begin(), order.end(), byOffset)) // writers mostly keep file order
@@ -359,7 +429,7 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
     std::size_t furthest = entries.size();
     for (std::size_t i : order) {
         if (furthest != entries.size()
-            && entries[i].LocalOffset < DataEnd(*check.Locals[furthest], entries[furthest])) {
+            && entries[i].LocalOffset < dataStart[furthest] + entries[furthest].CompressedSize) {
             for (std::size_t k : {furthest, i})
                 if (!named[k]) {
                     named[k] = true;
@@ -367,7 +437,7 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory)
                 }
         }
         if (furthest == entries.size()
-            || DataEnd(*check.Locals[i], entries[i]) > DataEnd(*check.Locals[furthest], entries[furthest]))
+            || dataStart[i] + entries[i].CompressedSize > dataStart[furthest] + entries[furthest].CompressedSize)
             furthest = i;
     }
     for (const auto &[kind, names] : kinds)

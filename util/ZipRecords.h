@@ -117,6 +117,9 @@ std::string NameList(const std::vector<std::string> &names);
 // The name with control characters as \xHH and bidirectional formatting characters
 // as \uHHHH, so it shows what it is; `changed` tells whether any were there.
 std::string VisibleName(std::string_view utf8, bool *changed = nullptr);
+// False when the name may hold such characters; a true answer means VisibleName
+// returns it unchanged.
+bool IsPlainName(std::string_view utf8);
 
 // The entries of the central directory whose local headers agree with it, and what
 // does not. Differences are worded for the user, naming the entries.
@@ -133,8 +136,12 @@ struct ArchiveCheck {
     bool Overlapping() const { return !Overlaps.empty(); }
 };
 
+// Whole fills every field; Verdicts leaves Locals and RefusedBecause empty, for a
+// reader that only lists (a million local headers need not stay in memory).
+enum class CheckDetail { Whole, Verdicts };
 // Reads every entry's local header and holds it against the directory.
-ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory);
+ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
+                          CheckDetail detail = CheckDetail::Whole);
 
 // The data range of central entry `index`: from its data start, CompressedSize bytes.
 inline std::uint64_t DataEnd(const LocalHeader &local, const CentralEntry &central)

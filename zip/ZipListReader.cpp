@@ -2,6 +2,7 @@
 
 #include "platform/Exceptions.h"
 #include "util/LittleEndian.h"
+#include "util/NameCodec.h"
 #include "util/ZipRecords.h"
 #include "util/ZipSignatures.h"
 
@@ -77,42 +78,91 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> Zip64Sizes(std::string_vi
 }
 
 // The central directory's entries by where their local headers really lie, sorted; of
-// entries sharing a header, the first in the directory stands first.
+// entries sharing a header, the first in the directory stands first. Most writers keep
+// the directory in file order: then it serves as its own table.
 class CentralByOffset {
 public:
-    void Add(std::int64_t offset, const CentralEntry *entry) { byOffset_.emplace_back(offset, entry); }
-    void Sort()
+    void Index(std::vector<CentralEntry> &entries)
     {
-        std::stable_sort(byOffset_.begin(), byOffset_.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        entries_ = &entries;
+        walked_.assign(entries.size(), false);
+        const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) {
+            return static_cast<std::int64_t>(a.LocalOffset) < static_cast<std::int64_t>(b.LocalOffset);
+        };
+        if (std::is_sorted(entries.begin(), entries.end(), byOffset))
+            return;
+        order_.resize(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            order_[i] = i;
+        std::stable_sort(order_.begin(), order_.end(),
+                         [&](std::size_t a, std::size_t b) { return byOffset(entries[a], entries[b]); });
     }
-    bool Empty() const { return byOffset_.empty(); }
-    const CentralEntry *Find(std::int64_t offset) const
+    bool Empty() const { return Count() == 0; }
+    CentralEntry *Find(std::int64_t offset) const
     {
-        const auto it = LowerBound(offset);
-        return it != byOffset_.end() && it->first == offset ? it->second : nullptr;
+        const std::size_t k = LowerBound(offset);
+        return k < Count() && OffsetAt(k) == offset ? &At(k) : nullptr;
     }
+    // Once the walk has read the header at `offset`, the names of its directory entries
+    // are needed no more (only entries the walk misses are named): a million names need
+    // not stay twice. Marks the entries there as walked.
+    void Release(std::int64_t offset)
+    {
+        for (std::size_t k = LowerBound(offset); k < Count() && OffsetAt(k) == offset; ++k) {
+            std::string().swap(At(k).Name);
+            std::string().swap(At(k).Extra);
+            walked_[order_.empty() ? k : order_[k]] = true;
+        }
+    }
+    // Whether the walk read the header of directory entry `index`.
+    bool Walked(std::size_t index) const { return index < walked_.size() && walked_[index]; }
     // The first known header after `offset`.
     std::optional<std::int64_t> NextAfter(std::int64_t offset) const
     {
-        const auto it = LowerBound(offset + 1);
-        return it == byOffset_.end() ? std::nullopt : std::optional<std::int64_t>(it->first);
+        const std::size_t k = LowerBound(offset + 1);
+        return k == Count() ? std::nullopt : std::optional<std::int64_t>(OffsetAt(k));
     }
 
 private:
-    using Item = std::pair<std::int64_t, const CentralEntry *>;
-    std::vector<Item>::const_iterator LowerBound(std::int64_t offset) const
+    std::size_t Count() const { return entries_ ? entries_->size() : 0; }
+    CentralEntry &At(std::size_t k) const { return (*entries_)[order_.empty() ? k : order_[k]]; }
+    std::int64_t OffsetAt(std::size_t k) const { return static_cast<std::int64_t>(At(k).LocalOffset); }
+    // The walk asks in file order: the answer is mostly the last one or the next.
+    bool IsLowerBound(std::size_t k, std::int64_t offset) const
     {
-        return std::lower_bound(byOffset_.begin(), byOffset_.end(), offset,
-                                [](const Item &item, std::int64_t value) { return item.first < value; });
+        return k <= Count() && (k == Count() || OffsetAt(k) >= offset) && (k == 0 || OffsetAt(k - 1) < offset);
     }
-    std::vector<Item> byOffset_;
+    std::size_t LowerBound(std::int64_t offset) const
+    {
+        for (const std::size_t k : {hint_, hint_ + 1})
+            if (IsLowerBound(k, offset))
+                return hint_ = k;
+        hint_ = Search(offset);
+        return hint_;
+    }
+    std::size_t Search(std::int64_t offset) const
+    {
+        std::size_t low = 0, high = Count();
+        while (low < high) {
+            const std::size_t mid = low + (high - low) / 2;
+            if (OffsetAt(mid) < offset)
+                low = mid + 1;
+            else
+                high = mid;
+        }
+        return low;
+    }
+    std::vector<CentralEntry> *entries_ = nullptr;
+    std::vector<std::size_t> order_; // empty when the directory is in file order
+    std::vector<bool> walked_;       // by directory index
+    mutable std::size_t hint_ = 0;
 };
 
 class EntryWalker {
 public:
-    EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries, const CentralByOffset &central)
-        : stream_(stream), entries_(entries), central_(central)
+    EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries, CentralByOffset &central,
+                std::vector<bool> &listed)
+        : stream_(stream), entries_(entries), central_(central), listed_(listed)
     {
     }
 
@@ -166,9 +216,16 @@ private:
         const bool extraRead = stream_.Read(extra.data(), extra.size()) == extra.size();
         stream_.SeekTo(afterName);
         const CentralEntry *central = central_.Find(headerOffset);
-        e.UnicodeName = EntryName(e.FileName, central ? std::string_view(central->Extra) : std::string_view(extra));
-        if (e.UnicodeName == e.FileName)
-            std::string().swap(e.UnicodeName);
+        listed_.push_back(central != nullptr);
+        const std::string_view nameExtra = central ? std::string_view(central->Extra) : std::string_view(extra);
+        // Most names are plain UTF-8 without a Unicode Path field: the name is the stored one.
+        const bool storedIsName = !FindExtraField(nameExtra, kExtraUnicodePath) && IsValidUtf8(e.FileName);
+        if (!storedIsName) {
+            if (std::string name = EntryName(e.FileName, nameExtra); name != e.FileName)
+                e.UnicodeName = OptionalName(std::move(name));
+        }
+        if (central)
+            central_.Release(headerOffset);
 
         std::uint64_t dataSize = e.CompressedSize;
         bool zip64 = false;
@@ -246,33 +303,39 @@ private:
 
     InputStream &stream_;
     std::vector<ZipDirEntry> &entries_;
-    const CentralByOffset &central_;
+    CentralByOffset &central_;
+    std::vector<bool> &listed_; // by walked entry: whether the directory holds it
 };
 
 // What the walk shows against what the directory holds: entries only one of them knows,
 // and names that would not show as what they are.
-void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::optional<CentralDirectory> &directory,
-                          const CentralByOffset &central, const ArchiveCheck &check, ListReport &report)
+void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::vector<bool> &listed,
+                          const std::optional<CentralDirectory> &directory, const CentralByOffset &central,
+                          const ArchiveCheck &check, ListReport &report)
 {
+    // Entries before the walk's (a caller's own) were not looked up by it.
+    const std::size_t firstWalked = entries.size() - listed.size();
+    std::size_t index = 0;
     std::vector<std::string> unlisted, hidden, disguised;
     for (const auto &e : entries) {
+        // Only names that hold such characters, or are named below, are made visible.
+        const bool plain = IsPlainName(e.Name());
+        const std::size_t i = index++;
+        const bool isUnlisted =
+            directory && (i >= firstWalked ? !listed[i - firstWalked] : !central.Find(e.HeaderOffset));
+        if (plain && !isUnlisted)
+            continue;
         bool changed = false;
         const std::string visible = VisibleName(e.Name(), &changed);
         if (changed)
             disguised.push_back(visible);
-        if (directory && !central.Find(e.HeaderOffset))
+        if (isUnlisted)
             unlisted.push_back(visible);
     }
     if (directory) {
-        std::vector<std::int64_t> walked;
-        walked.reserve(entries.size());
-        for (const auto &e : entries)
-            walked.push_back(e.HeaderOffset);
-        std::sort(walked.begin(), walked.end());
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const CentralEntry &c = directory->Entries[i];
-            if (!check.Refused[i]
-                && !std::binary_search(walked.begin(), walked.end(), static_cast<std::int64_t>(c.LocalOffset)))
+            if (!check.Refused[i] && !central.Walked(i))
                 hidden.push_back(VisibleName(EntryName(c.Name, c.Extra)));
         }
     } else if (!entries.empty()) {
@@ -300,24 +363,21 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     CentralByOffset central;
     std::optional<std::int64_t> lowest;
     if (directory) {
-        check = CheckArchive(source, *directory);
+        check = CheckArchive(source, *directory, CheckDetail::Verdicts);
         for (const auto *list : {&check.Overlaps, &check.ProblemSummary, &check.Notes})
             r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
         r.Damaged = check.Overlapping() || !check.ProblemSummary.empty() || !directory->Damage.empty();
+        central.Index(directory->Entries);
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
-            central.Add(offset, &directory->Entries[i]);
-            if (check.Locals[i] && (!lowest || offset < *lowest))
+            if (!check.Refused[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
-        // The walk reads the headers itself: a million of them need not stay twice.
-        std::vector<std::optional<LocalHeader>>().swap(check.Locals);
     }
 
     std::optional<std::int64_t> first = FindFirstLocalHeader(stream);
     // A stub's stray signature or an archive glued in front is none of the directory's
     // entries: the walk starts where extraction finds the first entry.
-    central.Sort();
     if (lowest && (!first || !central.Find(*first))) {
         if (first)
             r.Warnings.push_back("the data before the archive holds other local headers: listed from offset "
@@ -328,8 +388,13 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         r.EmptyArchive = directory && directory->Entries.empty() && directory->Damage.empty();
         return ListOutcome::NoEntries;
     }
-    EntryWalker(stream, entries, central).Walk(*first);
-    CompareWithDirectory(entries, directory, central, check, r);
+    if (directory)
+        entries.reserve(entries.size() + directory->Entries.size());
+    for (const auto &e : entries)
+        central.Release(e.HeaderOffset); // a caller's own entries count as walked
+    std::vector<bool> listed;
+    EntryWalker(stream, entries, central, listed).Walk(*first);
+    CompareWithDirectory(entries, listed, directory, central, check, r);
     return ListOutcome::Complete;
 }
 

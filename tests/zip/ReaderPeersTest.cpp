@@ -2,6 +2,7 @@
 // Python's zipfile reading the central directory.
 #include "tests/zip/ReaderFixture.h"
 
+#include <algorithm>
 #include <sstream>
 
 using namespace pellux;
@@ -158,4 +159,26 @@ TEST_F(ReaderPeersTest, SelfExtractingArchiveWithProgramInFront)
     const Listing l = ListFile(archive);
     EXPECT_EQ(l.Error, "");
     EXPECT_EQ(l.Names(), (std::vector<std::string>{"readme.txt", "bin/tool"}));
+}
+
+TEST_F(ReaderPeersTest, LargeDirectoryOutOfFileOrderIsReadWhole)
+{
+    // A directory of some megabytes is read in pieces; written backwards, it no longer
+    // lies in the order of the local headers the walk follows.
+    const std::string archive = dir.File("big.zip");
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "with zipfile.ZipFile("
+                        + Quote(archive)
+                        + ", 'w') as z:\n"
+                          "    for i in range(30000):\n"
+                          "        z.writestr('folder%03d/a-rather-long-file-name-%05d.txt' % (i % 97, i), str(i))\n"
+                          "    z.filelist.reverse()\n"),
+              0);
+    const Listing l = ListFile(archive);
+    EXPECT_EQ(l.Error, "");
+    EXPECT_TRUE(l.Log.Messages.empty());
+    ASSERT_EQ(l.Entries.size(), 30000u);
+    std::vector<std::string> python = PythonManifest(archive);
+    std::reverse(python.begin(), python.end());
+    EXPECT_EQ(OurManifest(l), python);
 }
