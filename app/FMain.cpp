@@ -278,7 +278,8 @@ void TFormMainZip::FillFileList()
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     builder.PathSeparator = pathSeparator_;
     try {
-        listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); });
+        listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); },
+                          static_cast<std::size_t>(zipEngine_->EntryCount()));
     } catch (...) {
         pathSeparator_ = builder.PathSeparator;
         throw;

@@ -2,30 +2,73 @@
 
 #include <algorithm>
 #include <numeric>
+#include <stdexcept>
 
 namespace pellux {
 
-ListingModel::PackedRow::PackedRow(const ListRow &row)
+namespace {
+constexpr std::size_t kBlockSize = 1 << 20;
+}
+
+char *ListingModel::Allocate(std::size_t size)
 {
-    std::size_t size = row.StoredName.size();
-    for (const auto &text : row.Text)
-        size += text.size();
-    Bytes.reserve(size);
-    Bytes += row.StoredName;
-    Ends[0] = static_cast<std::uint32_t>(Bytes.size());
-    for (std::size_t i = 0; i < row.Text.size(); ++i) {
-        Bytes += row.Text[i];
-        Ends[i + 1] = static_cast<std::uint32_t>(Bytes.size());
+    if (size > blockFree_) {
+        const std::size_t blockSize = std::max(size, kBlockSize);
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
+        blockNext_ = blocks_.back().get();
+        blockFree_ = blockSize;
     }
+    char *at = blockNext_;
+    blockNext_ += size;
+    blockFree_ -= size;
+    return at;
+}
+
+void ListingModel::Append(const ListRow &row)
+{
+    const std::string &stored = row.StoredName;
+    const std::string &name = row.Text[ColFilename];
+    const std::string &path = row.Text[ColPath];
+    PackedRow packed;
+    packed.LongLengths = {static_cast<std::uint32_t>(stored.size()), static_cast<std::uint32_t>(name.size()),
+                          static_cast<std::uint32_t>(path.size())};
+    if (stored.ends_with(name))
+        packed.Shared |= PackedRow::kNameIsTail;
+    if (stored.starts_with(path))
+        packed.Shared |= PackedRow::kPathIsHead;
+    std::size_t size = stored.size();
+    if (!(packed.Shared & PackedRow::kNameIsTail))
+        size += name.size();
+    if (!(packed.Shared & PackedRow::kPathIsHead))
+        size += path.size();
+    for (int column = ColDate; column <= ColPacked; ++column) {
+        const std::size_t length = row.Text[static_cast<std::size_t>(column)].size();
+        if (length > 0xFFFF)
+            throw std::length_error("listing text too long");
+        packed.ShortLengths[static_cast<std::size_t>(column - 1)] = static_cast<std::uint16_t>(length);
+        size += length;
+    }
+    char *at = Allocate(size);
+    packed.Begin = at;
+    at = std::copy(stored.begin(), stored.end(), at);
+    if (!(packed.Shared & PackedRow::kNameIsTail))
+        at = std::copy(name.begin(), name.end(), at);
+    for (int column = ColDate; column <= ColPacked; ++column) {
+        const std::string &text = row.Text[static_cast<std::size_t>(column)];
+        at = std::copy(text.begin(), text.end(), at);
+    }
+    if (!(packed.Shared & PackedRow::kPathIsHead))
+        std::copy(path.begin(), path.end(), at);
+    rows_.push_back(packed);
 }
 
 ListRow ListingModel::Row(int row) const
 {
     const PackedRow &packed = rows_[static_cast<std::size_t>(row)];
     ListRow result;
-    result.StoredName = packed.StoredName();
+    result.StoredName = packed.Part(0);
     for (int column = 0; column < kListColumnCount; ++column)
-        result.Text[static_cast<std::size_t>(column)] = packed.Text(column);
+        result.Text[static_cast<std::size_t>(column)] = packed.Part(column + 1);
     return result;
 }
 
@@ -51,12 +94,18 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
     return QString::fromLatin1(kListColumnCaptions[static_cast<std::size_t>(section)]);
 }
 
-void ListingModel::Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer)
+void ListingModel::Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
+                           std::size_t expectedRows)
 {
     beginResetModel();
-    rows_.clear();
+    // The old rows go before the new are made, not after.
+    std::vector<PackedRow>().swap(rows_);
+    blocks_.clear();
+    blockFree_ = 0;
+    blockNext_ = nullptr;
     try {
-        producer([this](ListRow &&row) { rows_.emplace_back(row); });
+        rows_.reserve(expectedRows);
+        producer([this](ListRow &&row) { Append(row); });
     } catch (...) {
         endResetModel();
         throw;
@@ -70,37 +119,81 @@ void ListingModel::SortRows(int column, bool ascending)
         return;
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
-    // Parse each row's key once instead of at every comparison.
-    std::vector<SortKey> keys;
-    keys.reserve(rows_.size());
+    // Parse each row's key once instead of at every comparison; the keys of text
+    // columns lie end to end in one string.
+    const std::size_t count = rows_.size();
+    std::vector<std::uint32_t> order(count);
+    std::iota(order.begin(), order.end(), std::uint32_t{0});
     ListTexts texts;
-    for (const PackedRow &row : rows_) {
-        for (int c = 0; c < kListColumnCount; ++c)
-            texts[static_cast<std::size_t>(c)] = row.Text(c);
-        keys.push_back(SortKeyOf(texts, column));
+    // A key reads its own column's text, and a date's or time's both.
+    const bool dateTime = column == ColDate || column == ColTime;
+    auto keyOf = [&](std::size_t row) {
+        if (dateTime) {
+            texts[ColDate] = rows_[row].Part(ColDate + 1);
+            texts[ColTime] = rows_[row].Part(ColTime + 1);
+        } else {
+            texts[static_cast<std::size_t>(column)] = rows_[row].Part(column + 1);
+        }
+        return SortKeyOf(texts, column);
+    };
+    // Stable sorts, as the comparisons of KeyLess: equal keys keep their order either way.
+    if (IsTextColumn(column)) {
+        std::string keyBytes;
+        std::vector<std::size_t> keyEnds(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            keyBytes += keyOf(i).Text;
+            keyEnds[i] = keyBytes.size();
+        }
+        auto key = [&](std::uint32_t row) {
+            const std::size_t begin = row == 0 ? 0 : keyEnds[row - 1];
+            return std::string_view(keyBytes).substr(begin, keyEnds[row] - begin);
+        };
+        if (ascending)
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+        else
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return key(b) < key(a); });
+    } else {
+        std::vector<double> keys(count);
+        for (std::size_t i = 0; i < count; ++i)
+            keys[i] = keyOf(i).Number;
+        if (ascending)
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+        else
+            std::stable_sort(order.begin(), order.end(),
+                             [&](std::uint32_t a, std::uint32_t b) { return keys[b] < keys[a]; });
     }
-    std::vector<std::size_t> order(rows_.size());
-    std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return ascending ? KeyLess(keys[a], keys[b], column) : KeyLess(keys[b], keys[a], column);
-    });
 
-    std::vector<PackedRow> sorted;
-    sorted.reserve(rows_.size());
-    std::vector<int> newRowOf(rows_.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        sorted.push_back(std::move(rows_[order[i]]));
-        newRowOf[order[i]] = static_cast<int>(i);
+    // Row i takes the row that was at order[i], cycle by cycle, without a second table.
+    std::vector<bool> placed(count, false);
+    for (std::size_t start = 0; start < count; ++start) {
+        if (placed[start])
+            continue;
+        const PackedRow first = rows_[start];
+        std::size_t i = start;
+        while (order[i] != start) {
+            rows_[i] = rows_[order[i]];
+            placed[i] = true;
+            i = order[i];
+        }
+        rows_[i] = first;
+        placed[i] = true;
     }
-    rows_ = std::move(sorted);
 
     // Selection and current row follow their rows.
     const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    after.reserve(before.size());
-    for (const QModelIndex &index : before)
-        after.push_back(this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column()));
-    changePersistentIndexList(before, after);
+    if (!before.isEmpty()) {
+        std::vector<int> newRowOf(count);
+        for (std::size_t i = 0; i < count; ++i)
+            newRowOf[order[i]] = static_cast<int>(i);
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex &index : before)
+            after.push_back(this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column()));
+        changePersistentIndexList(before, after);
+    }
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

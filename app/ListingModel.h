@@ -1,7 +1,7 @@
 #pragma once
 // The rows behind ListViewFiles: the seven texts of each entry and its exact stored
 // name. Sorting reads the keys back from the texts, so what is shown is what sorts.
-// Each row keeps its texts in one allocation: a million rows stay small.
+// All rows keep their texts in one arena: a million rows stay small.
 #include "listing/ListingText.h"
 
 #include <QAbstractTableModel>
@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -26,28 +27,52 @@ public:
 
     // Replaces every row with those the producer hands to its sink. If the producer
     // fails, the rows delivered before the failure stay and the error propagates.
-    void Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer);
+    // `expectedRows` only sizes the table in advance.
+    void Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
+                 std::size_t expectedRows = 0);
     // Orders the rows by one column's key; rows with equal keys keep their order.
     void SortRows(int column, bool ascending);
 
     ListRow Row(int row) const;
-    std::string_view Text(int row, int column) const { return rows_[static_cast<std::size_t>(row)].Text(column); }
+    std::string_view Text(int row, int column) const { return rows_[static_cast<std::size_t>(row)].Part(column + 1); }
 
 private:
-    // The stored name, then the column texts, end to end.
+    // One row's stored name and column texts lie end to end in the arena; the row keeps
+    // where they begin and their lengths. A file name or path that is the stored name's
+    // tail or head, as most are, is not kept again. The five short columns (date, time,
+    // sizes, ratio) never reach 65536 bytes; names and paths may.
     struct PackedRow {
-        explicit PackedRow(const ListRow &row);
+        static constexpr std::uint8_t kNameIsTail = 1, kPathIsHead = 2;
+        const char *Begin = nullptr;
+        std::array<std::uint32_t, 3> LongLengths{}; // stored name, file name, path
+        std::array<std::uint16_t, 5> ShortLengths{};
+        std::uint8_t Shared = 0;
+        // Part 0 is the stored name, part c + 1 the text of column c.
         std::string_view Part(int part) const
         {
-            const std::uint32_t begin = part == 0 ? 0 : Ends[static_cast<std::size_t>(part - 1)];
-            return std::string_view(Bytes).substr(begin, Ends[static_cast<std::size_t>(part)] - begin);
+            const std::size_t stored = LongLengths[0];
+            const bool nameIsTail = (Shared & kNameIsTail) != 0;
+            if (part == 0)
+                return {Begin, stored};
+            if (part == ColFilename + 1)
+                return {Begin + (nameIsTail ? stored - LongLengths[1] : stored), LongLengths[1]};
+            if (part == ColPath + 1 && (Shared & kPathIsHead))
+                return {Begin, LongLengths[2]};
+            std::size_t at = stored + (nameIsTail ? 0 : LongLengths[1]);
+            for (int p = ColDate + 1; p < part; ++p)
+                at += ShortLengths[static_cast<std::size_t>(p - 2)];
+            return {Begin + at,
+                    part == ColPath + 1 ? LongLengths[2] : ShortLengths[static_cast<std::size_t>(part - 2)]};
         }
-        std::string_view StoredName() const { return Part(0); }
-        std::string_view Text(int column) const { return Part(column + 1); }
-        std::string Bytes;
-        std::array<std::uint32_t, kListColumnCount + 1> Ends{};
     };
+    void Append(const ListRow &row);
+    // Blocks of text that never move: a million rows grow the arena without copying it.
+    char *Allocate(std::size_t size);
+
     std::vector<PackedRow> rows_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::size_t blockFree_ = 0;
+    char *blockNext_ = nullptr;
 };
 
 } // namespace pellux

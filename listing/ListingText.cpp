@@ -111,7 +111,15 @@ TDateTime DosDateTimeToDateTime(std::uint32_t dos)
 std::string FormatListDate(const TDateTime &dt, char sep)
 {
     // Years run from 1 to 9999: four digits, as "%04d" would give.
-    return TwoDigits(dt.Month) + sep + TwoDigits(dt.Day) + sep + TwoDigits(dt.Year / 100) + TwoDigits(dt.Year % 100);
+    std::string text;
+    text.reserve(10);
+    text += TwoDigits(dt.Month);
+    text += sep;
+    text += TwoDigits(dt.Day);
+    text += sep;
+    text += TwoDigits(dt.Year / 100);
+    text += TwoDigits(dt.Year % 100);
+    return text;
 }
 
 std::string FormatListTime(const TDateTime &dt, char sep) { return TwoDigits(dt.Hour) + sep + TwoDigits(dt.Minute); }
@@ -182,15 +190,25 @@ ListRow ListingBuilder::AddListRow(const std::string &fileName, const std::strin
                                    const ListDateTime &dateTime, std::uint64_t uncompressedSize)
 {
     ListRow row;
-    row.StoredName = fileName;
-    row.Text[ColFilename] = VisibleName(ExtractNamePart(name));
+    FillListRow(row, fileName, name, compressedSize, dateTime, uncompressedSize);
+    return row;
+}
+
+void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, const std::string &name,
+                                 std::uint64_t compressedSize, const ListDateTime &dateTime,
+                                 std::uint64_t uncompressedSize)
+{
+    row.StoredName.assign(fileName);
+    const long long p = FindLastSeparator(name);
+    const std::string_view whole(name);
+    // As ExtractNamePart and ExtractPathPart split it.
+    row.Text[ColFilename] = VisibleName(p < 1 ? whole : whole.substr(static_cast<std::size_t>(p)));
     row.Text[ColDate] = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
     row.Text[ColTime] = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");
     row.Text[ColSize] = SizeText(uncompressedSize);
     row.Text[ColRatio] = RatioText(compressedSize, uncompressedSize);
     row.Text[ColPacked] = SizeText(compressedSize);
-    row.Text[ColPath] = VisibleName(ExtractPathPart(name));
-    return row;
+    row.Text[ColPath] = VisibleName(p < 1 ? std::string_view() : whole.substr(0, static_cast<std::size_t>(p - 1)));
 }
 
 ListRow ListingBuilder::AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,
