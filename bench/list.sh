@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Listing speed on a 100,000-entry archive, side by side in one run:
+# Listing speed on a 100,000-entry archive (ENTRIES=N for another size), side by side in one run:
 #   pellux-cli list  against  unzip -l   (median of 5 runs each, peak memory)
 #   the main window (offscreen): OpenZipFile until all rows are shown, one sort by Size
 set -euo pipefail
@@ -12,8 +12,8 @@ if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -x "$BUILD/bin/pellux-bench-window" ]
 fi
 WORK=$ROOT/build/bench
 mkdir -p "$WORK"
-ARCHIVE=$WORK/entries-100000.zip
 ENTRIES=${ENTRIES:-100000}
+ARCHIVE=$WORK/entries-$ENTRIES.zip
 if [ ! -f "$ARCHIVE" ]; then
   python3 - "$ARCHIVE" "$ENTRIES" <<'PY'
 import random, sys, zipfile
