@@ -11,7 +11,8 @@ namespace pellux::cli {
 namespace {
 void PrintRow(const ListRow &row)
 {
-    std::string line;
+    static std::string line; // its memory serves every row
+    line.clear();
     for (int column = 0; column < kListColumnCount; ++column) {
         if (column > 0)
             line += '\t';

@@ -158,7 +158,9 @@ std::string RatioText(std::uint64_t compressedSize, std::uint64_t uncompressedSi
     if (!(ratio > 0))
         return " ";
     // nearbyint rounds an exact half to the even neighbour: 62.5 gives 62.
-    return std::to_string(static_cast<long long>(std::nearbyint(ratio * 100))) + "%";
+    std::string text = std::to_string(static_cast<long long>(std::nearbyint(ratio * 100)));
+    text += '%';
+    return text;
 }
 
 long long ListingBuilder::FindLastSeparator(std::string_view name)
