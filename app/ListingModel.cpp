@@ -138,15 +138,33 @@ void ListingModel::SortRows(int column, bool ascending)
     };
     // Stable sorts, as the comparisons of KeyLess: equal keys keep their order either way.
     if (IsTextColumn(column)) {
-        std::string keyBytes;
-        std::vector<std::size_t> keyEnds(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            keyBytes += keyOf(i).Text;
-            keyEnds[i] = keyBytes.size();
+        // A text without capitals is its own key and is read where it lies; only the
+        // others keep a lowered copy, end to end in one string sized in advance.
+        const int part = column + 1;
+        auto hasCapitals = [](std::string_view text) {
+            return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+        };
+        std::size_t loweredBytes = 0;
+        for (const PackedRow &row : rows_)
+            if (const std::string_view text = row.Part(part); hasCapitals(text))
+                loweredBytes += text.size();
+        std::string lowered;
+        std::vector<std::size_t> loweredAt; // by row: where its copy begins, or npos for none
+        if (loweredBytes > 0) {
+            lowered.reserve(loweredBytes);
+            loweredAt.assign(count, std::string::npos);
+            for (std::size_t i = 0; i < count; ++i) {
+                if (!hasCapitals(rows_[i].Part(part)))
+                    continue;
+                loweredAt[i] = lowered.size();
+                lowered += keyOf(i).Text;
+            }
         }
         auto key = [&](std::uint32_t row) {
-            const std::size_t begin = row == 0 ? 0 : keyEnds[row - 1];
-            return std::string_view(keyBytes).substr(begin, keyEnds[row] - begin);
+            const std::string_view text = rows_[row].Part(part);
+            if (loweredAt.empty() || loweredAt[row] == std::string::npos)
+                return text;
+            return std::string_view(lowered).substr(loweredAt[row], text.size());
         };
         if (ascending)
             std::stable_sort(order.begin(), order.end(),
