@@ -112,6 +112,35 @@ TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
     EXPECT_EQ(w->Listing().rowCount(), 0);
 }
 
+TEST_F(WindowTest, DecodedAndEscapedNamesShowAsTheyAreAndSortWithTheirRows)
+{
+    // Texts that are not simply pieces of the stored name are kept beside it.
+    ZipBytes z;
+    z.LocalHeader("d\x81r/x.txt", "x").LocalHeader("a\tb.txt", "bb").LocalHeader("Sub/C.txt", "ccc").EndRecord();
+    auto w = Start({dir.Write("names.zip", z.Str())});
+    ASSERT_EQ(w->Listing().rowCount(), 3);
+    auto row = [&](int r) {
+        std::vector<std::string> texts{w->GetEntryName(r)};
+        for (int column : {ColFilename, ColSize, ColPath})
+            texts.push_back(w->GetColumnText(r, column));
+        return texts;
+    };
+    const std::vector<std::string> first{"d\x81r/x.txt", "x.txt", "1", "d\xC3\xBCr"};
+    const std::vector<std::string> second{"a\tb.txt", "a\\x09b.txt", "2", ""};
+    const std::vector<std::string> third{"Sub/C.txt", "C.txt", "3", "Sub"};
+    EXPECT_EQ(row(0), first);
+    EXPECT_EQ(row(1), second);
+    EXPECT_EQ(row(2), third);
+    w->ListViewFilesColumnClick(ColFilename);
+    EXPECT_EQ(row(0), second);
+    EXPECT_EQ(row(1), third);
+    EXPECT_EQ(row(2), first);
+    w->ListViewFilesColumnClick(ColPath);
+    EXPECT_EQ(row(0), second);
+    EXPECT_EQ(row(1), first);
+    EXPECT_EQ(row(2), third);
+}
+
 TEST_F(WindowTest, ArgumentWithUpperCaseZipExtensionIsOpened)
 {
     ZipBytes z;
