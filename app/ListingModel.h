@@ -47,7 +47,7 @@ private:
         std::array<std::uint32_t, 3> LongLengths{}; // stored name, file name, path
         std::array<std::uint16_t, 5> ShortLengths{};
         std::uint8_t Shared = 0;
-        // Part 0 is the stored name, part c + 1 the text of column c.
+        // Text 0 is the stored name, text c + 1 that of column c.
         std::string_view Part(int part) const
         {
             const std::size_t stored = LongLengths[0];
