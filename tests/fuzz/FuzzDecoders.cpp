@@ -1,6 +1,6 @@
-// Feeds arbitrary bytes to Pellux's own decoders, in odd-sized pieces into a small
-// output buffer so that every refill and flush path runs. The first byte picks the
-// method, the second gives the flags. Corrupt is expected; crashes, hangs, sanitizer
+// Feeds arbitrary bytes to Pellux's own decoders and to bzip2's block splitting, in
+// odd-sized pieces into a small output buffer so that every refill and flush path runs.
+// The first byte picks the method, the second gives the flags. Corrupt is expected; crashes, hangs, sanitizer
 // reports and output past the declared size are not.
 #include "libs/pxunz/Decoder.h"
 
@@ -8,10 +8,17 @@
 #include <cstdint>
 #include <cstdlib>
 
+// bzip2 splits its blocks across workers even on one core.
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    ::setenv("PELLUX_UNZ_WORKERS", "3", 0);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using pellux::libs::Decoder;
-    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9};
+    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9, 12};
     if (size < 2)
         return 0;
     constexpr std::uint64_t kDeclared = 1 << 20;
@@ -37,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const std::size_t inBefore = b.InLeft;
         const Decoder::Status status = decoder->Decode(b);
         produced += sizeof out - b.OutLeft;
-        // Deflate64 has no declared size to stop at; the others must.
-        if (entry.Method != 9 && produced > kDeclared)
+        // Deflate64 and bzip2 have no declared size to stop at; the others must.
+        if (entry.Method != 9 && entry.Method != 12 && produced > kDeclared)
             std::abort();
         if (status != Decoder::Status::Ok || produced > 4 * kDeclared)
             return 0;

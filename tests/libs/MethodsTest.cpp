@@ -1,7 +1,9 @@
 // Every compression method libpxunz.so decodes: archives from real writers where one
 // exists here, from the small encoders of method_zip.py where none does; damaged
-// streams; memory on a huge entry; pellux-cli test.
+// streams; bzip2 split into blocks across workers; memory on a huge entry; pellux-cli
+// test.
 #include "tests/libs/LibDriver.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,48 @@ TEST_F(MethodsTest, ArchivesOfRealWritersExtractEqual)
     }
     // The source's repeats lie beyond deflate's 32 KiB: Deflate64 must have used them.
     EXPECT_LT(fs::file_size(dir.File("deflate64.zip")) + 400000, fs::file_size(dir.File("deflate.zip")));
+}
+
+// Bytes whose bzip2 symbol map (a 16-bit map of the used ranges of 16 byte values, then
+// a 16-bit map per used range) reads 7000 3141 5926 5359: a block of them carries the
+// block magic in its header, a false start for a decoder that looks for blocks.
+std::string FalseStartBytes(std::size_t n, unsigned seed)
+{
+    std::string used;
+    const unsigned maps[3] = {0x3141, 0x5926, 0x5359};
+    for (unsigned range = 0; range < 3; ++range)
+        for (unsigned j = 0; j < 16; ++j)
+            if ((maps[range] >> (15 - j)) & 1)
+                used += static_cast<char>(16 * (range + 1) + j);
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (char &c : s)
+        c = used[rng() % used.size()];
+    return s;
+}
+
+TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
+{
+    // Several 900 kB blocks; then blocks with false starts after good ones.
+    const std::string source = Corpus(4000000, 5);
+    const std::string tricky = source.substr(0, 2000000) + FalseStartBytes(2500000, 6);
+    dir.Write("src.bin", source);
+    dir.Write("tricky.bin", tricky);
+    ASSERT_EQ(RunIn(dir.Path(), "7z a -tzip -mm=BZip2 -bd -bso0 7z.zip src.bin tricky.bin"), 0);
+    ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 zip.zip src.bin tricky.bin"), 0);
+    ScopedEnv env;
+    for (const char *workers : {"1", "3"}) {
+        env.Set("PELLUX_UNZ_WORKERS", workers);
+        for (const char *archive : {"7z.zip", "zip.zip"}) {
+            SCOPED_TRACE(std::string(archive) + " on " + workers);
+            const auto run = RunUnz(dir.File(archive), {}, UnzOptions{}, out.Path());
+            EXPECT_FALSE(run.HasError()) << ::testing::PrintToString(run.Messages());
+            EXPECT_TRUE(ReadFile(out.File("src.bin")) == source);
+            EXPECT_TRUE(ReadFile(out.File("tricky.bin")) == tricky);
+            fs::remove(out.File("src.bin"));
+            fs::remove(out.File("tricky.bin"));
+        }
+    }
 }
 
 TEST_F(MethodsTest, OldMethodsFromTestEncodersExtractEqual)
