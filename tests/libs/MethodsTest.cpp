@@ -119,7 +119,9 @@ TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
     dir.Write("tricky.bin", tricky);
     ASSERT_EQ(RunIn(dir.Path(), "7z a -tzip -mm=BZip2 -bd -bso0 7z.zip src.bin tricky.bin"), 0);
     ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 zip.zip src.bin tricky.bin"), 0);
+    ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 one.zip src.bin"), 0);
     ScopedEnv env;
+    std::vector<std::string> damage[2];
     for (const char *workers : {"1", "3"}) {
         env.Set("PELLUX_UNZ_WORKERS", workers);
         for (const char *archive : {"7z.zip", "zip.zip"}) {
@@ -131,7 +133,16 @@ TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
             fs::remove(out.File("src.bin"));
             fs::remove(out.File("tricky.bin"));
         }
+        // A block cut or damaged midway: the same message as libbz2 alone gives.
+        for (const char *how : {"cut", "flip"}) {
+            ASSERT_EQ(RunIn(dir.Path(), "python3 " + kScript + " damage one.zip bad.zip " + how), 0);
+            const auto run = RunUnz(dir.File("bad.zip"), {}, UnzOptions{}, out.Path());
+            EXPECT_TRUE(fs::is_empty(out.Path()));
+            damage[workers[0] == '3'].push_back(::testing::PrintToString(run.Messages()));
+        }
     }
+    EXPECT_EQ(damage[0], damage[1]);
+    EXPECT_NE(damage[0][0].find("cannot extract src.bin: corrupt bzip2 data"), std::string::npos) << damage[0][0];
 }
 
 TEST_F(MethodsTest, OldMethodsFromTestEncodersExtractEqual)
