@@ -61,11 +61,14 @@ void AppendBits(std::vector<unsigned char> &out, std::uint64_t &bits, const unsi
         PutBit(out, bits, Bit(src, from++));
 }
 
-MagicHit FindMagic(std::uint64_t window)
+namespace {
+
+// Bits 16 to 31 of the window lie inside a magic at every shift: one look-up rules out
+// almost every position. Bit k says the block magic may end k bits before the window
+// does, bit 8 + k the end magic.
+const std::array<std::uint16_t, 65536> &Candidates()
 {
-    // Bits 16 to 31 of the window lie inside a magic at every shift: one look-up rules
-    // out almost every position.
-    static const std::array<std::uint16_t, 65536> kCandidates = [] {
+    static const std::array<std::uint16_t, 65536> kTable = [] {
         std::array<std::uint16_t, 65536> table{};
         for (unsigned shift = 0; shift < 8; ++shift) {
             table[((kBlockMagic << shift) >> 16) & 0xFFFF] |= static_cast<std::uint16_t>(1u << shift);
@@ -73,7 +76,28 @@ MagicHit FindMagic(std::uint64_t window)
         }
         return table;
     }();
-    const unsigned candidates = kCandidates[(window >> 16) & 0xFFFF];
+    return kTable;
+}
+
+} // namespace
+
+std::size_t SkipToCandidate(const unsigned char *data, std::size_t size, std::uint64_t &window)
+{
+    const std::array<std::uint16_t, 65536> &table = Candidates();
+    std::uint64_t w = window;
+    std::size_t i = 0;
+    while (i < size) {
+        w = (w << 8) | data[i++];
+        if (table[(w >> 16) & 0xFFFF] != 0)
+            break;
+    }
+    window = w;
+    return i;
+}
+
+MagicHit FindMagic(std::uint64_t window)
+{
+    const unsigned candidates = Candidates()[(window >> 16) & 0xFFFF];
     if (candidates == 0)
         return MagicHit{};
     constexpr std::uint64_t kMask = (std::uint64_t(1) << 48) - 1;

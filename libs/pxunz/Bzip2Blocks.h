@@ -26,6 +26,9 @@ struct MagicHit {
 // A magic among the low 55 bits of the last eight bytes read (the newest lowest); of
 // two, the earlier.
 MagicHit FindMagic(std::uint64_t window);
+// Shifts bytes into the window up to the first after which it may hold a magic; how
+// many it shifted in.
+std::size_t SkipToCandidate(const unsigned char *data, std::size_t size, std::uint64_t &window);
 
 // The block of `count` bits at `from` as a stream of its own: header of `level` ('1' to
 // '9'), the block, the end magic and, as combined CRC, the block's own.

@@ -234,10 +234,13 @@ private:
         bool found = false;
         const std::uint64_t end = InputEndByte();
         while (endMagicBit_ == kNoBlock && scanByte_ < end && blocks_.size() < MaxBlocks()) {
-            register_ = (register_ << 8) | ByteAt(scanByte_);
-            const std::uint64_t byte = scanByte_++;
-            if (byte < 9)
+            if (scanByte_ < 9) {
+                register_ = (register_ << 8) | ByteAt(scanByte_++);
                 continue;
+            }
+            scanByte_ += bz2::SkipToCandidate(input_.data() + (scanByte_ - inputBase_),
+                                              static_cast<std::size_t>(end - scanByte_), register_);
+            const std::uint64_t byte = scanByte_ - 1;
             if (blockStart_ != kNoBlock && 8 * byte - blockStart_ > kMaxBlockBits) {
                 auto block = std::make_unique<Block>();
                 block->StartBit = blockStart_;
