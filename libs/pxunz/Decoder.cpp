@@ -54,6 +54,8 @@ std::unique_ptr<Decoder> MakeDecoder(const DecoderEntry &entry)
         return MakeZstdDecoder();
     case 95:
         return MakeXzDecoder();
+    case 98:
+        return MakePpmdDecoder(entry);
     default:
         return nullptr;
     }

@@ -57,5 +57,6 @@ std::unique_ptr<Decoder> MakeZstdDecoder();
 std::unique_ptr<Decoder> MakeImplodeDecoder(const DecoderEntry &entry);
 std::unique_ptr<Decoder> MakeShrinkDecoder(const DecoderEntry &entry);
 std::unique_ptr<Decoder> MakeReduceDecoder(const DecoderEntry &entry);
+std::unique_ptr<Decoder> MakePpmdDecoder(const DecoderEntry &entry);
 
 } // namespace pellux::libs

@@ -1,0 +1,982 @@
+// PPMd variant I, revision 1, decoding side. Memory is addressed by 32-bit offsets into
+// the model's block so that units are 12 bytes and states 6, as in the encoder: the
+// byte counts decide when memory runs out, and with it everything after.
+#include "libs/pxunz/PpmdModel.h"
+
+#include <cstring>
+
+namespace pellux::libs::ppmd {
+
+namespace {
+
+constexpr unsigned kUnitSize = 12;
+constexpr unsigned kMaxFreq = 124;
+constexpr unsigned kPeriodBits = 7;
+constexpr unsigned kInterval = 1 << 7;
+constexpr unsigned kBinScale = 1 << 14;
+constexpr std::uint32_t kTop = 1 << 24;
+constexpr std::uint32_t kBot = 1 << 15;
+constexpr std::uint32_t kEmptyNode = 0xFFFFFFFF;
+constexpr unsigned kMaxOrderLimit = 64;
+
+constexpr std::uint16_t kInitBinEsc[8] = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3, 0x64A1, 0x5ABC, 0x6632, 0x6051};
+constexpr std::uint8_t kExpEscape[16] = {25, 14, 9, 7, 5, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2};
+
+// A free block: its first word tells free units from used ones while gluing.
+struct Node {
+    std::uint32_t Stamp;
+    std::uint32_t Next;
+    std::uint32_t NU;
+};
+
+std::uint32_t U2B(unsigned units) { return units * kUnitSize; }
+
+void CopyUnits(void *dest, const void *src, unsigned units) { std::memmove(dest, src, U2B(units)); }
+
+void SwapStates(State *a, State *b)
+{
+    const State t = *a;
+    *a = *b;
+    *b = t;
+}
+
+unsigned HighSymbol(unsigned symbol) { return symbol >= 0x40 ? 0x08 : 0; }
+
+} // namespace
+
+Model::Model(unsigned char *memory, std::uint32_t size, unsigned maxOrder, Restoration restoration)
+    : base_(memory), size_(size), maxOrder_(maxOrder), restoration_(restoration)
+{
+    unsigned k = 0;
+    for (unsigned i = 0; i < kIndexes; ++i) {
+        unsigned step = i >= 12 ? 4 : (i >> 2) + 1;
+        do
+            units2Indx_[k++] = static_cast<std::uint8_t>(i);
+        while (--step);
+        indx2Units_[i] = static_cast<std::uint8_t>(k);
+    }
+    ns2BSIndx_[0] = 0;
+    ns2BSIndx_[1] = 2;
+    std::memset(ns2BSIndx_ + 2, 4, 9);
+    std::memset(ns2BSIndx_ + 11, 6, 256 - 11);
+    unsigned i = 0;
+    for (; i < 5; ++i)
+        ns2Indx_[i] = static_cast<std::uint8_t>(i);
+    for (unsigned m = i, left = 1; i < 260; ++i) {
+        ns2Indx_[i] = static_cast<std::uint8_t>(m);
+        if (--left == 0)
+            left = ++m - 4;
+    }
+    dummySee_.Shift = kPeriodBits;
+    dummySee_.Count = 64;
+    RestartModel();
+}
+
+// --- Allocator -------------------------------------------------------------------
+
+void Model::InsertNode(void *p, unsigned index)
+{
+    auto *node = static_cast<Node *>(p);
+    node->Stamp = kEmptyNode;
+    node->Next = freeList_[index];
+    node->NU = I2U(index);
+    freeList_[index] = RefOf(node);
+    ++stamps_[index];
+}
+
+void *Model::RemoveNode(unsigned index)
+{
+    auto *node = reinterpret_cast<Node *>(Ptr(freeList_[index]));
+    freeList_[index] = node->Next;
+    --stamps_[index];
+    return node;
+}
+
+void Model::SplitBlock(void *ptr, unsigned oldIndex, unsigned newIndex)
+{
+    const unsigned nu = I2U(oldIndex) - I2U(newIndex);
+    unsigned char *p = static_cast<unsigned char *>(ptr) + U2B(I2U(newIndex));
+    unsigned i = U2I(nu);
+    if (I2U(i) != nu) {
+        const unsigned k = I2U(--i);
+        InsertNode(p + U2B(k), nu - k - 1);
+    }
+    InsertNode(p, i);
+}
+
+void Model::GlueFreeBlocks()
+{
+    glueCount_ = 1 << 13;
+    std::memset(stamps_, 0, sizeof stamps_);
+    // The root context holds the top unit, so only LoUnit needs a guard.
+    if (loUnit_ != hiUnit_)
+        reinterpret_cast<Node *>(loUnit_)->Stamp = 0;
+
+    // Chain every free block, each merged with the free blocks right after it.
+    Ref head = 0;
+    Ref *prev = &head;
+    for (unsigned i = 0; i < kIndexes; ++i) {
+        Ref next = freeList_[i];
+        freeList_[i] = 0;
+        while (next != 0) {
+            auto *node = reinterpret_cast<Node *>(Ptr(next));
+            if (node->NU != 0) {
+                *prev = next;
+                prev = &node->Next;
+                Node *node2;
+                while ((node2 = node + node->NU)->Stamp == kEmptyNode) {
+                    node->NU += node2->NU;
+                    node2->NU = 0;
+                }
+            }
+            next = node->Next;
+        }
+    }
+    *prev = 0;
+
+    while (head != 0) {
+        auto *node = reinterpret_cast<Node *>(Ptr(head));
+        head = node->Next;
+        std::uint32_t nu = node->NU;
+        if (nu == 0)
+            continue;
+        for (; nu > 128; nu -= 128, node += 128)
+            InsertNode(node, kIndexes - 1);
+        unsigned i = U2I(nu);
+        if (I2U(i) != nu) {
+            const unsigned k = I2U(--i);
+            InsertNode(node + k, nu - k - 1);
+        }
+        InsertNode(node, i);
+    }
+}
+
+void *Model::AllocUnitsRare(unsigned index)
+{
+    if (glueCount_ == 0) {
+        GlueFreeBlocks();
+        if (freeList_[index] != 0)
+            return RemoveNode(index);
+    }
+    unsigned i = index;
+    do {
+        if (++i == kIndexes) {
+            const std::uint32_t bytes = U2B(I2U(index));
+            --glueCount_;
+            if (static_cast<std::uint32_t>(unitsStart_ - text_) > bytes) {
+                unitsStart_ -= bytes;
+                return unitsStart_;
+            }
+            return nullptr;
+        }
+    } while (freeList_[i] == 0);
+    void *block = RemoveNode(i);
+    SplitBlock(block, i, index);
+    return block;
+}
+
+void *Model::AllocUnits(unsigned index)
+{
+    if (freeList_[index] != 0)
+        return RemoveNode(index);
+    const std::uint32_t bytes = U2B(I2U(index));
+    if (bytes <= static_cast<std::uint32_t>(hiUnit_ - loUnit_)) {
+        void *block = loUnit_;
+        loUnit_ += bytes;
+        return block;
+    }
+    return AllocUnitsRare(index);
+}
+
+void *Model::AllocContext()
+{
+    if (hiUnit_ != loUnit_)
+        return hiUnit_ -= kUnitSize;
+    if (freeList_[0] != 0)
+        return RemoveNode(0);
+    return AllocUnitsRare(0);
+}
+
+void *Model::ShrinkUnits(void *oldPtr, unsigned oldNU, unsigned newNU)
+{
+    const unsigned i0 = U2I(oldNU);
+    const unsigned i1 = U2I(newNU);
+    if (i0 == i1)
+        return oldPtr;
+    if (freeList_[i1] != 0) {
+        void *block = RemoveNode(i1);
+        CopyUnits(block, oldPtr, newNU);
+        InsertNode(oldPtr, i0);
+        return block;
+    }
+    SplitBlock(oldPtr, i0, i1);
+    return oldPtr;
+}
+
+void Model::SpecialFreeUnit(void *ptr)
+{
+    if (static_cast<unsigned char *>(ptr) != unitsStart_)
+        InsertNode(ptr, 0);
+    else
+        unitsStart_ += kUnitSize;
+}
+
+void *Model::MoveUnitsUp(void *oldPtr, unsigned nu)
+{
+    const unsigned index = U2I(nu);
+    if (static_cast<unsigned char *>(oldPtr) > unitsStart_ + 16 * 1024 || RefOf(oldPtr) > freeList_[index])
+        return oldPtr;
+    void *block = RemoveNode(index);
+    CopyUnits(block, oldPtr, nu);
+    if (static_cast<unsigned char *>(oldPtr) != unitsStart_)
+        InsertNode(oldPtr, index);
+    else
+        unitsStart_ += U2B(I2U(index));
+    return block;
+}
+
+void Model::ExpandTextArea()
+{
+    std::uint32_t count[kIndexes] = {};
+    if (loUnit_ != hiUnit_)
+        reinterpret_cast<Node *>(loUnit_)->Stamp = 0;
+    // Free blocks at the bottom of the units go to the text; mark them to drop them
+    // from their lists below.
+    auto *node = reinterpret_cast<Node *>(unitsStart_);
+    for (; node->Stamp == kEmptyNode; node += node->NU) {
+        node->Stamp = 0;
+        ++count[U2I(node->NU)];
+    }
+    unitsStart_ = reinterpret_cast<unsigned char *>(node);
+
+    for (unsigned i = 0; i < kIndexes; ++i) {
+        Ref *next = &freeList_[i];
+        while (count[i] != 0) {
+            auto *n = reinterpret_cast<Node *>(Ptr(*next));
+            while (n->Stamp == 0) {
+                *next = n->Next;
+                n = reinterpret_cast<Node *>(Ptr(*next));
+                --stamps_[i];
+                if (--count[i] == 0)
+                    break;
+            }
+            next = &n->Next;
+        }
+    }
+}
+
+std::uint32_t Model::UsedMemory() const
+{
+    std::uint32_t freeUnits = 0;
+    for (unsigned i = 0; i < kIndexes; ++i)
+        freeUnits += stamps_[i] * I2U(i);
+    return size_ - static_cast<std::uint32_t>(hiUnit_ - loUnit_) - static_cast<std::uint32_t>(unitsStart_ - text_)
+        - U2B(freeUnits);
+}
+
+// --- Model -----------------------------------------------------------------------
+
+void Model::RestartModel()
+{
+    std::memset(freeList_, 0, sizeof freeList_);
+    std::memset(stamps_, 0, sizeof stamps_);
+    text_ = base_;
+    hiUnit_ = text_ + size_;
+    loUnit_ = unitsStart_ = hiUnit_ - size_ / 8 / kUnitSize * 7 * kUnitSize;
+    glueCount_ = 0;
+
+    orderFall_ = maxOrder_;
+    runLength_ = initRL_ = -static_cast<std::int32_t>(maxOrder_ < 12 ? maxOrder_ : 12) - 1;
+    prevSuccess_ = 0;
+
+    hiUnit_ -= kUnitSize;
+    minContext_ = maxContext_ = reinterpret_cast<Context *>(hiUnit_);
+    minContext_->Suffix = 0;
+    minContext_->NumStats = 255;
+    minContext_->Flags = 0;
+    minContext_->SummFreq = 256 + 1;
+    foundState_ = reinterpret_cast<State *>(loUnit_);
+    loUnit_ += U2B(256 / 2);
+    minContext_->Stats = RefOf(foundState_);
+    for (unsigned i = 0; i < 256; ++i) {
+        State *s = &foundState_[i];
+        s->Symbol = static_cast<std::uint8_t>(i);
+        s->Freq = 1;
+        SetSuccessor(s, 0);
+    }
+
+    for (unsigned i = 0, m = 0; m < 25; ++m) {
+        while (ns2Indx_[i] == m)
+            ++i;
+        for (unsigned k = 0; k < 8; ++k) {
+            const auto value = static_cast<std::uint16_t>(kBinScale - kInitBinEsc[k] / (i + 1));
+            for (unsigned r = 0; r < 64; r += 8)
+                binSumm_[m][k + r] = value;
+        }
+    }
+    for (unsigned i = 0, m = 0; m < 24; ++m) {
+        while (ns2Indx_[i + 3] == m + 3)
+            ++i;
+        for (See &s : see_[m]) {
+            s.Shift = kPeriodBits - 4;
+            s.Summ = static_cast<std::uint16_t>((2 * i + 5) << s.Shift);
+            s.Count = 7;
+        }
+    }
+}
+
+void Model::Refresh(Context *c, unsigned oldNU, unsigned scale)
+{
+    unsigned i = c->NumStats;
+    auto *s = static_cast<State *>(ShrinkUnits(Stats(c), oldNU, (i + 2) >> 1));
+    c->Stats = RefOf(s);
+    unsigned flags = (c->Flags & (0x10 + 0x04 * scale)) + HighSymbol(s->Symbol);
+    unsigned escFreq = c->SummFreq - s->Freq;
+    s->Freq = static_cast<std::uint8_t>((s->Freq + scale) >> scale);
+    unsigned sumFreq = s->Freq;
+    do {
+        escFreq -= (++s)->Freq;
+        s->Freq = static_cast<std::uint8_t>((s->Freq + scale) >> scale);
+        sumFreq += s->Freq;
+        flags |= HighSymbol(s->Symbol);
+    } while (--i);
+    c->SummFreq = static_cast<std::uint16_t>(sumFreq + ((escFreq + scale) >> scale));
+    c->Flags = static_cast<std::uint8_t>(flags);
+}
+
+Model::Ref Model::CutOff(Context *c, unsigned order)
+{
+    if (c->NumStats == 0) {
+        State *s = OneState(c);
+        if (Ptr(Successor(s)) >= unitsStart_) {
+            if (order < maxOrder_)
+                SetSuccessor(s, CutOff(Ctx(Successor(s)), order + 1));
+            else
+                SetSuccessor(s, 0);
+            if (Successor(s) != 0 || order <= 9)
+                return RefOf(c);
+        }
+        SpecialFreeUnit(c);
+        return 0;
+    }
+
+    const unsigned nu = (c->NumStats + 2u) >> 1;
+    c->Stats = RefOf(MoveUnitsUp(Stats(c), nu));
+    int i = c->NumStats;
+    // States whose successor is not a context go to the end, to be dropped.
+    for (int j = i; j >= 0; --j) {
+        State *s = Stats(c) + j;
+        if (Ptr(Successor(s)) < unitsStart_) {
+            State *s2 = Stats(c) + (i--);
+            SetSuccessor(s, 0);
+            SwapStates(s, s2);
+        } else if (order < maxOrder_) {
+            SetSuccessor(s, CutOff(Ctx(Successor(s)), order + 1));
+        } else {
+            SetSuccessor(s, 0);
+        }
+    }
+    if (i != c->NumStats && order != 0) {
+        c->NumStats = static_cast<std::uint8_t>(i);
+        State *s = Stats(c);
+        if (i < 0) {
+            InsertNode(s, U2I(nu));
+            SpecialFreeUnit(c);
+            return 0;
+        }
+        if (i == 0) {
+            c->Flags = static_cast<std::uint8_t>((c->Flags & 0x10) + HighSymbol(s->Symbol));
+            *OneState(c) = *s;
+            InsertNode(s, U2I(nu));
+            OneState(c)->Freq = static_cast<std::uint8_t>((OneState(c)->Freq + 11u) >> 3);
+        } else {
+            Refresh(c, nu, c->SummFreq > 16 * i);
+        }
+    }
+    return RefOf(c);
+}
+
+void Model::RestoreModel(Context *c1)
+{
+    text_ = base_;
+    // The contexts before c1 took the new symbol already: take it back.
+    Context *c = maxContext_;
+    for (; c != c1; c = Ctx(c->Suffix)) {
+        if (--c->NumStats == 0) {
+            State *s = Stats(c);
+            c->Flags = static_cast<std::uint8_t>((c->Flags & 0x10) + HighSymbol(s->Symbol));
+            *OneState(c) = *s;
+            SpecialFreeUnit(s);
+            OneState(c)->Freq = static_cast<std::uint8_t>((OneState(c)->Freq + 11u) >> 3);
+        } else {
+            Refresh(c, (c->NumStats + 3u) >> 1, 0);
+        }
+    }
+    for (; c != minContext_; c = Ctx(c->Suffix)) {
+        if (c->NumStats == 0) {
+            OneState(c)->Freq = static_cast<std::uint8_t>(OneState(c)->Freq - (OneState(c)->Freq >> 1));
+        } else if ((c->SummFreq = static_cast<std::uint16_t>(c->SummFreq + 4)) > 128 + 4 * c->NumStats) {
+            Refresh(c, (c->NumStats + 2u) >> 1, 1);
+        }
+    }
+
+    if (restoration_ == kRestart || UsedMemory() < (size_ >> 1)) {
+        RestartModel();
+        return;
+    }
+    while (maxContext_->Suffix != 0)
+        maxContext_ = Ctx(maxContext_->Suffix);
+    do {
+        CutOff(maxContext_, 0);
+        ExpandTextArea();
+    } while (UsedMemory() > 3 * (size_ >> 2));
+    glueCount_ = 0;
+    orderFall_ = maxOrder_;
+}
+
+// The state of `symbol` in the context with more than one; the model keeps every
+// symbol of a context in its suffix, so a miss means the model is broken.
+State *Model::Find(Context *c, unsigned symbol)
+{
+    State *s = Stats(c);
+    for (unsigned n = c->NumStats; s->Symbol != symbol; ++s) {
+        if (n-- == 0) {
+            broken_ = true;
+            return Stats(c);
+        }
+    }
+    return s;
+}
+
+Context *Model::CreateSuccessors(bool skip, State *s1, Context *c)
+{
+    const Ref upBranch = Successor(foundState_);
+    State *ps[kMaxOrderLimit + 1];
+    unsigned numPs = 0;
+    if (!skip)
+        ps[numPs++] = foundState_;
+
+    while (c->Suffix != 0) {
+        c = Ctx(c->Suffix);
+        State *s;
+        if (s1 != nullptr) {
+            s = s1;
+            s1 = nullptr;
+        } else if (c->NumStats != 0) {
+            s = Find(c, foundState_->Symbol);
+            if (s->Freq < kMaxFreq - 9) {
+                ++s->Freq;
+                ++c->SummFreq;
+            }
+        } else {
+            s = OneState(c);
+            s->Freq = static_cast<std::uint8_t>(s->Freq + (Ctx(c->Suffix)->NumStats == 0 && s->Freq < 24));
+        }
+        const Ref successor = Successor(s);
+        if (successor != upBranch) {
+            c = Ctx(successor);
+            if (numPs == 0)
+                return c;
+            break;
+        }
+        if (numPs == kMaxOrderLimit + 1) {
+            broken_ = true;
+            return nullptr;
+        }
+        ps[numPs++] = s;
+    }
+
+    State upState;
+    upState.Symbol = *Ptr(upBranch);
+    SetSuccessor(&upState, upBranch + 1);
+    const auto flags = static_cast<std::uint8_t>((foundState_->Symbol >= 0x40 ? 0x10 : 0) + HighSymbol(upState.Symbol));
+    if (c->NumStats == 0) {
+        upState.Freq = OneState(c)->Freq;
+    } else {
+        const State *s = Find(c, upState.Symbol);
+        const std::uint32_t cf = s->Freq - 1u;
+        const std::uint32_t s0 = c->SummFreq - c->NumStats - cf;
+        upState.Freq = static_cast<std::uint8_t>(1 + (2 * cf <= s0 ? (5 * cf > s0) : (cf + 2 * s0 - 3) / s0));
+    }
+
+    do {
+        auto *c1 = static_cast<Context *>(AllocContext());
+        if (c1 == nullptr)
+            return nullptr;
+        c1->NumStats = 0;
+        c1->Flags = flags;
+        *OneState(c1) = upState;
+        c1->Suffix = RefOf(c);
+        SetSuccessor(ps[--numPs], RefOf(c1));
+        c = c1;
+    } while (numPs != 0);
+    return c;
+}
+
+Context *Model::ReduceOrder(State *s1, Context *c)
+{
+    State *s = nullptr;
+    Context *c1 = c;
+    const Ref upBranch = RefOf(text_);
+    SetSuccessor(foundState_, upBranch);
+    ++orderFall_;
+    for (;;) {
+        if (s1 != nullptr) {
+            c = Ctx(c->Suffix);
+            s = s1;
+            s1 = nullptr;
+        } else {
+            if (c->Suffix == 0)
+                return c;
+            c = Ctx(c->Suffix);
+            if (c->NumStats != 0) {
+                s = Find(c, foundState_->Symbol);
+                if (s->Freq < kMaxFreq - 9) {
+                    s->Freq += 2;
+                    c->SummFreq += 2;
+                }
+            } else {
+                s = OneState(c);
+                s->Freq = static_cast<std::uint8_t>(s->Freq + (s->Freq < 32));
+            }
+        }
+        if (Successor(s) != 0)
+            break;
+        SetSuccessor(s, upBranch);
+        ++orderFall_;
+    }
+
+    if (Successor(s) <= upBranch) {
+        State *saved = foundState_;
+        foundState_ = s;
+        Context *successor = CreateSuccessors(false, nullptr, c);
+        SetSuccessor(s, successor == nullptr ? 0 : RefOf(successor));
+        foundState_ = saved;
+    }
+    if (orderFall_ == 1 && c1 == maxContext_) {
+        SetSuccessor(foundState_, Successor(s));
+        --text_;
+    }
+    if (Successor(s) == 0)
+        return nullptr;
+    return Ctx(Successor(s));
+}
+
+void Model::UpdateModel()
+{
+    Ref fSuccessor = Successor(foundState_);
+    const unsigned fFreq = foundState_->Freq;
+    const unsigned fSymbol = foundState_->Symbol;
+    State *s = nullptr;
+
+    if (fFreq < kMaxFreq / 4 && minContext_->Suffix != 0) {
+        Context *c = Ctx(minContext_->Suffix);
+        if (c->NumStats == 0) {
+            s = OneState(c);
+            if (s->Freq < 32)
+                ++s->Freq;
+        } else {
+            s = Stats(c);
+            if (s->Symbol != fSymbol) {
+                s = Find(c, fSymbol);
+                if (s != Stats(c) && s[0].Freq >= s[-1].Freq) {
+                    SwapStates(&s[0], &s[-1]);
+                    --s;
+                }
+            }
+            if (s->Freq < kMaxFreq - 9) {
+                s->Freq += 2;
+                c->SummFreq += 2;
+            }
+        }
+    }
+
+    Context *c = maxContext_;
+    if (orderFall_ == 0 && fSuccessor != 0) {
+        Context *cs = CreateSuccessors(true, s, minContext_);
+        if (cs == nullptr) {
+            SetSuccessor(foundState_, 0);
+            RestoreModel(c);
+        } else {
+            SetSuccessor(foundState_, RefOf(cs));
+            maxContext_ = cs;
+        }
+        return;
+    }
+
+    *text_++ = static_cast<unsigned char>(fSymbol);
+    Ref successor = RefOf(text_);
+    if (text_ >= unitsStart_) {
+        RestoreModel(c);
+        return;
+    }
+
+    if (fSuccessor == 0) {
+        Context *cs = ReduceOrder(s, minContext_);
+        if (cs == nullptr) {
+            RestoreModel(c);
+            return;
+        }
+        fSuccessor = RefOf(cs);
+    } else if (Ptr(fSuccessor) < unitsStart_) {
+        Context *cs = CreateSuccessors(false, s, minContext_);
+        if (cs == nullptr) {
+            RestoreModel(c);
+            return;
+        }
+        fSuccessor = RefOf(cs);
+    }
+
+    if (--orderFall_ == 0) {
+        successor = fSuccessor;
+        text_ -= (maxContext_ != minContext_);
+    }
+
+    const unsigned ns = minContext_->NumStats;
+    const std::uint32_t s0 = minContext_->SummFreq - ns - fFreq;
+    const unsigned flag = HighSymbol(fSymbol);
+
+    for (; c != minContext_; c = Ctx(c->Suffix)) {
+        const unsigned ns1 = c->NumStats;
+        if (ns1 != 0) {
+            if ((ns1 & 1) != 0) {
+                // The states fill their units: move them to one unit more.
+                const unsigned oldNU = (ns1 + 1) >> 1;
+                const unsigned i = U2I(oldNU);
+                if (i != U2I(oldNU + 1)) {
+                    void *block = AllocUnits(i + 1);
+                    if (block == nullptr) {
+                        RestoreModel(c);
+                        return;
+                    }
+                    void *old = Stats(c);
+                    CopyUnits(block, old, oldNU);
+                    InsertNode(old, i);
+                    c->Stats = RefOf(block);
+                }
+            }
+            c->SummFreq = static_cast<std::uint16_t>(c->SummFreq + (3 * ns1 + 1 < ns));
+        } else {
+            auto *s2 = static_cast<State *>(AllocUnits(0));
+            if (s2 == nullptr) {
+                RestoreModel(c);
+                return;
+            }
+            *s2 = *OneState(c);
+            c->Stats = RefOf(s2);
+            if (s2->Freq < kMaxFreq / 4 - 1)
+                s2->Freq = static_cast<std::uint8_t>(s2->Freq << 1);
+            else
+                s2->Freq = kMaxFreq - 4;
+            c->SummFreq = static_cast<std::uint16_t>(s2->Freq + initEsc_ + (ns > 2));
+        }
+        std::uint32_t cf = 2 * fFreq * (c->SummFreq + 6u);
+        const std::uint32_t sf = s0 + c->SummFreq;
+        if (cf < 6 * sf) {
+            cf = 1 + (cf > sf) + (cf >= 4 * sf);
+            c->SummFreq = static_cast<std::uint16_t>(c->SummFreq + 4);
+        } else {
+            cf = 4 + (cf > 9 * sf) + (cf > 12 * sf) + (cf > 15 * sf);
+            c->SummFreq = static_cast<std::uint16_t>(c->SummFreq + cf);
+        }
+        State *added = Stats(c) + ns1 + 1;
+        SetSuccessor(added, successor);
+        added->Symbol = static_cast<std::uint8_t>(fSymbol);
+        added->Freq = static_cast<std::uint8_t>(cf);
+        c->Flags = static_cast<std::uint8_t>(c->Flags | flag);
+        c->NumStats = static_cast<std::uint8_t>(ns1 + 1);
+    }
+    maxContext_ = minContext_ = Ctx(fSuccessor);
+}
+
+void Model::Rescale()
+{
+    Context *mc = minContext_;
+    State *stats = Stats(mc);
+    State *s = foundState_;
+    // The found state goes first, the others stay sorted by frequency.
+    if (s != stats) {
+        const State t = *s;
+        for (; s != stats; --s)
+            s[0] = s[-1];
+        *s = t;
+    }
+    unsigned escFreq = mc->SummFreq - s->Freq;
+    const unsigned adder = orderFall_ != 0;
+    s->Freq = static_cast<std::uint8_t>((s->Freq + 4 + adder) >> 1);
+    unsigned sumFreq = s->Freq;
+
+    unsigned i = mc->NumStats;
+    do {
+        escFreq -= (++s)->Freq;
+        s->Freq = static_cast<std::uint8_t>((s->Freq + adder) >> 1);
+        sumFreq += s->Freq;
+        if (s[0].Freq > s[-1].Freq) {
+            State *s1 = s;
+            const State t = *s1;
+            do
+                s1[0] = s1[-1];
+            while (--s1 != stats && t.Freq > s1[-1].Freq);
+            *s1 = t;
+        }
+    } while (--i);
+
+    if (s->Freq == 0) {
+        const unsigned numStats = mc->NumStats;
+        do
+            ++i;
+        while ((--s)->Freq == 0);
+        escFreq += i;
+        mc->NumStats = static_cast<std::uint8_t>(mc->NumStats - i);
+        if (mc->NumStats == 0) {
+            State t = *stats;
+            t.Freq = static_cast<std::uint8_t>((2 * t.Freq + escFreq - 1) / escFreq);
+            if (t.Freq > kMaxFreq / 3)
+                t.Freq = kMaxFreq / 3;
+            InsertNode(stats, U2I((numStats + 2) >> 1));
+            mc->Flags = static_cast<std::uint8_t>((mc->Flags & 0x10) + HighSymbol(t.Symbol));
+            *(foundState_ = OneState(mc)) = t;
+            return;
+        }
+        const unsigned n0 = (numStats + 2) >> 1;
+        const unsigned n1 = (mc->NumStats + 2u) >> 1;
+        if (n0 != n1)
+            mc->Stats = RefOf(ShrinkUnits(stats, n0, n1));
+        mc->Flags = static_cast<std::uint8_t>(mc->Flags & ~0x08);
+        s = Stats(mc);
+        unsigned flags = HighSymbol(s->Symbol);
+        for (unsigned n = mc->NumStats; n != 0; --n)
+            flags |= HighSymbol((++s)->Symbol);
+        mc->Flags = static_cast<std::uint8_t>(mc->Flags | flags);
+    }
+    mc->SummFreq = static_cast<std::uint16_t>(sumFreq + escFreq - (escFreq >> 1));
+    mc->Flags = static_cast<std::uint8_t>(mc->Flags | 0x04);
+    foundState_ = Stats(mc);
+}
+
+void Model::NextContext()
+{
+    Context *c = Ctx(Successor(foundState_));
+    if (orderFall_ == 0 && reinterpret_cast<unsigned char *>(c) >= unitsStart_) {
+        minContext_ = maxContext_ = c;
+    } else {
+        UpdateModel();
+        minContext_ = maxContext_;
+    }
+}
+
+void Model::Update1()
+{
+    State *s = foundState_;
+    s->Freq += 4;
+    minContext_->SummFreq += 4;
+    if (s[0].Freq > s[-1].Freq) {
+        SwapStates(&s[0], &s[-1]);
+        foundState_ = --s;
+        if (s->Freq > kMaxFreq)
+            Rescale();
+    }
+    NextContext();
+}
+
+void Model::Update1First()
+{
+    prevSuccess_ = 2u * foundState_->Freq >= minContext_->SummFreq;
+    runLength_ += static_cast<std::int32_t>(prevSuccess_);
+    minContext_->SummFreq += 4;
+    if ((foundState_->Freq += 4) > kMaxFreq)
+        Rescale();
+    NextContext();
+}
+
+void Model::Update2()
+{
+    minContext_->SummFreq += 4;
+    if ((foundState_->Freq += 4) > kMaxFreq)
+        Rescale();
+    runLength_ = initRL_;
+    UpdateModel();
+    minContext_ = maxContext_;
+}
+
+void Model::UpdateBin()
+{
+    foundState_->Freq = static_cast<std::uint8_t>(foundState_->Freq + (foundState_->Freq < 196));
+    prevSuccess_ = 1;
+    ++runLength_;
+    NextContext();
+}
+
+See *Model::MakeEscFreq(unsigned numMasked, std::uint32_t *escFreq)
+{
+    const Context *mc = minContext_;
+    const unsigned numStats = mc->NumStats;
+    if (numStats == 0xFF) {
+        *escFreq = 1;
+        return &dummySee_;
+    }
+    See *see = see_[ns2Indx_[numStats + 2] - 3] + (mc->SummFreq > 11 * (numStats + 1))
+        + 2 * (2 * numStats < Ctx(mc->Suffix)->NumStats + numMasked) + mc->Flags;
+    const unsigned r = see->Summ >> see->Shift;
+    see->Summ = static_cast<std::uint16_t>(see->Summ - r);
+    *escFreq = r + (r == 0);
+    return see;
+}
+
+// --- Range decoder ---------------------------------------------------------------
+
+unsigned Model::NextByte()
+{
+    if (In == InEnd) {
+        Overrun = true;
+        return 0;
+    }
+    return *In++;
+}
+
+bool Model::StartDecoding()
+{
+    low_ = 0;
+    range_ = 0xFFFFFFFF;
+    code_ = 0;
+    for (int i = 0; i < 4; ++i)
+        code_ = (code_ << 8) | NextByte();
+    return code_ != 0xFFFFFFFF;
+}
+
+bool Model::Threshold(std::uint32_t total, std::uint32_t *count)
+{
+    if (range_ < total)
+        return false; // no encoder gets here
+    range_ /= total;
+    *count = (code_ - low_) / range_;
+    return true;
+}
+
+void Model::Consume(std::uint32_t start, std::uint32_t size)
+{
+    low_ += start * range_;
+    range_ *= size;
+    for (;;) {
+        if ((low_ ^ (low_ + range_)) >= kTop) {
+            if (range_ >= kBot)
+                break;
+            range_ = (0 - low_) & (kBot - 1);
+        }
+        code_ = (code_ << 8) | NextByte();
+        range_ <<= 8;
+        low_ <<= 8;
+    }
+}
+
+int Model::DecodeSymbol()
+{
+    if (broken_)
+        return kBroken;
+    bool masked[256];
+    std::uint32_t count = 0;
+    Context *mc = minContext_;
+    if (mc->NumStats != 0) {
+        State *s = Stats(mc);
+        if (!Threshold(mc->SummFreq, &count))
+            return kBroken;
+        std::uint32_t hiCnt = s->Freq;
+        if (count < hiCnt) {
+            Consume(0, s->Freq);
+            foundState_ = s;
+            const unsigned symbol = s->Symbol;
+            Update1First();
+            return broken_ ? kBroken : static_cast<int>(symbol);
+        }
+        prevSuccess_ = 0;
+        for (unsigned i = mc->NumStats; i != 0; --i) {
+            if ((hiCnt += (++s)->Freq) > count) {
+                Consume(hiCnt - s->Freq, s->Freq);
+                foundState_ = s;
+                const unsigned symbol = s->Symbol;
+                Update1();
+                return broken_ ? kBroken : static_cast<int>(symbol);
+            }
+        }
+        if (count >= mc->SummFreq)
+            return kBroken;
+        Consume(hiCnt, mc->SummFreq - hiCnt);
+        std::memset(masked, 0, sizeof masked);
+        for (const State *m = Stats(mc); m <= s; ++m)
+            masked[m->Symbol] = true;
+    } else {
+        std::uint16_t *prob =
+            &binSumm_[ns2Indx_[OneState(mc)->Freq - 1u]]
+                     [ns2BSIndx_[Ctx(mc->Suffix)->NumStats] + prevSuccess_ + mc->Flags + ((runLength_ >> 26) & 0x20)];
+        range_ >>= 14;
+        if ((code_ - low_) / range_ < *prob) {
+            Consume(0, *prob);
+            *prob = static_cast<std::uint16_t>(*prob + kInterval - ((*prob + 32u) >> 7));
+            foundState_ = OneState(mc);
+            const unsigned symbol = foundState_->Symbol;
+            UpdateBin();
+            return broken_ ? kBroken : static_cast<int>(symbol);
+        }
+        Consume(*prob, kBinScale - *prob);
+        *prob = static_cast<std::uint16_t>(*prob - ((*prob + 32u) >> 7));
+        initEsc_ = kExpEscape[*prob >> 10];
+        std::memset(masked, 0, sizeof masked);
+        masked[OneState(mc)->Symbol] = true;
+        prevSuccess_ = 0;
+    }
+
+    for (;;) {
+        const unsigned numMasked = minContext_->NumStats;
+        do {
+            ++orderFall_;
+            if (minContext_->Suffix == 0)
+                return kEndMarker;
+            minContext_ = Ctx(minContext_->Suffix);
+        } while (minContext_->NumStats == numMasked);
+        mc = minContext_;
+        if (mc->NumStats < numMasked)
+            return kBroken;
+
+        State *ps[256];
+        const unsigned num = mc->NumStats - numMasked;
+        unsigned n = 0;
+        std::uint32_t hiCnt = 0;
+        State *s = Stats(mc);
+        for (unsigned left = mc->NumStats + 1u; n != num; ++s) {
+            if (left-- == 0)
+                return kBroken;
+            if (!masked[s->Symbol]) {
+                hiCnt += s->Freq;
+                ps[n++] = s;
+            }
+        }
+
+        std::uint32_t freqSum = 0;
+        See *see = MakeEscFreq(numMasked, &freqSum);
+        freqSum += hiCnt;
+        if (!Threshold(freqSum, &count))
+            return kBroken;
+        if (count < hiCnt) {
+            State **pps = ps;
+            for (hiCnt = 0; (hiCnt += (*pps)->Freq) <= count; ++pps) {}
+            s = *pps;
+            Consume(hiCnt - s->Freq, s->Freq);
+            if (see->Shift < kPeriodBits && --see->Count == 0) {
+                see->Summ = static_cast<std::uint16_t>(see->Summ << 1);
+                see->Count = static_cast<std::uint8_t>(3 << see->Shift++);
+            }
+            foundState_ = s;
+            const unsigned symbol = s->Symbol;
+            Update2();
+            return broken_ ? kBroken : static_cast<int>(symbol);
+        }
+        if (count >= freqSum)
+            return kBroken;
+        Consume(hiCnt, freqSum - hiCnt);
+        see->Summ = static_cast<std::uint16_t>(see->Summ + freqSum);
+        for (unsigned k = 0; k < n; ++k)
+            masked[ps[k]->Symbol] = true;
+    }
+}
+
+} // namespace pellux::libs::ppmd
