@@ -1,12 +1,14 @@
 // Feeds arbitrary bytes to Pellux's own decoders and to bzip2's block splitting, in
 // odd-sized pieces into a small output buffer so that every refill and flush path runs.
 // The first byte picks the method, the second gives the flags. Corrupt is expected; crashes, hangs, sanitizer
-// reports and output past the declared size are not.
+// reports and output past the declared size are not. PPMd headers are held to 1 MiB of
+// model memory, so that an input does not cost up to 256 MiB.
 #include "libs/pxunz/Decoder.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 // bzip2 splits its blocks across workers even on one core.
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -18,7 +20,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using pellux::libs::Decoder;
-    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9, 12};
+    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9, 12, 98};
     if (size < 2)
         return 0;
     constexpr std::uint64_t kDeclared = 1 << 20;
@@ -26,9 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     auto decoder = pellux::libs::MakeDecoder(entry);
     if (!decoder)
         std::abort();
+    std::vector<std::uint8_t> stream(data + 2, data + size);
+    if (entry.Method == 98 && stream.size() >= 2) {
+        stream[0] &= 0x0F;
+        stream[1] &= 0xF0;
+    }
     pellux::libs::DecodeBuffers b;
-    b.In = data + 2;
-    std::size_t left = size - 2;
+    b.In = stream.data();
+    std::size_t left = stream.size();
     unsigned char out[1000];
     std::uint64_t produced = 0;
     for (int rounds = 0; rounds < 100000; ++rounds) {

@@ -145,6 +145,24 @@ TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
     EXPECT_NE(damage[0][0].find("cannot extract src.bin: corrupt bzip2 data"), std::string::npos) << damage[0][0];
 }
 
+TEST_F(MethodsTest, PpmdArchivesOf7ZipExtractEqual)
+{
+    if (RunIn(dir.Path(), "command -v 7z >/dev/null") != 0)
+        GTEST_SKIP() << "7z is not installed";
+    // Past 1 MiB of model memory many times over: restart (-mx=5) and cut-off (-mx=9)
+    // run again and again, with the allocator's gluing of free blocks in between.
+    const std::string source = Corpus(2500000, 4);
+    dir.Write("src.bin", source);
+    for (const char *options : {"-mx=5", "-mx=9", "-mx=5 -mmem=1m -mo=2", "-mx=9 -mmem=1m -mo=16"}) {
+        ASSERT_EQ(RunIn(dir.Path(),
+                        std::string("rm -f p.zip && 7z a -tzip -mm=PPMd -bd -bso0 ") + options + " p.zip src.bin"),
+                  0)
+            << options;
+        SCOPED_TRACE(options);
+        ExpectExtractsEqual("p.zip", source);
+    }
+}
+
 TEST_F(MethodsTest, OldMethodsFromTestEncodersExtractEqual)
 {
     // Past the dictionaries: shrink's 8192 codes fill and are partly cleared.
@@ -169,6 +187,7 @@ TEST_F(MethodsTest, DamagedStreamsFailByNameAndLeaveNoFile)
         {"7z a -tzip -mm=Deflate64 -bd -bso0 m.zip src.bin", "Deflate64"},
         {"7z a -tzip -mm=BZip2 -bd -bso0 m.zip src.bin", "bzip2"},
         {"7z a -tzip -mm=LZMA -bd -bso0 m.zip src.bin", "LZMA"},
+        {"7z a -tzip -mm=PPMd -bd -bso0 m.zip src.bin", "PPMd"},
         {"python3 " + kScript + " write zstd src.bin m.zip", "zstd"},
         {"python3 " + kScript + " write shrink src.bin m.zip", "shrink"},
         {"python3 " + kScript + " write reduce3 src.bin m.zip", "reduce"},
