@@ -31,6 +31,11 @@ struct See {
 };
 
 constexpr unsigned kIndexes = 38;
+constexpr unsigned kUnitSize = 12;
+constexpr unsigned kMaxFreq = 124;
+constexpr unsigned kPeriodBits = 7;
+
+inline std::uint32_t U2B(unsigned units) { return units * kUnitSize; }
 
 class Model {
 public:
