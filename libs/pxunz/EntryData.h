@@ -9,6 +9,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+struct libdeflate_decompressor;
 
 namespace pellux::libs {
 
@@ -32,19 +35,50 @@ struct CopyOutcome {
     std::string Why; // with BadData, for the user
 };
 
-// Writes the decoded bytes; false (errno set) when they could not be written.
+// Writes the decoded bytes; false (errno set) when they could not be written. For a
+// large entry it is called on the copier's writer thread, one call at a time, and every
+// call has returned before Copy does.
 using DataSink = std::function<bool(const unsigned char *data, std::size_t length)>;
+
+class BlockWriter;
 
 // Buffers kept across entries: most archives hold many small ones.
 class EntryCopier {
 public:
     explicit EntryCopier(Reporter &reporter);
+    ~EntryCopier();
+    EntryCopier(const EntryCopier &) = delete;
+    EntryCopier &operator=(const EntryCopier &) = delete;
+
     CopyOutcome Copy(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
 
 private:
+    CopyOutcome Whole(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
+    CopyOutcome Streamed(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
+    CopyOutcome Piped(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
+
     Reporter &reporter_;
     std::unique_ptr<unsigned char[]> in_;
     std::unique_ptr<unsigned char[]> out_;
+    std::vector<unsigned char> wholeIn_;
+    std::vector<unsigned char> wholeOut_;
+    libdeflate_decompressor *inflater_ = nullptr;
+    std::unique_ptr<BlockWriter> writer_; // started with the first large entry
+};
+
+// Small reads served from one window of the file: local headers and small entries lie
+// one after another, and a system call each would cost more than their bytes.
+class ReadAheadSource final : public ByteSource {
+public:
+    explicit ReadAheadSource(ByteSource &inner);
+    std::uint64_t Size() const override { return inner_.Size(); }
+    bool ReadAt(std::uint64_t offset, void *buffer, std::size_t length) override;
+
+private:
+    ByteSource &inner_;
+    std::unique_ptr<unsigned char[]> window_;
+    std::uint64_t start_ = 0;
+    std::size_t filled_ = 0;
 };
 
 } // namespace pellux::libs

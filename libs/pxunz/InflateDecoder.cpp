@@ -13,16 +13,21 @@ namespace {
 
 class InflateDecoder final : public Decoder {
 public:
-    InflateDecoder()
+    ~InflateDecoder() override
     {
-        // Negative window bits: a bare deflate stream, no zlib header.
-        if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK)
-            throw std::bad_alloc();
+        if (started_)
+            inflateEnd(&stream_);
     }
-    ~InflateDecoder() override { inflateEnd(&stream_); }
 
     Status Decode(DecodeBuffers &b) override
     {
+        // Set up on first use: most small entries are inflated whole, elsewhere.
+        if (!started_) {
+            // Negative window bits: a bare deflate stream, no zlib header.
+            if (inflateInit2(&stream_, -MAX_WBITS) != Z_OK)
+                throw std::bad_alloc();
+            started_ = true;
+        }
         const uInt in = static_cast<uInt>(std::min<std::size_t>(b.InLeft, UINT_MAX));
         const uInt out = static_cast<uInt>(std::min<std::size_t>(b.OutLeft, UINT_MAX));
         stream_.next_in = const_cast<Bytef *>(b.In);
@@ -45,6 +50,7 @@ public:
 
 private:
     z_stream stream_{};
+    bool started_ = false;
 };
 
 } // namespace

@@ -204,6 +204,41 @@ TEST_F(ExtractTest, ACorruptEntryLeavesNoFileAndTheRestGoesOn)
     EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
 }
 
+TEST_F(ExtractTest, LargeEntriesAreCheckedAsTheyAreWritten)
+{
+    // Entries this large are written, and their CRC taken, on a second thread; the
+    // deflated one is also too large to be inflated whole.
+    ASSERT_EQ(RunIn(dir.Path(),
+                    "python3 -c 'import random, zipfile\n"
+                    "r = random.Random(7)\n"
+                    "d = b\"\".join(r.randbytes(2000) + b\"word \" * 600 for _ in range(1300))\n"
+                    "open(\"d.bin\", \"wb\").write(d)\n"
+                    "with zipfile.ZipFile(\"z.zip\", \"w\") as z:\n"
+                    "    z.writestr(\"good.bin\", d, zipfile.ZIP_DEFLATED)\n"
+                    "    z.writestr(\"bad.bin\", d, zipfile.ZIP_STORED)\n"
+                    "    z.writestr(\"last.txt\", b\"l\")\n"
+                    "i = zipfile.ZipFile(\"z.zip\").getinfo(\"bad.bin\")\n"
+                    "b = bytearray(open(\"z.zip\", \"rb\").read())\n"
+                    "b[i.header_offset + 30 + len(i.filename) + i.file_size // 2] ^= 1\n"
+                    "open(\"z.zip\", \"wb\").write(b)'"),
+              0);
+    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 2);
+    EXPECT_EQ(run.Messages(), std::vector<std::string>{"cannot extract bad.bin: CRC mismatch"});
+    EXPECT_TRUE(ReadFile(out.File("good.bin")) == ReadFile(dir.File("d.bin")));
+    EXPECT_EQ(ReadFile(out.File("last.txt")), "l");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 2);
+    // Testing takes the same way, without the writing.
+    std::string printed;
+    EXPECT_EQ(RunIn(out.Path(),
+                    "LC_ALL=C " + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " test "
+                        + Quote(dir.File("z.zip")) + " 2>&1",
+                    &printed),
+              1);
+    EXPECT_NE(printed.find("bad.bin: CRC mismatch"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("3 files tested, 1 failed"), std::string::npos) << printed;
+}
+
 TEST_F(ExtractTest, NamesOnDiskFollowTheNameRule)
 {
     // zip on Linux stores UTF-8 bytes without the UTF-8 flag.
@@ -287,34 +322,47 @@ TEST_F(ExtractTest, UnknownCompressionMethodsAreSkippedWithAMessage)
 
 TEST_F(ExtractTest, CancelInsideAFileLeavesNoPartOfIt)
 {
-    dir.Write("t/first.txt", "1");
-    dir.Write("t/large.bin", Mixed(4 << 20, 5));
-    dir.Write("t/last.txt", "3");
-    ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../z.zip first.txt large.bin last.txt"), 0);
-    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path(),
-                            [](const Report &r) { return r.Action == PX_ACTION_STEP && r.FileSize > 0; });
-    EXPECT_EQ(run.Result, 1);
-    EXPECT_TRUE(fs::exists(out.File("first.txt")));
-    EXPECT_FALSE(fs::exists(out.File("large.bin")));
-    EXPECT_FALSE(fs::exists(out.File("last.txt")));
-    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+    // Inflated whole, and inflated while a second thread writes.
+    for (const std::size_t size : {std::size_t(4) << 20, std::size_t(6) << 20}) {
+        SCOPED_TRACE(size);
+        dir.Write("t/first.txt", "1");
+        dir.Write("t/large.bin", Mixed(size, 5));
+        dir.Write("t/last.txt", "3");
+        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q ../z.zip first.txt large.bin last.txt"), 0);
+        fs::remove_all(out.Path());
+        fs::create_directory(out.Path());
+        const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path(),
+                                [](const Report &r) { return r.Action == PX_ACTION_STEP && r.FileSize > 0; });
+        EXPECT_EQ(run.Result, 1);
+        EXPECT_TRUE(fs::exists(out.File("first.txt")));
+        EXPECT_FALSE(fs::exists(out.File("large.bin")));
+        EXPECT_FALSE(fs::exists(out.File("last.txt")));
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+    }
 }
 
 TEST_F(ExtractTest, AFullDiskEndsTheExtractionAndLeavesNoPartOfAFile)
 {
-    dir.Write("t/small.txt", "s");
-    dir.Write("t/large.bin", Mixed(3 << 20, 6));
-    dir.Write("t/later.txt", "l");
-    ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../z.zip small.txt large.bin later.txt"), 0);
-    // A file-size limit stands in for a full disk: writes past it fail with EFBIG.
-    UnzOptions limited;
-    limited.FileSizeLimit = 1 << 20;
-    const auto run = RunUnz(dir.File("z.zip"), {}, limited, out.Path());
-    EXPECT_EQ(run.Result, 1);
-    ASSERT_EQ(run.Messages().size(), 1u);
-    EXPECT_NE(run.Messages()[0].find("cannot write large.bin: File too large; extraction stopped"), std::string::npos);
-    EXPECT_EQ(ReadFile(out.File("small.txt")), "s");
-    EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+    // Inflated whole, and inflated while a second thread writes.
+    for (const std::size_t size : {std::size_t(3) << 20, std::size_t(6) << 20}) {
+        SCOPED_TRACE(size);
+        dir.Write("t/small.txt", "s");
+        dir.Write("t/large.bin", Mixed(size, 6));
+        dir.Write("t/later.txt", "l");
+        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q ../z.zip small.txt large.bin later.txt"), 0);
+        fs::remove_all(out.Path());
+        fs::create_directory(out.Path());
+        // A file-size limit stands in for a full disk: writes past it fail with EFBIG.
+        UnzOptions limited;
+        limited.FileSizeLimit = 1 << 20;
+        const auto run = RunUnz(dir.File("z.zip"), {}, limited, out.Path());
+        EXPECT_EQ(run.Result, 1);
+        ASSERT_EQ(run.Messages().size(), 1u);
+        EXPECT_NE(run.Messages()[0].find("cannot write large.bin: File too large; extraction stopped"),
+                  std::string::npos);
+        EXPECT_EQ(ReadFile(out.File("small.txt")), "s");
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+    }
 }
 
 TEST_F(ExtractTest, AMissingArchiveIsAnError)

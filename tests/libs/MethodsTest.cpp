@@ -184,6 +184,7 @@ TEST_F(MethodsTest, DamagedStreamsFailByNameAndLeaveNoFile)
 {
     dir.Write("src.bin", Corpus(300000, 3));
     const std::vector<std::pair<std::string, std::string>> archives = {
+        {"7z a -tzip -mm=Deflate -bd -bso0 m.zip src.bin", "deflate"},
         {"7z a -tzip -mm=Deflate64 -bd -bso0 m.zip src.bin", "Deflate64"},
         {"7z a -tzip -mm=BZip2 -bd -bso0 m.zip src.bin", "bzip2"},
         {"7z a -tzip -mm=LZMA -bd -bso0 m.zip src.bin", "LZMA"},
