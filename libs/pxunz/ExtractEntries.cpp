@@ -46,11 +46,12 @@ struct PendingLink {
 
 enum class Outcome { Written, Failed, Cancelled };
 
-// A name no archive entry can take: the data lands here first and is renamed at the end.
-std::string TempName()
+// A name no archive entry can take: the data lands here first and is renamed at the
+// end. The prefix holds the process id, asked once per extraction.
+std::string TempName(const std::string &prefix)
 {
     static std::atomic<unsigned> counter{0};
-    return ".pxunz-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    return prefix + std::to_string(counter++) + ".tmp";
 }
 
 bool DiskFull(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
@@ -105,9 +106,9 @@ public:
     Extractor(const ExtractRequest &request, Reporter &reporter, ByteSource &source)
         : request_(request), reporter_(reporter), source_(source), copier_(reporter)
     {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        defaultFileMode_ = 0666 & ~mask;
+        umask_ = ::umask(0);
+        ::umask(umask_);
+        defaultFileMode_ = 0666 & ~umask_;
     }
 
     bool Ready() const { return tree_.Ok(); }
@@ -258,8 +259,11 @@ private:
     Outcome WriteFile(const EntryData &data, Decoder &decoder, int dir, const std::string &leaf,
                       const std::string &name, std::optional<unsigned> mode, std::time_t mtime)
     {
-        const std::string temp = TempName();
-        const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        // Never set-uid, set-gid or sticky: only the permission bits travel. Created with
+        // them, the file needs no fchmod unless the umask takes some away.
+        const mode_t permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;
+        const std::string temp = TempName(tempPrefix_);
+        const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
         if (fd < 0) {
             const int error = errno;
             if (DiskFull(error))
@@ -292,10 +296,9 @@ private:
         case CopyResult::Cancelled:
             return abandon(Outcome::Cancelled);
         }
-        // Never set-uid, set-gid or sticky: only the permission bits travel.
-        const mode_t permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;
         const timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        ::fchmod(fd, permissions);
+        if (permissions & umask_)
+            ::fchmod(fd, permissions);
         ::futimens(fd, times);
         if (::close(fd) != 0) {
             WriteError(name, errno);
@@ -360,7 +363,7 @@ private:
             }
             if (!MayWrite(dir, link.Leaf, link.Name, link.Mtime) || reporter_.File(link.Name, link.Target.size()))
                 continue;
-            const std::string temp = TempName();
+            const std::string temp = TempName(tempPrefix_);
             if (::symlinkat(link.Target.c_str(), dir, temp.c_str()) != 0
                 || ::renameat(dir, temp.c_str(), dir, link.Leaf.c_str()) != 0) {
                 reporter_.Error(kPxFileError, "cannot create " + link.Name + ": " + std::strerror(errno));
@@ -395,6 +398,8 @@ private:
     ByteSource &source_;
     EntryCopier copier_;
     OutputTree tree_;
+    const std::string tempPrefix_ = ".pxunz-" + std::to_string(::getpid()) + "-";
+    mode_t umask_ = 022;
     mode_t defaultFileMode_ = 0644;
     std::vector<DirMetadata> dirs_;
     std::vector<PendingLink> links_;
@@ -432,7 +437,8 @@ std::int32_t ExtractEntries(const ExtractRequest &request, Reporter &reporter)
         reporter.Error(kPxArchiveError, request.Archive + ": not a file");
         return 0;
     }
-    FileByteSource source(archive.Get());
+    FileByteSource file(archive.Get());
+    ReadAheadSource source(file);
     // Everything about the archive is known before the first byte is written.
     const ArchiveContents contents = ReadArchiveContents(source);
     if (!contents.Fatal.empty()) {

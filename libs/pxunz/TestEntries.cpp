@@ -56,7 +56,8 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
             ::close(fd);
         return 0;
     }
-    FileByteSource source(fd);
+    FileByteSource file(fd);
+    ReadAheadSource source(file);
     const ArchiveContents contents = ReadArchiveContents(source);
     std::int32_t passed = 0;
     if (!contents.Fatal.empty()) {
