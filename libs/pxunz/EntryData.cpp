@@ -362,6 +362,8 @@ ReadAheadSource::ReadAheadSource(ByteSource &inner) : inner_(inner), window_(new
 
 bool ReadAheadSource::ReadAt(std::uint64_t offset, void *buffer, std::size_t length)
 {
+    if (length == 0)
+        return offset <= inner_.Size();
     if (length > kWindow / 2)
         return inner_.ReadAt(offset, buffer, length);
     if (offset < start_ || offset - start_ > filled_ || length > filled_ - (offset - start_)) {
