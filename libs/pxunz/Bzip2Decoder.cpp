@@ -359,13 +359,7 @@ private:
     {
         std::unique_lock lock(mutex_);
         if (!pending_.empty()) {
-            Block *block = pending_.front();
-            pending_.pop_front();
-            block->state = Block::State::Running;
-            lock.unlock();
-            const Block::State state = DecodeBlock(*block);
-            lock.lock();
-            block->state = state;
+            DecodeFirstPending(lock);
             return;
         }
         Block &front = *blocks_.front();
@@ -379,15 +373,21 @@ private:
             wake_.wait(lock, [&] { return stop_ || !pending_.empty(); });
             if (stop_)
                 return;
-            Block *block = pending_.front();
-            pending_.pop_front();
-            block->state = Block::State::Running;
-            lock.unlock();
-            const Block::State state = DecodeBlock(*block);
-            lock.lock();
-            block->state = state;
-            done_.notify_all();
+            DecodeFirstPending(lock);
         }
+    }
+
+    // Takes the oldest block nobody decodes yet and decodes it outside the lock.
+    void DecodeFirstPending(std::unique_lock<std::mutex> &lock)
+    {
+        Block *block = pending_.front();
+        pending_.pop_front();
+        block->state = Block::State::Running;
+        lock.unlock();
+        const Block::State state = DecodeBlock(*block);
+        lock.lock();
+        block->state = state;
+        done_.notify_all();
     }
 
     void StopWorkers()
