@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -123,8 +124,10 @@ TEST_F(BusyProgressTest, CancelStopsAddDeleteAndExtractAndLeavesEverythingAsItWa
     engine.SetZipFilename(dir.File("t.zip"));
     const std::string archive = ReadFile(dir.File("t.zip"));
     const auto files = Listing(dir.Path());
-    engine.OnProgress = [](TZipEngine &, ProgressType, const std::string &, std::int32_t) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    // 8 ms a 128 KiB step, also where an extraction's writer thread hands on several at once.
+    engine.OnProgress = [](TZipEngine &, ProgressType type, const std::string &, std::int32_t bytes) {
+        const int steps = type == ProgrStep ? std::max(1, bytes / (128 << 10)) : 1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(8 * steps));
     };
 
     struct Operation {
@@ -154,7 +157,8 @@ TEST_F(BusyProgressTest, CancelStopsAddDeleteAndExtractAndLeavesEverythingAsItWa
         const auto stopped = Clock::now();
         presser.stop();
 
-        ASSERT_NE(clicked, Clock::time_point{}) << "the bar never showed";
+        ASSERT_NE(clicked, Clock::time_point{}) << "the bar never showed; " << engine.ProcessedCount << " files done, "
+                                                << ui.Log.Messages.size() << " messages";
         std::printf("[ measured ] %s: cancelled %.0f ms after the click, %llu of %llu bytes done\n", op.Text,
                     std::chrono::duration<double, std::milli>(stopped - clicked).count(),
                     static_cast<unsigned long long>(busy.Progress.BytesDone()),
