@@ -182,32 +182,11 @@ void TZipEngine::Compress(bool deleting)
         List();
 }
 
-void TZipEngine::Extract()
-{
-    if (ExtractBusy)
-        return;
-    BusyScope busy(ExtractBusy, Cancel);
-    BytesToDo = 0;
-    const LibraryUse library(*this, &UnzLibHandle, &TZipEngine::LoadUnzLib, &UnloadUnzLib);
-    if (!library.Loaded())
-        return;
-    // A relative archive name is meant from where the caller stands, not from the
-    // extraction directory about to become current.
-    std::string archivePath = zipFilename_;
-    if (!archivePath.empty() && archivePath.front() != '/') {
-        std::error_code error;
-        const auto absolute = std::filesystem::absolute(archivePath, error);
-        if (!error)
-            archivePath = absolute.string();
-    }
-    if (IsDirectory(ExtrBaseDir))
-        (void)::chdir(ExtrBaseDir.c_str());
-    SetUnzParams();
-    CallLibrary(UnzExecParams, unzLib_.ExecEntry, archivePath);
-    FSpecArgs.clear();
-}
+void TZipEngine::Extract() { Decompress(false); }
 
-void TZipEngine::Test()
+void TZipEngine::Test() { Decompress(true); }
+
+void TZipEngine::Decompress(bool testing)
 {
     if (ExtractBusy)
         return;
@@ -216,12 +195,26 @@ void TZipEngine::Test()
     const LibraryUse library(*this, &UnzLibHandle, &TZipEngine::LoadUnzLib, &UnloadUnzLib);
     if (!library.Loaded())
         return;
-    if (!unzLib_.TestEntry) {
-        UI().ShowMessage("PxUnzTest function not found in libpxunz.so");
-        return;
+    std::string archivePath = zipFilename_;
+    if (testing) {
+        if (!unzLib_.TestEntry) {
+            UI().ShowMessage("PxUnzTest function not found in libpxunz.so");
+            return;
+        }
+    } else {
+        // A relative archive name is meant from where the caller stands, not from the
+        // extraction directory about to become current.
+        if (!archivePath.empty() && archivePath.front() != '/') {
+            std::error_code error;
+            const auto absolute = std::filesystem::absolute(archivePath, error);
+            if (!error)
+                archivePath = absolute.string();
+        }
+        if (IsDirectory(ExtrBaseDir))
+            (void)::chdir(ExtrBaseDir.c_str());
     }
     SetUnzParams();
-    CallLibrary(UnzExecParams, unzLib_.TestEntry, zipFilename_);
+    CallLibrary(UnzExecParams, testing ? unzLib_.TestEntry : unzLib_.ExecEntry, archivePath);
     FSpecArgs.clear();
 }
 

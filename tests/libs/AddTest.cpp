@@ -11,21 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <random>
 
 namespace pellux::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
 
 std::string Text(std::size_t lines)
 {

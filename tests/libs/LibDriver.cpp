@@ -11,6 +11,7 @@
 
 #include <cstring>
 #include <memory>
+#include <random>
 #include <stdexcept>
 
 namespace pellux::test {
@@ -229,6 +230,15 @@ std::string TreeListing(const std::string &dir)
                    "for r in sorted(rows): print(*r, sep=\"\\t\")'",
              &out);
     return out;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto &c : s)
+        c = static_cast<char>(rng());
+    return s;
 }
 
 } // namespace pellux::test

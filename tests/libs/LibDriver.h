@@ -67,5 +67,7 @@ std::string PythonListing(const std::string &archive);
 void PythonZip(const std::string &archive, const std::string &body);
 // The same for a directory tree (regular files only), names relative to it.
 std::string TreeListing(const std::string &dir);
+// `n` bytes that do not compress, the same for the same seed.
+std::string RandomBytes(std::size_t n, unsigned seed);
 
 } // namespace pellux::test

@@ -20,15 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
 // Text that compresses, but not to nothing: words drawn at random.
 std::string LogText(std::size_t bytes, unsigned seed)
 {
