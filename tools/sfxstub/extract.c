@@ -1,24 +1,39 @@
 /* Reading an entry's data, and writing files, directories and links below the target
  * directory without ever following a symbolic link that is already there. */
+#define _GNU_SOURCE /* O_TMPFILE */
 #include "sfx.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
-enum { CHUNK = 64 * 1024, LOCAL_SIZE = 30, MAX_LINK = 4096 };
+enum { CHUNK = 64 * 1024, LOCAL_SIZE = 30, MAX_LINK = 4096, HELD = 64 };
 
-static char why_text[512];
+static char why_text[1536];
 
-/* A reason: what went wrong and the name concerned, or else the system's error text. */
-static const char *because(const char *what, const char *name)
+/* A reason: what went wrong, the name concerned (escaped) and the system's error text. */
+static const char *because(const char *what, const char *name, int error)
 {
-    snprintf(why_text, sizeof why_text, "%s%s%s", what, name ? name : "", errno && !name ? strerror(errno) : "");
+    char *shown = visible(name ? name : "");
+    snprintf(why_text, sizeof why_text, "%s%s%s%s", what, shown, error ? ": " : "", error ? strerror(error) : "");
+    free(shown);
     return why_text;
+}
+
+/* The first failure for want of space stops the extraction: every later entry would fail
+ * the same way, each leaving a message and perhaps a partial file. */
+static int out_of_space;
+
+static int note(int error)
+{
+    if (error == ENOSPC || error == EFBIG || error == EDQUOT)
+        out_of_space = 1;
+    return error;
 }
 
 const char *unsupported(const struct entry *e)
@@ -96,7 +111,7 @@ const char *read_entry(struct archive *a, const struct entry *e, sink_fn sink, v
             crc = crc32(crc, data, (uInt)produced);
             errno = 0;
             if (sink && produced && sink(arg, data, produced)) {
-                why = because("write error: ", NULL);
+                why = because("write error", NULL, errno);
                 break;
             }
         } while (e->method == 8 && status != Z_STREAM_END && (z.avail_in > 0 || z.avail_out == 0));
@@ -115,7 +130,7 @@ static int to_file(void *arg, const unsigned char *data, size_t length)
     while (length) {
         ssize_t n = write(*(int *)arg, data, length);
         if (n <= 0)
-            return -1;
+            return note(n ? errno : (errno = ENOSPC)), -1;
         data += n;
         length -= (size_t)n;
     }
@@ -139,54 +154,122 @@ static int to_text(void *arg, const unsigned char *data, size_t length)
     return 0;
 }
 
+/* The directories this run made, by device and inode, in an open-addressed table: only
+ * those take the archive's mode and time unasked, since one that was there is the user's. */
+struct dir_id {
+    dev_t dev;
+    ino_t ino; /* 0: a free slot */
+};
+static struct dir_id *made;
+static size_t made_count, made_slots;
+
+static int made_here(dev_t dev, ino_t ino, int add)
+{
+    if (add && 2 * (made_count + 1) > made_slots) {
+        struct dir_id *old = made;
+        size_t old_slots = made_slots;
+        made_slots = made_slots ? made_slots * 2 : 256;
+        if (!(made = calloc(made_slots, sizeof *made)))
+            abort();
+        made_count = 0;
+        for (size_t i = 0; i < old_slots; i++)
+            if (old[i].ino)
+                made_here(old[i].dev, old[i].ino, 1);
+        free(old);
+    }
+    if (!made_slots)
+        return 0;
+    uint64_t hash = ((uint64_t)ino ^ (uint64_t)dev << 32) * 0x9E3779B97F4A7C15u;
+    for (size_t i = (size_t)(hash >> 32) & (made_slots - 1);; i = (i + 1) & (made_slots - 1)) {
+        if (!made[i].ino) {
+            if (add)
+                made[i] = (struct dir_id){dev, ino}, made_count++;
+            return 0;
+        }
+        if (made[i].ino == ino && made[i].dev == dev)
+            return 1;
+    }
+}
+
 /* Opens (and with create makes) one directory below parent, refusing a symbolic link. */
 static int open_step(int parent, const char *part, int create, const char **why)
 {
     const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(parent, part, flags);
+    int fd = openat(parent, part, flags), created = 0;
     if (fd < 0 && errno == ENOENT && create) {
-        if (mkdirat(parent, part, 0777) && errno != EEXIST) {
-            *why = because("cannot create directory ", part);
+        created = mkdirat(parent, part, 0777) == 0;
+        if (!created && errno != EEXIST) {
+            *why = because("cannot create directory ", part, note(errno));
             return -1;
         }
         fd = openat(parent, part, flags);
     }
+    struct stat st;
+    if (fd >= 0 && created && fstat(fd, &st) == 0)
+        made_here(st.st_dev, st.st_ino, 1);
     if (fd >= 0)
         return fd;
     int error = errno;
-    struct stat st;
     if (fstatat(parent, part, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
-        *why = because("path goes through the symbolic link ", part);
+        *why = because("path goes through the symbolic link ", part, 0);
     else if (error == ENOTDIR || error == EEXIST)
-        *why = because("path goes through the file ", part);
+        *why = because("path goes through the file ", part, 0);
     else
-        *why = because("cannot open directory ", part);
+        *why = because("cannot open directory ", part, error);
     return -1;
 }
 
-/* Walks the directories one component at a time from the target directory down. */
+/* The directories of the last path walked, so that the next entry (mostly a neighbour)
+ * starts from the longest common prefix; deeper than HELD the walk goes on with
+ * descriptors of its own, so no path exhausts them. */
+static struct {
+    int fd[HELD];
+    char *name[HELD];
+    size_t count;
+} chain;
+
+/* Walks the directories one component at a time from the target directory down; the
+ * caller closes the descriptor returned. */
 static int open_dirs(int root, char **parts, size_t count, int create, const char **why)
 {
-    int fd = fcntl(root, F_DUPFD_CLOEXEC, 0);
-    for (size_t i = 0; fd >= 0 && i < count; i++) {
+    size_t i = 0;
+    while (i < chain.count && i < count && strcmp(chain.name[i], parts[i]) == 0)
+        i++;
+    while (chain.count > i) {
+        chain.count--;
+        close(chain.fd[chain.count]);
+        free(chain.name[chain.count]);
+    }
+    int fd = i ? chain.fd[i - 1] : root;
+    for (; i < count; i++) {
         int next = open_step(fd, parts[i], create, why);
-        close(fd);
+        if (i > HELD)
+            close(fd); /* a transient one */
+        if (next < 0)
+            return -1;
+        if (i < HELD) {
+            if (!(chain.name[i] = strdup(parts[i])))
+                abort();
+            chain.fd[i] = next;
+            chain.count = i + 1;
+        }
         fd = next;
     }
-    return fd;
+    return count > HELD ? fd : fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 /* Directory times and modes are set once everything inside them is written. */
 struct dir_record {
     char *path;
-    unsigned mode;
-    int has_mode;
+    size_t depth, order;
+    unsigned mode, old_mode; /* old_mode: what a directory that was there had */
+    int has_mode, existed;
     time_t mtime;
 };
 static struct dir_record *dirs;
 static size_t dir_count, dir_capacity;
 
-static void remember_dir(char **parts, size_t count, unsigned mode, int has_mode, time_t mtime)
+static void remember_dir(char **parts, size_t count, int fd, unsigned mode, int has_mode, time_t mtime)
 {
     size_t length = 1;
     for (size_t i = 0; i < count; i++)
@@ -198,27 +281,57 @@ static void remember_dir(char **parts, size_t count, unsigned mode, int has_mode
         abort();
     for (size_t i = 0; i < count; i++)
         strcat(strcat(path, i ? "/" : ""), parts[i]);
-    dirs[dir_count++] = (struct dir_record){path, mode, has_mode, mtime};
+    struct stat st;
+    int existed = fstat(fd, &st) == 0 && !made_here(st.st_dev, st.st_ino, 0);
+    dirs[dir_count] = (struct dir_record){path, count, dir_count, mode, st.st_mode & 07777, has_mode, existed, mtime};
+    dir_count++;
+}
+
+/* Deepest first, archive order among equals: a parent made read-only before its children
+ * would stop their change. */
+static int deepest_first(const void *x, const void *y)
+{
+    const struct dir_record *a = x, *b = y;
+    if (a->depth != b->depth)
+        return a->depth > b->depth ? -1 : 1;
+    return (a->order > b->order) - (a->order < b->order);
 }
 
 int finish_directories(const struct options *o)
 {
     int failures = 0;
-    while (dir_count--) {
-        struct dir_record *d = &dirs[dir_count];
-        char **parts;
+    if (dir_count)
+        qsort(dirs, dir_count, sizeof *dirs, deepest_first);
+    for (size_t k = 0; k < dir_count; k++) {
+        struct dir_record *d = &dirs[k];
+        char *path = strdup(d->path), **parts = NULL;
         int is_dir;
         const char *why = "cannot open directory";
-        size_t count = safe_split(d->path, &parts, &is_dir, &why);
-        int fd = count ? open_dirs(o->root, parts, count, 0, &why) : -1;
-        struct timespec times[2] = {{d->mtime, 0}, {d->mtime, 0}};
-        if (fd < 0 || futimens(fd, times) || (d->has_mode && fchmod(fd, d->mode))) {
-            fprintf(stderr, "error: %s: cannot set its time or mode\n", d->path);
-            failures++;
+        /* One that was there keeps its mode and time unless -o; even then it gains no group
+         * or world write and keeps its owner's rights. */
+        unsigned mode = d->mode;
+        if (d->existed)
+            mode = (mode & ~(0022 & ~d->old_mode)) | (d->old_mode & 0700);
+        if (!path)
+            abort();
+        if (!d->existed || o->overwrite) {
+            size_t count = safe_split(path, &parts, &is_dir, &why);
+            int fd = count ? open_dirs(o->root, parts, count, 0, &why) : -1;
+            struct timespec times[2] = {{d->mtime, 0}, {d->mtime, 0}};
+            errno = 0;
+            if (fd < 0 || futimens(fd, times) || (d->has_mode && fchmod(fd, mode))) {
+                fflush(stdout);
+                fputs("error: ", stderr);
+                put_name(stderr, d->path);
+                fprintf(stderr, ": cannot set its time or mode%s%s\n", fd >= 0 ? ": " : "",
+                        fd >= 0 ? strerror(errno) : "");
+                failures++;
+            }
+            if (fd >= 0)
+                close(fd);
         }
-        if (fd >= 0)
-            close(fd);
         free(parts);
+        free(path);
         free(d->path);
     }
     free(dirs);
@@ -230,7 +343,7 @@ static void report(const char *prefix, const char *name, const char *why, const 
     fflush(stdout);
     fputs(prefix, stderr);
     put_name(stderr, name);
-    fprintf(stderr, ": %s%s\n", why, suffix);
+    fprintf(stderr, ": %s%s%s\n", why, suffix, out_of_space ? "; extraction stopped" : "");
 }
 
 static void progress(const char *action, const char *name)
@@ -240,22 +353,61 @@ static void progress(const char *action, const char *name)
     fputc('\n', stdout);
 }
 
-/* A name no entry can take in that directory: the data lands here and is renamed into place
- * only when it is whole, so a symlink at the final name is replaced, never written through. */
+/* A name nobody can guess, for the moment before a file or link is renamed into place:
+ * the data lands there only when whole, and a symlink at the final name is replaced,
+ * never written through. */
 static char *temp_name(void)
 {
-    static char name[48];
+    static char name[32];
     static unsigned counter;
-    snprintf(name, sizeof name, ".pxsfx-%ld-%u.tmp", (long)getpid(), counter++);
+    unsigned char r[8];
+    if (getrandom(r, sizeof r, GRND_NONBLOCK) != (ssize_t)sizeof r) {
+        int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || read(fd, r, sizeof r) != (ssize_t)sizeof r) {
+            uint64_t v = ((uint64_t)time(NULL) << 32) ^ (uint64_t)getpid() << 16 ^ ++counter;
+            memcpy(r, &v, sizeof r);
+        }
+        if (fd >= 0)
+            close(fd);
+    }
+    char *o = name + sprintf(name, ".pxsfx-");
+    for (size_t i = 0; i < sizeof r; i++)
+        o += sprintf(o, "%02x", r[i]);
+    strcpy(o, ".tmp");
     return name;
+}
+
+/* A file opened with O_TMPFILE gets its name only when whole: linked to the final name
+ * when that is free, else under a temporary name renamed over it. */
+static int publish(int fd, int dirfd, const char *leaf)
+{
+    char proc[32];
+    const char *tmp;
+    snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, proc, dirfd, leaf, AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    if (errno != EEXIST)
+        return note(errno), -1;
+    int failed;
+    do
+        failed = linkat(AT_FDCWD, proc, dirfd, tmp = temp_name(), AT_SYMLINK_FOLLOW);
+    while (failed && errno == EEXIST);
+    if (failed || renameat(dirfd, tmp, dirfd, leaf)) {
+        int error = note(errno);
+        if (!failed)
+            unlinkat(dirfd, tmp, 0);
+        errno = error;
+        return -1;
+    }
+    return 0;
 }
 
 static enum outcome write_leaf(struct archive *a, const struct entry *e, const char *name, int dirfd, const char *leaf,
                                size_t depth, unsigned mode, int is_link)
 {
     struct text target = {{0}, 0};
-    const char *why = NULL, *tmp;
-    int fd = -1;
+    const char *why = NULL, *tmp = NULL;
+    int fd = -1, failed;
     if (is_link) {
         /* The target is read and checked before anything appears on disk. */
         if ((why = read_entry(a, e, to_text, &target))) {
@@ -266,23 +418,25 @@ static enum outcome write_leaf(struct archive *a, const struct entry *e, const c
             report("skipped ", name, "link leads outside the target directory", "");
             return FAILED;
         }
-        int failed;
         do
             failed = symlinkat(target.bytes, dirfd, tmp = temp_name());
         while (failed && errno == EEXIST);
         if (failed) {
-            report("error: ", name, because("cannot create link: ", NULL), "");
-            return FAILED;
+            report("error: ", name, because("cannot create link", NULL, note(errno)), "");
+            return out_of_space ? STOPPED : FAILED;
         }
         progress("    linking: ", name);
     } else {
-        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-        do
-            fd = openat(dirfd, tmp = temp_name(), flags, 0600);
-        while (fd < 0 && errno == EEXIST);
+        fd = openat(dirfd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+            const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+            do
+                fd = openat(dirfd, tmp = temp_name(), flags, 0600);
+            while (fd < 0 && errno == EEXIST);
+        }
         if (fd < 0) {
-            report("error: ", name, because("cannot create file: ", NULL), "");
-            return FAILED;
+            report("error: ", name, because("cannot create file", NULL, note(errno)), "");
+            return out_of_space ? STOPPED : FAILED;
         }
         progress(e->method == 8 ? "  inflating: " : " extracting: ", name);
         why = read_entry(a, e, to_file, &fd);
@@ -291,17 +445,24 @@ static enum outcome write_leaf(struct archive *a, const struct entry *e, const c
     struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
     errno = 0;
     if (!why && !is_link && (fchmod(fd, mode) || futimens(fd, times)))
-        why = because("cannot set its mode or time: ", NULL);
+        why = because("cannot set its mode or time", NULL, errno);
+    /* A named file is closed before its rename, an anonymous one after its link. */
+    int linked = 0;
+    if (!why && fd >= 0 && !tmp && !(linked = publish(fd, dirfd, leaf) == 0))
+        why = because("cannot put it in place", NULL, errno);
     if (fd >= 0 && close(fd) && !why)
-        why = because("write error: ", NULL);
+        why = because("write error", NULL, note(errno));
     if (!why && is_link)
         utimensat(dirfd, tmp, times, AT_SYMLINK_NOFOLLOW); /* not every file system keeps it */
-    if (!why && renameat(dirfd, tmp, dirfd, leaf))
-        why = because("cannot rename into place: ", NULL);
+    if (!why && tmp && renameat(dirfd, tmp, dirfd, leaf))
+        why = because("cannot rename into place", NULL, note(errno));
     if (why) {
-        unlinkat(dirfd, tmp, 0);
+        if (tmp)
+            unlinkat(dirfd, tmp, 0);
+        else if (linked)
+            unlinkat(dirfd, leaf, 0);
         report("error: ", name, why, is_link ? "" : ", file removed");
-        return FAILED;
+        return out_of_space ? STOPPED : FAILED;
     }
     return DONE;
 }
@@ -335,10 +496,11 @@ enum outcome extract_entry(struct archive *a, const struct entry *e, const struc
     int dirfd = open_dirs(o->root, parts, is_dir ? count : count - 1, 1, &why);
     struct stat st;
     if (dirfd < 0) {
-        report("skipped ", name, why, "");
+        report(out_of_space ? "error: " : "skipped ", name, why, "");
+        result = out_of_space ? STOPPED : FAILED;
     } else if (is_dir) {
         progress("   creating: ", name);
-        remember_dir(parts, count, mode & 0777, is_unix, entry_mtime(e));
+        remember_dir(parts, count, dirfd, mode & 0777, is_unix, entry_mtime(e));
         result = DONE;
     } else if (!o->overwrite && fstatat(dirfd, parts[count - 1], &st, AT_SYMLINK_NOFOLLOW) == 0) {
         report("skipped ", name, "already exists (-o overwrites)", "");

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -77,12 +78,27 @@ static int test_entry(struct archive *a, const struct entry *e)
     return why != NULL;
 }
 
+static void put_entry_name(struct archive *a, uint64_t pos)
+{
+    struct entry e;
+    int nul;
+    a->pos = pos;
+    if (archive_next(a, &e) > 0) {
+        char *name = entry_name(&e, &nul);
+        put_name(stderr, name);
+        free(name);
+    }
+    a->pos = 0;
+}
+
 int main(int argc, char **argv)
 {
     const char *dir = NULL;
     int mode = 'x', c;
     struct options o = {0, -1, 0};
     program = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
+    /* Past a file-size limit a write then fails with EFBIG, reported like a full disk. */
+    signal(SIGXFSZ, SIG_IGN);
     while ((c = getopt(argc, argv, "d:olth")) != -1) {
         if (c == 'd')
             dir = optarg;
@@ -108,9 +124,19 @@ int main(int argc, char **argv)
     int opened = archive_open(&a, "/proc/self/exe");
     if (opened < 0) {
         fprintf(stderr,
-                opened == -1 ? "%s: no archive found (missing or truncated)\n"
-                             : "%s: archive damaged: cannot read the central directory\n",
+                opened == -1       ? "%s: no archive found (missing or truncated)\n"
+                    : opened == -3 ? "%s: the archive is not a regular file\n"
+                                   : "%s: archive damaged: cannot read the central directory\n",
                 program);
+        return 1;
+    }
+    uint64_t first, second;
+    if (mode != 'l' && archive_overlaps(&a, &first, &second)) {
+        fprintf(stderr, "%s: overlapping entries (possible zip bomb): ", program);
+        put_entry_name(&a, first);
+        fputs(", ", stderr);
+        put_entry_name(&a, second);
+        fputc('\n', stderr);
         return 1;
     }
     if (mode == 'x') {
@@ -149,8 +175,10 @@ int main(int argc, char **argv)
             continue;
         }
         enum outcome r = extract_entry(&a, &e, &o);
-        failed += r == FAILED;
+        failed += r == FAILED || r == STOPPED;
         files += r == DONE && !is_dir;
+        if (r == STOPPED)
+            break;
     }
     if (more < 0) {
         fflush(stdout);

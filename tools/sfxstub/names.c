@@ -121,13 +121,36 @@ int link_stays_inside(size_t link_depth, const char *target, size_t length)
     return 1;
 }
 
-/* Control characters in a name would steer the terminal: they are shown as \xHH. */
+/* Control characters would steer the terminal and bidirectional formatting characters
+ * would disguise the text: they show as \xHH and \uHHHH (the code point, upper case). The
+ * text is UTF-8, so a byte pattern finds them. */
+char *visible(const char *text)
+{
+    char *out = malloc(strlen(text) * 4 + 1), *o = out;
+    if (!out)
+        abort();
+    for (const unsigned char *p = (const unsigned char *)text; *p; p++) {
+        unsigned cp = *p, skip = 0;
+        if (p[0] == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F)
+            cp = p[1], skip = 1;
+        else if (p[0] == 0xE2 && p[1] == 0x80 && (p[2] == 0x8E || p[2] == 0x8F || (p[2] >= 0xAA && p[2] <= 0xAE)))
+            cp = 0x2000 | (p[2] & 0x3F), skip = 2;
+        else if (p[0] == 0xE2 && p[1] == 0x81 && p[2] >= 0xA6 && p[2] <= 0xA9)
+            cp = 0x2040 | (p[2] & 0x3F), skip = 2;
+        else if (cp >= 0x20 && cp != 0x7F) {
+            *o++ = (char)cp;
+            continue;
+        }
+        o += sprintf(o, cp > 0xFF ? "\\u%04X" : "\\x%02X", cp);
+        p += skip;
+    }
+    *o = 0;
+    return out;
+}
+
 void put_name(FILE *f, const char *name)
 {
-    for (const unsigned char *p = (const unsigned char *)name; *p; p++) {
-        if (*p < 0x20 || *p == 0x7F)
-            fprintf(f, "\\x%02X", *p);
-        else
-            fputc(*p, f);
-    }
+    char *shown = visible(name);
+    fputs(shown, f);
+    free(shown);
 }

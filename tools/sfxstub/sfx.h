@@ -34,8 +34,9 @@ struct archive {
 };
 
 /* zipdir.c */
-int archive_open(struct archive *a, const char *path); /* 0; -1 none found; -2 damaged */
+int archive_open(struct archive *a, const char *path); /* 0; -1 none found; -2 damaged; -3 no file */
 int archive_next(struct archive *a, struct entry *e);  /* 1 entry, 0 end, -1 damaged */
+int archive_overlaps(struct archive *a, uint64_t *first, uint64_t *second);
 const unsigned char *extra_field(const unsigned char *extra, size_t length, uint16_t id, size_t *field_length);
 time_t entry_mtime(const struct entry *e);
 int entry_unix_mode(const struct entry *e, unsigned *mode);
@@ -45,6 +46,7 @@ char *entry_name(const struct entry *e, int *nul); /* malloc'd UTF-8 name */
 int is_separator(char c);
 size_t safe_split(char *name, char ***parts, int *is_dir, const char **why);
 int link_stays_inside(size_t link_depth, const char *target, size_t length);
+char *visible(const char *text); /* malloc'd, escaped for a terminal */
 void put_name(FILE *f, const char *name);
 
 /* extract.c */
@@ -56,7 +58,7 @@ struct options {
     int root; /* directory fd that everything lands below */
     unsigned umask;
 };
-enum outcome { DONE, KEPT, FAILED };
+enum outcome { DONE, KEPT, FAILED, STOPPED /* out of space: no further entry is tried */ };
 enum outcome extract_entry(struct archive *a, const struct entry *e, const struct options *o);
 int finish_directories(const struct options *o);
 

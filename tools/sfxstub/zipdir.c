@@ -27,9 +27,12 @@ int archive_open(struct archive *a, const char *path)
     struct stat st;
     struct pellux_end_record end = {0};
     memset(a, 0, sizeof *a);
-    a->fd = open(path, O_RDONLY | O_CLOEXEC);
+    /* Not blocking on a FIFO, and read only when it is a file. */
+    a->fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (a->fd < 0 || fstat(a->fd, &st))
         return -1;
+    if (!S_ISREG(st.st_mode))
+        return -3;
     a->file_size = (uint64_t)st.st_size;
     if (pellux_find_end_record(read_at, &a->fd, a->file_size, &end) != PELLUX_END_FOUND)
         return -1;
@@ -104,6 +107,54 @@ int archive_next(struct archive *a, struct entry *e)
         return -1;
     a->pos += total;
     return 1;
+}
+
+/* One entry's bytes in the file: local header to the end of its data. */
+struct span {
+    uint64_t start, end, pos;
+};
+
+static int by_start(const void *x, const void *y)
+{
+    const struct span *a = x, *b = y;
+    return a->start != b->start ? (a->start < b->start ? -1 : 1) : (a->pos > b->pos) - (a->pos < b->pos);
+}
+
+/* Entries whose bytes overlap or share a local header quote one entry's data in many (a zip
+ * bomb): sorted by start, an entry beginning before the furthest end seen so far overlaps.
+ * Returns 1 with the directory positions of the first two such entries. Entries whose local
+ * header cannot be read or whose data runs past the directory fail on their own later. */
+int archive_overlaps(struct archive *a, uint64_t *first, uint64_t *second)
+{
+    struct span *spans = NULL;
+    size_t count = 0, capacity = 0;
+    struct entry e;
+    unsigned char h[30];
+    for (uint64_t pos = a->pos = 0; archive_next(a, &e) > 0; pos = a->pos) {
+        uint64_t at = e.local_header_offset;
+        if (read_at(&a->fd, at, h, sizeof h) || !pellux_is_signature(h, 3, 4))
+            continue;
+        at += sizeof h + pellux_le16(h + 26) + (uint64_t)pellux_le16(h + 28);
+        if (at > a->cd_start || e.compressed_size > a->cd_start - at)
+            continue;
+        if (count == capacity && !(spans = realloc(spans, (capacity = capacity * 2 + 64) * sizeof *spans)))
+            abort();
+        spans[count++] = (struct span){e.local_header_offset, at + e.compressed_size, pos};
+    }
+    a->pos = 0;
+    if (count)
+        qsort(spans, count, sizeof *spans, by_start);
+    int found = 0;
+    for (size_t i = 1, furthest = 0; i < count && !found; i++) {
+        if (spans[i].start < spans[furthest].end) {
+            *first = spans[furthest].pos, *second = spans[i].pos;
+            found = 1;
+        }
+        if (spans[i].end > spans[furthest].end)
+            furthest = i;
+    }
+    free(spans);
+    return found;
 }
 
 /* The extended timestamp's mtime (UTC) when present, else the DOS time as local time. An
