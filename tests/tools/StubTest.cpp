@@ -39,6 +39,10 @@ def patch_central(path, name, offset, data):
     open(path, 'wb').write(b)
 def replace(path, old, new):
     b = open(path, 'rb').read(); open(path, 'wb').write(b.replace(old, new))
+def unix(z, name, mode, data=b'', when=(2001, 2, 3, 4, 5, 6)):
+    i = zipfile.ZipInfo(name, when); i.create_system = 3
+    i.external_attr = mode << 16
+    z.writestr(i, data)
 )";
 
 struct Outcome {
@@ -65,12 +69,14 @@ protected:
         EXPECT_EQ(RunShell(command), 0);
         return exe;
     }
-    Outcome Start(const std::string &exe, const std::string &args)
+    // `before` goes in front of the program: a limit, or another user to run it as.
+    Outcome Start(const std::string &exe, const std::string &args, const std::string &before = "")
     {
         Outcome run;
         const std::string err = work.File("stderr.txt");
-        run.Status = RunShell(
-            "cd " + Quote(work.Path().string()) + " && " + Quote(exe) + " " + args + " 2>" + Quote(err), &run.Out);
+        run.Status = RunShell("cd " + Quote(work.Path().string()) + " && " + before + Quote(exe) + " " + args + " 2>"
+                                  + Quote(err),
+                              &run.Out);
         run.Err = ReadFile(err);
         return run;
     }
@@ -79,6 +85,20 @@ protected:
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())) == count;
     }
 };
+
+// A file-size limit (in 512-byte blocks) stands in for a full disk; SIGXFSZ ignored, as
+// the program itself does, so a write past it fails with EFBIG and nothing kills the run.
+std::string SizeLimit(int blocks) { return "trap '' XFSZ; ulimit -f " + std::to_string(blocks) + "; "; }
+
+// Who runs the program in tests where permissions must bind: the user itself, and
+// nobody too when running as root (root's own runs ignore modes).
+std::vector<std::string> Users()
+{
+    std::vector<std::string> users = {""};
+    if (::geteuid() == 0 && RunShell("command -v setpriv >/dev/null") == 0)
+        users.push_back("setpriv --reuid=65534 --regid=65534 --clear-groups ");
+    return users;
+}
 
 mode_t ModeOf(const fs::path &p)
 {
@@ -330,6 +350,130 @@ patch_central(path, b'big.txt', 16, b'\0\0\0\0')
     EXPECT_EQ(cut.Status, 1);
     EXPECT_NE(cut.Err.find("ok.zip.exe: no archive found"), std::string::npos) << cut.Err;
     EXPECT_TRUE(!fs::exists(work.Path() / "cut") || NothingBut(work.Path() / "cut", 0));
+}
+
+TEST_F(StubTest, OverlappingEntriesAndAFullDiskStopBeforeTheDiskFills)
+{
+    // 64 central records naming one local header and its 4 MiB of deflated zeros.
+    PyZip("bomb.zip", R"(
+with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('bomb', b'\0' * (4 << 20))
+b = open(path, 'rb').read()
+cd, end = b.find(b'PK\x01\x02'), b.find(b'PK\x05\x06')
+# The one record again and again, each under a name of its own; offset 0 in all of them.
+records = b''.join(b[cd:end].replace(b'bomb', b'b%03d' % i) for i in range(64))
+# End record: signature and disk numbers, 64 entries here and in all, the directory's
+# size, its start (unchanged) and the comment length.
+open(path, 'wb').write(b[:cd] + records + b[end:end + 8] + struct.pack('<HHI', 64, 64, len(records)) + b[end + 16:])
+)");
+    // Unadjusted: zip -A would copy the data once for every record.
+    const std::string bomb = MakeSfx("bomb.zip", false);
+    for (const char *args : {"-d out", "-t"}) {
+        SCOPED_TRACE(args);
+        const Outcome run = Start(bomb, args, SizeLimit(4096));
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_EQ(run.Err, "bomb.zip.exe: overlapping entries (possible zip bomb): b000, b001\n");
+        EXPECT_FALSE(fs::exists(work.Path() / "out")) << "nothing written, not even the target directory";
+    }
+    EXPECT_EQ(Start(bomb, "-l").Status, 0) << "a listing writes nothing";
+
+    // The first entry alone is past the limit: one message, then nothing more is tried.
+    PyZip("full.zip", R"(
+with zipfile.ZipFile(path, 'w', zipfile.ZIP_DEFLATED) as z:
+    z.writestr('first.bin', b'1' * (1 << 20))
+    z.writestr('second.txt', 'small')
+    z.writestr('dir/', '')
+    z.writestr('dir/third.txt', 'small')
+)");
+    const Outcome full = Start(MakeSfx("full.zip"), "-d out", SizeLimit(1024));
+    EXPECT_EQ(full.Status, 1);
+    EXPECT_EQ(full.Err, "error: first.bin: write error: File too large, file removed; extraction stopped\n");
+    EXPECT_EQ(full.Out.find("second"), std::string::npos) << full.Out;
+    EXPECT_TRUE(NothingBut(work.Path() / "out", 0)) << "no partial or temporary file";
+}
+
+TEST_F(StubTest, DirectoriesThatWereThereKeepTheirModesAndAllAreSetDeepestFirst)
+{
+    PyZip("dirs.zip", R"(
+D = stat.S_IFDIR
+with zipfile.ZipFile(path, 'w') as z:
+    unix(z, 'docs/', D | 0o000)
+    unix(z, 'ssh/', D | 0o777)
+    unix(z, 'made/sub/f', stat.S_IFREG | 0o644, 'f')
+    unix(z, 'made/', D | 0o705)
+    # A locked parent before its child, and a child before its locked parent.
+    unix(z, 'p/', D | 0o500)
+    unix(z, 'p/c/', D | 0o700)
+    unix(z, 'q/c/', D | 0o700)
+    unix(z, 'q/', D | 0o000)
+)");
+    const std::string exe = MakeSfx("dirs.zip");
+    ::chmod(work.Path().c_str(), 0755);
+    struct tm when {};
+    when.tm_year = 101, when.tm_mon = 1, when.tm_mday = 3, when.tm_hour = 4, when.tm_min = 5, when.tm_sec = 6;
+    when.tm_isdst = -1;
+    const time_t stored = std::mktime(&when), before = 1000000000;
+    for (const std::string &user : Users()) {
+        SCOPED_TRACE(user.empty() ? "as the user" : user);
+        const std::string out = user.empty() ? "out-self" : "out-nobody";
+        const fs::path dir = work.Path() / out;
+        fs::create_directories(dir / "docs");
+        fs::create_directories(dir / "ssh");
+        ::chmod((dir / "docs").c_str(), 0750);
+        ::chmod((dir / "ssh").c_str(), 0700);
+        ASSERT_EQ(RunShell("cd " + Quote(dir.string()) + " && touch -d @" + std::to_string(before) + " docs ssh"
+                           + (user.empty() ? "" : " && chown -R 65534:65534 .")),
+                  0);
+
+        const Outcome run = Start(exe, "-d " + out, user);
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(ModeOf(dir / "docs"), 0750u);
+        EXPECT_EQ(ModeOf(dir / "ssh"), 0700u);
+        EXPECT_EQ(MtimeOf(dir / "docs"), before);
+        EXPECT_EQ(MtimeOf(dir / "ssh"), before);
+        EXPECT_EQ(ModeOf(dir / "made"), 0705u) << "made by the run, through the file below it";
+        EXPECT_EQ(MtimeOf(dir / "made"), stored);
+        for (const auto &[path, mode] :
+             std::vector<std::pair<const char *, mode_t>>{{"p", 0500}, {"p/c", 0700}, {"q", 0000}, {"q/c", 0700}})
+            EXPECT_EQ(ModeOf(dir / path), mode) << path;
+
+        // With -o the archive's mode, but no group or world write and the owner's rights kept
+        // (q opened again first, or nobody could not enter it).
+        ::chmod((dir / "q").c_str(), 0700);
+        const Outcome again = Start(exe, "-o -d " + out, user);
+        EXPECT_EQ(again.Status, 0) << again.Err;
+        EXPECT_EQ(ModeOf(dir / "docs"), 0700u);
+        EXPECT_EQ(ModeOf(dir / "ssh"), 0755u);
+        EXPECT_EQ(MtimeOf(dir / "docs"), stored);
+        EXPECT_EQ(ModeOf(dir / "q"), 0700u);
+    }
+}
+
+TEST_F(StubTest, ArchiveTextsReachTheTerminalEscaped)
+{
+    // ESC and a bidirectional override in a directory, CSI (U+009B) in a file name, and an
+    // OSC title sequence in a file that a later path runs through.
+    PyZip("esc.zip", R"(
+with zipfile.ZipFile(path, 'w') as z:
+    z.writestr('d\x1b[2J\u202e/', '')
+    z.writestr('d\x1b[2J\u202e/f\u009b1m.txt', 'f')
+    z.writestr('x\x1b]0;t\x07', 'x')
+    z.writestr('x\x1b]0;t\x07/y', 'y')
+)");
+    const std::string exe = MakeSfx("esc.zip");
+    const Outcome list = Start(exe, "-l"), test = Start(exe, "-t"), run = Start(exe, "-d out");
+    EXPECT_EQ(run.Status, 1);
+    const std::string all = list.Out + list.Err + test.Out + test.Err + run.Out + run.Err;
+    for (const char *raw : {"\x1b", "\x07", "\xc2\x9b", "\xe2\x80\xae"})
+        EXPECT_EQ(all.find(raw), std::string::npos) << all;
+    EXPECT_NE(list.Out.find("   d\\x1B[2J\\u202E/f\\x9B1m.txt\n"), std::string::npos) << list.Out;
+    EXPECT_NE(test.Out.find("testing: x\\x1B]0;t\\x07  OK"), std::string::npos) << test.Out;
+    EXPECT_NE(run.Out.find("   creating: d\\x1B[2J\\u202E/\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("d\\x1B[2J\\u202E/f\\x9B1m.txt\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Err.find("skipped x\\x1B]0;t\\x07/y: path goes through the file x\\x1B]0;t\\x07\n"),
+              std::string::npos)
+        << run.Err;
+    EXPECT_EQ(ReadFile(work.File("out/d\x1b[2J\u202e/f\u009b1m.txt")), "f");
 }
 
 } // namespace
