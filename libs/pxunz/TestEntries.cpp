@@ -4,6 +4,7 @@
 #include "libs/pxunz/ArchiveContents.h"
 #include "libs/pxunz/Decoder.h"
 #include "libs/pxunz/EntryData.h"
+#include "util/ArchiveFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -48,12 +49,10 @@ std::string Check(const ArchiveEntry &entry, ByteSource &source, EntryCopier &co
 
 std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
 {
-    const int fd = ::open(request.Archive.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        reporter.Error(kPxArchiveError, request.Archive + ": " + (fd < 0 ? std::strerror(errno) : "not a file"));
-        if (fd >= 0)
-            ::close(fd);
+    std::string why;
+    const int fd = OpenArchiveFile(request.Archive, &why);
+    if (fd < 0) {
+        reporter.Error(kPxArchiveError, request.Archive + ": " + why);
         return 0;
     }
     FileByteSource file(fd);

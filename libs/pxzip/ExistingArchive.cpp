@@ -2,6 +2,7 @@
 
 #include "libs/common/EntryInfo.h"
 #include "libs/common/PxErrors.h"
+#include "util/ArchiveFile.h"
 #include "util/LittleEndian.h"
 #include "util/ZipRecords.h"
 
@@ -76,13 +77,15 @@ ExistingArchive::~ExistingArchive()
 bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter &reporter)
 {
     path_ = path;
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    fd_ = OpenArchiveFile(path, &why);
     if (fd_ < 0) {
         const int error = errno;
         if (error == ENOENT && mayBeMissing)
             return true;
-        if (!LibzipRefuses(path, mayBeMissing, reporter))
-            reporter.Error(kPxArchiveError, path + ": " + std::strerror(error));
+        // libzip would block on a FIFO as well.
+        if (error == EINVAL || !LibzipRefuses(path, mayBeMissing, reporter))
+            reporter.Error(kPxArchiveError, path + ": " + why);
         return false;
     }
     ReadAheadSource source(fd_);
