@@ -201,9 +201,13 @@ void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, const 
                                  std::uint64_t uncompressedSize)
 {
     row.StoredName.assign(fileName);
-    const long long p = FindLastSeparator(name);
+    long long p = FindLastSeparator(name);
     const std::string_view whole(name);
-    // As ExtractNamePart and ExtractPathPart split it.
+    // As ExtractNamePart and ExtractPathPart split it, except that a file's name is what
+    // follows the last separator of either kind: extraction writes "docs\a.txt" as a.txt
+    // in docs, and the row shows where the file lands.
+    if (const auto last = whole.find_last_of("/\\"); last != std::string_view::npos && last + 1 < whole.size())
+        p = static_cast<long long>(last + 1);
     row.Text[ColFilename] = VisibleName(p < 1 ? whole : whole.substr(static_cast<std::size_t>(p)));
     row.Text[ColDate] = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
     row.Text[ColTime] = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");
