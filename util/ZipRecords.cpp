@@ -350,6 +350,28 @@ std::string VisibleName(std::string_view utf8, bool *changed)
     return out;
 }
 
+std::string VisibleText(std::string_view bytes)
+{
+    if (IsValidUtf8(bytes))
+        return VisibleName(bytes);
+    std::string out;
+    out.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        if (i + length <= bytes.size() && IsValidUtf8(bytes.substr(i, length))) {
+            out += VisibleName(bytes.substr(i, length));
+            i += length;
+        } else {
+            char text[8];
+            std::snprintf(text, sizeof text, "\\x%02X", static_cast<unsigned>(c));
+            out += text;
+            ++i;
+        }
+    }
+    return out;
+}
+
 ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory, CheckDetail detail)
 {
     ArchiveCheck check;

@@ -120,6 +120,9 @@ std::string VisibleName(std::string_view utf8, bool *changed = nullptr);
 // False when the name may hold such characters; a true answer means VisibleName
 // returns it unchanged.
 bool IsPlainName(std::string_view utf8);
+// VisibleName for bytes that need not be UTF-8 (a message, a path the user typed): each
+// byte that starts no valid sequence shows as \xHH.
+std::string VisibleText(std::string_view bytes);
 
 // The entries of the central directory whose local headers agree with it, and what
 // does not. Differences are worded for the user, naming the entries.

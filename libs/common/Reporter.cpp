@@ -1,5 +1,7 @@
 #include "libs/common/Reporter.h"
 
+#include "util/ZipRecords.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -37,7 +39,9 @@ void Reporter::End()
     Send(PX_ACTION_END, 0, 0, std::string());
 }
 
-void Reporter::Message(int code, const std::string &text) { Send(PX_ACTION_MESSAGE, code, 0, text); }
+// Messages quote names, path components and link targets from the archive: whatever
+// the caller shows them on, their control characters must not reach it raw.
+void Reporter::Message(int code, const std::string &text) { Send(PX_ACTION_MESSAGE, code, 0, VisibleText(text)); }
 
 // A step carries the bytes done since the previous one in the 32-bit FileSize; a
 // larger count goes out as several steps.

@@ -7,16 +7,20 @@
 #include "libs/pxunz/EntryData.h"
 #include "libs/pxunz/OutputTree.h"
 #include "libs/pxunz/SafePath.h"
+#include "util/ArchiveFile.h"
 #include "util/LittleEndian.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <set>
@@ -46,12 +50,71 @@ struct PendingLink {
 
 enum class Outcome { Written, Failed, Cancelled };
 
-// A name no archive entry can take: the data lands here first and is renamed at the
-// end. The prefix holds the process id, asked once per extraction.
-std::string TempName(const std::string &prefix)
+// A name no archive entry is likely to take and nobody can guess ahead: where a file
+// cannot be made unnamed, and for links, the data lands here first and is renamed.
+std::string TempName()
 {
-    static std::atomic<unsigned> counter{0};
-    return prefix + std::to_string(counter++) + ".tmp";
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) {
+        static std::atomic<std::uint64_t> counter{0};
+        bits = (static_cast<std::uint64_t>(::getpid()) << 32) ^ counter++ ^ static_cast<std::uint64_t>(::time(nullptr));
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, ".pxunz-%016llx.tmp", static_cast<unsigned long long>(bits));
+    return name;
+}
+
+// A file being written: unnamed (O_TMPFILE) where the file system allows it, so nothing
+// half-written ever shows in the directory; else under a random temporary name.
+struct PendingFile {
+    int Fd = -1;
+    std::string Temp; // empty while unnamed
+};
+
+PendingFile CreatePending(int dir, mode_t permissions)
+{
+    PendingFile file;
+    file.Fd = ::openat(dir, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, permissions);
+    if (file.Fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+        return file;
+    do {
+        file.Temp = TempName();
+        file.Fd = ::openat(dir, file.Temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+    } while (file.Fd < 0 && errno == EEXIST);
+    return file;
+}
+
+void Discard(int dir, const PendingFile &file)
+{
+    if (!file.Temp.empty())
+        ::unlinkat(dir, file.Temp.c_str(), 0);
+}
+
+// Gives the written file its name, replacing whatever had it. An unnamed file is linked
+// straight in when the name is free; else it takes a temporary name and is renamed.
+bool Publish(int dir, PendingFile &file, const std::string &leaf)
+{
+    if (file.Temp.empty()) {
+        const std::string self = "/proc/self/fd/" + std::to_string(file.Fd);
+        auto link = [&](const std::string &name) {
+            return ::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0
+                || (errno == ENOENT && ::linkat(file.Fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0);
+        };
+        if (link(leaf))
+            return true;
+        if (errno != EEXIST)
+            return false;
+        for (;;) {
+            file.Temp = TempName();
+            if (link(file.Temp))
+                break;
+            if (errno != EEXIST) {
+                file.Temp.clear();
+                return false;
+            }
+        }
+    }
+    return ::renameat(dir, file.Temp.c_str(), dir, leaf.c_str()) == 0;
 }
 
 bool DiskFull(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
@@ -262,8 +325,8 @@ private:
         // Never set-uid, set-gid or sticky: only the permission bits travel. Created with
         // them, the file needs no fchmod unless the umask takes some away.
         const mode_t permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;
-        const std::string temp = TempName(tempPrefix_);
-        const int fd = ::openat(dir, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+        PendingFile pending = CreatePending(dir, permissions);
+        const int fd = pending.Fd;
         if (fd < 0) {
             const int error = errno;
             if (DiskFull(error))
@@ -274,7 +337,7 @@ private:
         }
         auto abandon = [&](Outcome outcome) {
             ::close(fd);
-            ::unlinkat(dir, temp.c_str(), 0);
+            Discard(dir, pending);
             return outcome;
         };
         int writeError = 0;
@@ -300,14 +363,17 @@ private:
         if (permissions & umask_)
             ::fchmod(fd, permissions);
         ::futimens(fd, times);
-        if (::close(fd) != 0) {
+        // Named while still open: linking an unnamed file needs its descriptor.
+        const bool published = Publish(dir, pending, leaf);
+        const int publishError = errno;
+        if (::close(fd) != 0 && published) {
             WriteError(name, errno);
-            ::unlinkat(dir, temp.c_str(), 0);
+            ::unlinkat(dir, leaf.c_str(), 0);
             return Outcome::Failed;
         }
-        if (::renameat(dir, temp.c_str(), dir, leaf.c_str()) != 0) {
-            reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(errno));
-            ::unlinkat(dir, temp.c_str(), 0);
+        if (!published) {
+            reporter_.Error(kPxFileError, "cannot create " + name + ": " + std::strerror(publishError));
+            Discard(dir, pending);
             return Outcome::Failed;
         }
         return Outcome::Written;
@@ -363,7 +429,7 @@ private:
             }
             if (!MayWrite(dir, link.Leaf, link.Name, link.Mtime) || reporter_.File(link.Name, link.Target.size()))
                 continue;
-            const std::string temp = TempName(tempPrefix_);
+            const std::string temp = TempName();
             if (::symlinkat(link.Target.c_str(), dir, temp.c_str()) != 0
                 || ::renameat(dir, temp.c_str(), dir, link.Leaf.c_str()) != 0) {
                 reporter_.Error(kPxFileError, "cannot create " + link.Name + ": " + std::strerror(errno));
@@ -375,19 +441,29 @@ private:
     }
 
     // Directory times and modes last: writing files into them changes the times, and a
-    // read-only mode would stop the writing.
+    // read-only mode would stop the writing. Deepest first, so that a locked parent
+    // does not keep its children from theirs.
     void RestoreDirectories()
     {
         std::stable_sort(dirs_.begin(), dirs_.end(),
                          [](const DirMetadata &a, const DirMetadata &b) { return a.Dirs.size() > b.Dirs.size(); });
         for (const auto &dir : dirs_) {
+            // A directory that was there before is the user's: an archive changes it only
+            // when overwriting, and never opens it to others or locks its owner out.
+            const bool existed = !tree_.Made(dir.Dirs);
+            if (existed && !request_.Overwrite)
+                continue;
             std::string why;
             const int fd = tree_.Directory(dir.Dirs, &why);
-            if (fd < 0)
+            struct stat st {};
+            if (fd < 0 || ::fstat(fd, &st) != 0)
                 continue;
+            mode_t mode = static_cast<mode_t>(dir.Mode & 0777);
+            if (existed)
+                mode = (mode & ~(0022 & ~st.st_mode)) | (st.st_mode & 07700);
             const timespec times[2] = {{dir.Mtime, 0}, {dir.Mtime, 0}};
-            if (dir.Mode)
-                ::fchmod(fd, static_cast<mode_t>(dir.Mode & 0777));
+            if (dir.Mode && (st.st_mode & 07777) != mode)
+                ::fchmod(fd, mode);
             if (dir.Mtime)
                 ::futimens(fd, times);
         }
@@ -398,7 +474,6 @@ private:
     ByteSource &source_;
     EntryCopier copier_;
     OutputTree tree_;
-    const std::string tempPrefix_ = ".pxunz-" + std::to_string(::getpid()) + "-";
     mode_t umask_ = 022;
     mode_t defaultFileMode_ = 0644;
     std::vector<DirMetadata> dirs_;
@@ -427,14 +502,10 @@ private:
 
 std::int32_t ExtractEntries(const ExtractRequest &request, Reporter &reporter)
 {
-    const Descriptor archive(::open(request.Archive.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (archive.Get() < 0 || ::fstat(archive.Get(), &st) != 0) {
-        reporter.Error(kPxArchiveError, request.Archive + ": " + std::strerror(errno));
-        return 0;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        reporter.Error(kPxArchiveError, request.Archive + ": not a file");
+    std::string why;
+    const Descriptor archive(OpenArchiveFile(request.Archive, &why));
+    if (archive.Get() < 0) {
+        reporter.Error(kPxArchiveError, request.Archive + ": " + why);
         return 0;
     }
     FileByteSource file(archive.Get());

@@ -3,6 +3,7 @@
 // taken with O_NOFOLLOW, so no symbolic link, whether in the archive or already on
 // disk, can carry a write outside the directory.
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace pellux::libs {
@@ -16,18 +17,27 @@ public:
 
     bool Ok() const { return root_ >= 0; }
     // The descriptor of the directory below the root, created as needed; -1 with the
-    // reason in `why` when a step is not a real directory. The tree owns it.
+    // reason in `why` when a step is not a real directory. The tree owns it, until the
+    // next call.
     int Directory(const std::vector<std::string> &dirs, std::string *why);
     // Whether the path below the root is a directory all the way, no step a link.
     bool IsRealDirectory(const std::vector<std::string> &dirs) const;
+    // Whether this tree created the directory: one that was there before is the user's.
+    bool Made(const std::vector<std::string> &dirs) const;
 
 private:
-    int OpenStep(int parent, const std::string &name, std::string *why);
+    int OpenStep(int parent, const std::string &name, bool *made, std::string *why);
+    void Release(std::size_t keep);
 
+    // Descriptors held along the last path walked, so that the next entry, most often in
+    // the same folder or one below it, opens only what differs. Deeper levels than this
+    // are walked with passing descriptors: a path may have thousands.
+    static constexpr std::size_t kMaxHeld = 64;
     int root_ = -1;
-    // The last directory used: entries of one folder usually follow each other.
-    std::vector<std::string> cachedPath_;
-    int cachedFd_ = -1;
+    std::vector<std::string> path_; // the last path walked
+    std::vector<int> held_;         // held_[i] is the directory path_[0..i]
+    int deepest_ = -1;              // path_'s own descriptor when it lies below the held ones
+    std::unordered_set<std::string> made_;
 };
 
 } // namespace pellux::libs

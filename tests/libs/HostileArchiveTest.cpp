@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
 namespace pellux::test {
 namespace {
 
@@ -138,6 +143,109 @@ TEST_F(HostileArchiveTest, AnExistingSymlinkInTheTargetIsNeverFollowed)
     ExpectNothingOutside();
     EXPECT_FALSE(fs::is_symlink(target + "/file.txt"));
     EXPECT_EQ(ReadFile(target + "/file.txt"), "replaces the link itself");
+}
+
+// Raw bytes that steer a terminal: C0 controls, DEL, C1 controls (CSI among them) in
+// UTF-8, and the bidirectional overrides.
+bool HoldsRawControl(const std::string &text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next <= 0x9F)
+            || (c == 0xE2 && text.compare(i, 3, "\xE2\x80\xAE") == 0))
+            return true;
+    }
+    return false;
+}
+
+TEST_F(HostileArchiveTest, ReasonsQuotingTheArchiveAreEscaped)
+{
+    // A file named with an OSC title sequence, then an entry that would need it to be a
+    // directory; a link whose target holds ESC and a right-to-left override; a C1 CSI.
+    PythonZip(archive,
+              "add('t\\x1b]0;pwned\\x07', b'x')\n"
+              "add('t\\x1b]0;pwned\\x07/in.txt', b'x')\n"
+              "add('ln', '../../\\x1b[31mout\\u202e'.encode(), mode=0o120777)\n"
+              "add('../\\u009b31m.txt', b'x')\n");
+    const auto run = Extract();
+    ASSERT_EQ(run.Messages().size(), 3u);
+    for (const auto &report : run.Reports)
+        EXPECT_FALSE(HoldsRawControl(report.Text)) << report.Text;
+    std::string all;
+    for (const auto &message : run.Messages())
+        all += message + "\n";
+    for (const char *escaped :
+         {"path goes through the file t\\x1B]0;pwned\\x07", "../\\x9B31m.txt", "outside (../../\\x1B[31mout\\u202E)"})
+        EXPECT_NE(all.find(escaped), std::string::npos) << escaped << " in\n" << all;
+}
+
+TEST_F(HostileArchiveTest, ExistingDirectoriesKeepTheirModeAndTime)
+{
+    // Documents/ would lock the user out (0000), ssh/ open it to everyone (0777); new/
+    // is made by the extraction and takes its stored mode and time.
+    PythonZip(archive,
+              "add('Documents/', b'', mode=0o040000)\nadd('ssh/', b'', mode=0o040777)\n"
+              "add('new/', b'', mode=0o040750)\nadd('new/a.txt', b'a')\n");
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    std::tm dos{}; // the entries' time, 2020-05-17 12:30 local
+    dos.tm_year = 120, dos.tm_mon = 4, dos.tm_mday = 17, dos.tm_hour = 12, dos.tm_min = 30, dos.tm_isdst = -1;
+    const std::time_t stored = std::mktime(&dos);
+    const auto prepare = [&] {
+        for (const auto &[name, mode] : {std::pair{"Documents", 0750}, std::pair{"ssh", 0700}}) {
+            const std::string path = target + "/" + name;
+            fs::create_directories(path);
+            ::chmod(path.c_str(), static_cast<mode_t>(mode));
+            ::utimensat(AT_FDCWD, path.c_str(), old, 0);
+        }
+        fs::remove_all(target + "/new");
+    };
+    const auto modeOf = [&](const char *name) {
+        struct stat st {};
+        ::stat((target + "/" + name).c_str(), &st);
+        return std::pair{st.st_mode & 07777, st.st_mtime};
+    };
+    for (bool overwrite : {false, true}) {
+        prepare();
+        UnzOptions options;
+        options.Overwrite = overwrite;
+        const auto run = RunUnz(archive, {}, options, target);
+        EXPECT_FALSE(run.HasError());
+        const auto [documents, documentsTime] = modeOf("Documents");
+        const auto [ssh, sshTime] = modeOf("ssh");
+        EXPECT_EQ(modeOf("new"), std::pair(0750u, stored));
+        if (!overwrite) {
+            EXPECT_EQ(documents, 0750u);
+            EXPECT_EQ(ssh, 0700u);
+            EXPECT_EQ(documentsTime, 1000000000);
+            EXPECT_EQ(sshTime, 1000000000);
+        } else {
+            // The owner keeps what it had; nobody gains write.
+            EXPECT_EQ(documents, 0700u);
+            EXPECT_EQ(ssh, 0755u);
+            EXPECT_EQ(documentsTime, stored);
+        }
+    }
+}
+
+TEST_F(HostileArchiveTest, AFifoNamedAsTheArchiveIsRefusedAtOnce)
+{
+    ASSERT_EQ(::mkfifo(archive.c_str(), 0600), 0);
+    const std::string cli = Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli");
+    for (const std::string command : {"list", "test", "extract", "add", "delete"}) {
+        std::string out;
+        // Blocking would end in timeout's 124.
+        const int status = RunIn(dir.Path(),
+                                 "timeout 10 " + cli + " " + command + " evil.zip "
+                                     + (command == "add"          ? "evil.zip"
+                                            : command == "delete" ? "x"
+                                                                  : "")
+                                     + " 2>&1",
+                                 &out);
+        EXPECT_NE(status, 0) << command;
+        EXPECT_NE(status, 124) << command;
+        EXPECT_NE(out.find("evil.zip"), std::string::npos) << command << ": " << out;
+    }
 }
 
 } // namespace
