@@ -40,11 +40,36 @@ void OutputTree::Release(std::size_t keep)
     if (deepest_ >= 0)
         ::close(deepest_);
     deepest_ = -1;
+    deepIds_.clear();
     while (held_.size() > keep) {
         ::close(held_.back());
         held_.pop_back();
     }
     path_.resize(held_.size());
+}
+
+bool OutputTree::Climb(std::size_t levels)
+{
+    while (path_.size() > levels) {
+        const std::size_t up = path_.size() - 1;
+        int parent = -1;
+        if (up > held_.size()) {
+            parent = ::openat(deepest_, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            struct stat st {};
+            const auto expected = deepIds_[deepIds_.size() - 2];
+            if (parent < 0 || ::fstat(parent, &st) != 0 || st.st_dev != expected.first
+                || st.st_ino != expected.second) {
+                if (parent >= 0)
+                    ::close(parent);
+                return false;
+            }
+        }
+        ::close(deepest_);
+        deepest_ = parent;
+        deepIds_.pop_back();
+        path_.pop_back();
+    }
+    return true;
 }
 
 int OutputTree::OpenStep(int parent, const std::string &name, bool *made, std::string *why)
@@ -76,35 +101,35 @@ int OutputTree::Directory(const std::vector<std::string> &dirs, std::string *why
 {
     if (dirs.empty())
         return root_;
-    if (dirs == path_)
-        return deepest_ >= 0 ? deepest_ : held_.back();
-    const std::size_t common =
-        std::mismatch(dirs.begin(), dirs.begin() + static_cast<long>(std::min(dirs.size(), held_.size())),
-                      path_.begin())
-            .first
-        - dirs.begin();
-    Release(common);
-    int current = common ? held_.back() : root_;
-    for (std::size_t i = common; i < dirs.size(); ++i) {
-        bool made = false;
-        const int next = OpenStep(current, dirs[i], &made, why);
-        if (current != root_ && i > kMaxHeld)
-            ::close(current); // a passing descriptor below the held ones
-        if (next < 0)
-            return -1;
-        if (made)
-            made_.insert(Joined(dirs, i + 1));
-        if (i < kMaxHeld) {
-            held_.push_back(next);
+    if (dirs != path_) {
+        const std::size_t shared = std::min(dirs.size(), path_.size());
+        const std::size_t common = static_cast<std::size_t>(
+            std::mismatch(dirs.begin(), dirs.begin() + static_cast<std::ptrdiff_t>(shared), path_.begin()).first
+            - dirs.begin());
+        if (common <= held_.size() || !Climb(common))
+            Release(std::min(common, held_.size()));
+        for (std::size_t i = path_.size(); i < dirs.size(); ++i) {
+            const int parent = deepest_ >= 0 ? deepest_ : held_.empty() ? root_ : held_.back();
+            bool made = false;
+            const int next = OpenStep(parent, dirs[i], &made, why);
+            if (next < 0)
+                return -1;
+            if (made)
+                made_.insert(Joined(dirs, i + 1));
             path_.push_back(dirs[i]);
+            if (deepest_ < 0 && held_.size() < kMaxHeld) {
+                held_.push_back(next);
+                continue;
+            }
+            struct stat st {};
+            ::fstat(next, &st);
+            if (deepest_ >= 0)
+                ::close(deepest_);
+            deepest_ = next;
+            deepIds_.emplace_back(st.st_dev, st.st_ino);
         }
-        current = next;
     }
-    if (dirs.size() > kMaxHeld) {
-        deepest_ = current;
-        path_ = dirs;
-    }
-    return current;
+    return deepest_ >= 0 ? deepest_ : held_.back();
 }
 
 bool OutputTree::Made(const std::vector<std::string> &dirs) const

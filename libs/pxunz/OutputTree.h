@@ -2,8 +2,11 @@
 // The extraction directory as a tree of open directory descriptors. Every step down is
 // taken with O_NOFOLLOW, so no symbolic link, whether in the archive or already on
 // disk, can carry a write outside the directory.
+#include <sys/types.h>
+
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 namespace pellux::libs {
@@ -27,16 +30,22 @@ public:
 
 private:
     int OpenStep(int parent, const std::string &name, bool *made, std::string *why);
+    // Closes what is held below the first `keep` levels.
     void Release(std::size_t keep);
+    // Climbs from the deepest descriptor up to `levels` by "..", as long as each parent
+    // is the directory met on the way down (device and inode): false to walk instead.
+    bool Climb(std::size_t levels);
 
     // Descriptors held along the last path walked, so that the next entry, most often in
-    // the same folder or one below it, opens only what differs. Deeper levels than this
-    // are walked with passing descriptors: a path may have thousands.
+    // the same folder or one above or below it, opens only what differs. Levels below
+    // the held ones keep only the deepest descriptor and their identities: a path may
+    // have thousands of levels.
     static constexpr std::size_t kMaxHeld = 64;
     int root_ = -1;
-    std::vector<std::string> path_; // the last path walked
-    std::vector<int> held_;         // held_[i] is the directory path_[0..i]
-    int deepest_ = -1;              // path_'s own descriptor when it lies below the held ones
+    std::vector<std::string> path_;                // the last path walked
+    std::vector<int> held_;                        // held_[i] is the directory path_[0..i]
+    int deepest_ = -1;                             // path_'s own descriptor when it lies below the held ones
+    std::vector<std::pair<dev_t, ino_t>> deepIds_; // of the levels below the held ones
     std::unordered_set<std::string> made_;
 };
 
