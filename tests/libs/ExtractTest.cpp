@@ -341,6 +341,28 @@ TEST_F(ExtractTest, CancelInsideAFileLeavesNoPartOfIt)
     }
 }
 
+TEST_F(ExtractTest, CancelInsideAStoredOrBzip2FileLeavesNoPartOfIt)
+{
+    // Neither deflated nor over 1 MiB: copied block by block on the caller's thread.
+    dir.Write("t/first.txt", "1");
+    dir.Write("t/middle.bin", Mixed(400000, 8));
+    dir.Write("t/last.txt", "3");
+    for (const std::string method : {"store", "bzip2"}) {
+        SCOPED_TRACE(method);
+        ASSERT_EQ(
+            RunIn(dir.File("t"), "rm -f ../z.zip && zip -q -Z " + method + " ../z.zip first.txt middle.bin last.txt"),
+            0);
+        fs::remove_all(out.Path());
+        fs::create_directory(out.Path());
+        const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path(),
+                                [](const Report &r) { return r.Action == PX_ACTION_STEP && r.FileSize > 0; });
+        EXPECT_EQ(run.Result, 1);
+        EXPECT_EQ(ReadFile(out.File("first.txt")), "1");
+        // Only first.txt: neither middle.bin, nor its temporary file, nor last.txt.
+        EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
+    }
+}
+
 TEST_F(ExtractTest, AFullDiskEndsTheExtractionAndLeavesNoPartOfAFile)
 {
     // Inflated whole, and inflated while a second thread writes.
