@@ -289,6 +289,39 @@ TEST_F(AddTest, KeepsModificationTimesAndPermissions)
     EXPECT_EQ(st.st_mtime, 1234567890);
 }
 
+TEST_F(AddTest, ATimeBefore1980GetsTheFirstDosDateAndKeepsItsOwnInTheExtendedTimestamp)
+{
+    constexpr std::time_t k1975 = 171000000; // 1975-06-03 04:00 UTC
+    dir.Write("proj/old.txt", "from 1975");
+    SetMtime(src + "/old.txt", k1975);
+    ASSERT_EQ(RunZip(archive, {src + "/old.txt"}, ZipOptions{}).Result, 1);
+    EXPECT_TRUE(UnzipTestPasses(archive));
+    // The DOS date of the central and the local header, and the extended timestamp's
+    // modification time (flags bit 0, then a signed 32-bit time) of each.
+    std::string printed;
+    ASSERT_EQ(RunShell("python3 -c 'import struct, sys, zipfile\n"
+                       "def ut(e):\n"
+                       "    while len(e) >= 4:\n"
+                       "        k, n = struct.unpack(\"<HH\", e[:4])\n"
+                       "        if k == 0x5455 and e[4] & 1: return struct.unpack(\"<i\", e[5:9])[0]\n"
+                       "        e = e[4 + n:]\n"
+                       "z = zipfile.ZipFile(sys.argv[1])\n"
+                       "i = z.getinfo(\"old.txt\")\n"
+                       "b = open(sys.argv[1], \"rb\").read()[i.header_offset:]\n"
+                       "time, date, n, m = struct.unpack(\"<HH12xHH\", b[10:30])\n"
+                       "print(i.date_time, hex(date), hex(time), ut(i.extra), ut(b[30 + n:30 + n + m]))' "
+                           + Quote(archive),
+                       &printed),
+              0);
+    EXPECT_EQ(printed, "(1980, 1, 1, 0, 0, 0) 0x21 0x0 171000000 171000000\n");
+
+    TempDir out;
+    ASSERT_EQ(RunUnz(archive, {}, UnzOptions{}, out.Path()).Result, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.File("old.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, k1975);
+}
+
 TEST_F(AddTest, FollowsSymbolicLinksWithoutLoopingOnACycle)
 {
     dir.Write("proj/real/file.txt", "f");
