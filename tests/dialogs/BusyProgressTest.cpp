@@ -175,8 +175,8 @@ TEST_F(BusyProgressTest, CancelStopsAddDeleteAndExtractAndLeavesEverythingAsItWa
     EXPECT_EQ(mainClicks, 1);
 }
 
-// A 10 ms timer stands for the desktop's requests: the longest wait between two of
-// its turns is the longest the program leaves the desktop unanswered.
+// A 10 ms timer stands for the desktop's requests: it keeps getting its turns while
+// the add runs. How long the longest wait lasts is measured in bench/busy.sh.
 TEST_F(BusyProgressTest, TheEventLoopKeepsAnsweringThroughALongAdd)
 {
     // Repeating data now deflates faster than the status window appears.
@@ -186,27 +186,21 @@ TEST_F(BusyProgressTest, TheEventLoopKeepsAnsweringThroughALongAdd)
     env.Set("PELLUX_ZIP_WORKERS", "1");
     engine.SetZipFilename(dir.File("t.zip"));
     engine.FSpecArgs = {dir.File("src/large.bin")};
-    std::vector<Clock::time_point> turns;
+    int turns = 0;
     QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] { turns.push_back(Clock::now()); });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++turns; });
     {
         WithBusyProgress<ScopedStatus> busy(engine, "Pellux ", "Adding files");
         ticker.start(10);
-        turns.push_back(Clock::now());
         engine.Add();
-        turns.push_back(Clock::now());
         ticker.stop();
         EXPECT_EQ(engine.ProcessedCount, 1);
         EXPECT_TRUE(busy.Progress.Revealed());
         EXPECT_EQ(busy.Progress.BytesDone(), kSize);
         EXPECT_GE(TFormStatus::Current()->ProgressBarStatus->value(), 900);
     }
-    std::chrono::duration<double, std::milli> longest{0};
-    for (std::size_t i = 1; i < turns.size(); ++i)
-        longest = std::max<std::chrono::duration<double, std::milli>>(longest, turns[i] - turns[i - 1]);
-    std::printf("[ measured ] 48 MB add: %.1f s, %zu event-loop turns, longest gap %.1f ms\n",
-                std::chrono::duration<double>(turns.back() - turns.front()).count(), turns.size(), longest.count());
-    EXPECT_LT(longest.count(), 250.0);
+    // Nothing but the work's own progress reports gives the timer a turn.
+    EXPECT_GE(turns, 5);
     EXPECT_EQ(test::RunShell("unzip -tqq " + test::Quote(dir.File("t.zip")) + " >/dev/null"), 0);
 }
 
