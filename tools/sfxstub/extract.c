@@ -219,14 +219,24 @@ static int open_step(int parent, const char *part, int create, const char **why)
     return -1;
 }
 
-/* The directories of the last path walked, so that the next entry (mostly a neighbour)
- * starts from the longest common prefix; deeper than HELD the walk goes on with
- * descriptors of its own, so no path exhausts them. */
+/* The last path walked, so that the next entry (mostly a neighbour or a child) starts
+ * from the longest common prefix. Only the deepest HELD of its directories stay open, so
+ * no depth exhausts the descriptors; a walk that needs one dropped starts from the top. */
 static struct {
-    int fd[HELD];
-    char *name[HELD];
-    size_t count;
+    char **name;
+    int *fd; /* -1 where dropped */
+    size_t count, capacity;
 } chain;
+
+static void chain_cut(size_t count)
+{
+    while (chain.count > count) {
+        chain.count--;
+        if (chain.fd[chain.count] >= 0)
+            close(chain.fd[chain.count]);
+        free(chain.name[chain.count]);
+    }
+}
 
 /* Walks the directories one component at a time from the target directory down; the
  * caller closes the descriptor returned. */
@@ -235,27 +245,29 @@ static int open_dirs(int root, char **parts, size_t count, int create, const cha
     size_t i = 0;
     while (i < chain.count && i < count && strcmp(chain.name[i], parts[i]) == 0)
         i++;
-    while (chain.count > i) {
-        chain.count--;
-        close(chain.fd[chain.count]);
-        free(chain.name[chain.count]);
+    chain_cut(i);
+    if (i && chain.fd[i - 1] < 0)
+        chain_cut(i = 0);
+    if (count > chain.capacity) {
+        chain.capacity = count + 16;
+        if (!(chain.name = realloc(chain.name, chain.capacity * sizeof *chain.name))
+            || !(chain.fd = realloc(chain.fd, chain.capacity * sizeof *chain.fd)))
+            abort();
     }
-    int fd = i ? chain.fd[i - 1] : root;
     for (; i < count; i++) {
-        int next = open_step(fd, parts[i], create, why);
-        if (i > HELD)
-            close(fd); /* a transient one */
+        int next = open_step(i ? chain.fd[i - 1] : root, parts[i], create, why);
         if (next < 0)
             return -1;
-        if (i < HELD) {
-            if (!(chain.name[i] = strdup(parts[i])))
-                abort();
-            chain.fd[i] = next;
-            chain.count = i + 1;
+        if (!(chain.name[i] = strdup(parts[i])))
+            abort();
+        chain.fd[i] = next;
+        chain.count = i + 1;
+        if (i >= HELD && chain.fd[i - HELD] >= 0) {
+            close(chain.fd[i - HELD]);
+            chain.fd[i - HELD] = -1;
         }
-        fd = next;
     }
-    return count > HELD ? fd : fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return fcntl(count ? chain.fd[count - 1] : root, F_DUPFD_CLOEXEC, 0);
 }
 
 /* Directory times and modes are set once everything inside them is written. */
