@@ -268,7 +268,15 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
            "cd = data.rfind(b'PK\\x01\\x02')\n"
            "d = bytearray(data); d[cd + 42:cd + 46] = (100).to_bytes(4, 'little')\n"
            "open('nolocal.zip', 'wb').write(d)\n"
-           "zipfile.ZipFile('empty.zip', 'w').close()\n");
+           "zipfile.ZipFile('empty.zip', 'w').close()\n"
+           // good.zip's one central record four times under names of its own, all naming
+           // its one local header; the end record's two counts and directory size to match.
+           "cd, end = data.rfind(b'PK\\x01\\x02'), data.rfind(b'PK\\x05\\x06')\n"
+           "records = b''.join(data[cd:end].replace(b'plain.txt', b'plain%04d' % i) for i in range(4))\n"
+           "d = data[:cd] + records + data[end:end + 8] + (4).to_bytes(2, 'little') * 2\n"
+           "d += len(records).to_bytes(4, 'little') + data[end + 16:]\n"
+           "open('bomb.zip', 'wb').write(d)\n");
+    ASSERT_EQ(::mkfifo(dir.File("fifo.zip").c_str(), 0600), 0);
     dir.Write("text.zip", "just some text, no archive\n");
     dir.Write("afile", "");
     const bool root = ::geteuid() == 0; // permissions do not stop root
@@ -284,7 +292,11 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
     };
     const std::vector<Case> cases = {
         {"missing.zip", "out", "zip2exe: missing.zip: No such file or directory"},
-        {"src", "out", "zip2exe: src: not a regular file"},
+        {"src", "out", "zip2exe: src: not a regular file (a directory)"},
+        // Opened without a writer, a FIFO would block a reader that waits for one.
+        {"fifo.zip", "out", "zip2exe: fifo.zip: not a regular file (a FIFO)", "timeout 1 "},
+        {"/dev/zero", "out", "zip2exe: /dev/zero: not a regular file (a device)", "timeout 1 "},
+        {"bomb.zip", "out", "zip2exe: bomb.zip: overlapping entries (possible zip bomb): plain0000, plain0001"},
         {"text.zip", "out", "zip2exe: text.zip: not a ZIP archive (no end of central directory record)"},
         {"range.zip", "out", "zip2exe: range.zip: not a ZIP archive (central directory out of range)"},
         {"empty.zip", "out", "zip2exe: empty.zip: the archive holds no entries"},

@@ -496,6 +496,62 @@ void CopyRange(const Input &in, const std::string &name, const OutputFile &out, 
     }
 }
 
+std::string FileKind(mode_t mode)
+{
+    if (S_ISDIR(mode))
+        return " (a directory)";
+    if (S_ISFIFO(mode))
+        return " (a FIFO)";
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return " (a device)";
+    if (S_ISSOCK(mode))
+        return " (a socket)";
+    return "";
+}
+
+// Entries that share their bytes would make the program write one entry's data many
+// times over (a zip bomb): such an archive is not wrapped, as the libraries refuse it.
+void RefuseOverlaps(int fd, const std::string &name)
+{
+    FileByteSource source(fd);
+    const auto directory = ReadCentralDirectory(source);
+    if (!directory)
+        return; // LocateArchive has found the end record; BuildTail reports what is wrong
+    const ArchiveCheck check = CheckArchive(source, *directory, CheckDetail::Verdicts);
+    if (check.Overlapping())
+        throw Refusal(name + ": " + check.Overlaps.front());
+    if (std::none_of(check.Refused.begin(), check.Refused.end(), [](bool refused) { return refused; }))
+        return;
+    // The check leaves out entries whose local header disagrees with the directory, which
+    // the libraries then refuse one by one; the extractor holds no header against the
+    // directory, so those count too (a bomb's records need not repeat the header's name).
+    struct Span {
+        std::uint64_t start, end;
+        std::size_t index;
+    };
+    const auto &entries = directory->Entries;
+    std::vector<Span> spans;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto local = ReadLocalHeader(source, entries[i].LocalOffset);
+        if (local && DataEnd(*local, entries[i]) >= local->DataStart
+            && DataEnd(*local, entries[i]) <= directory->End.directory_start)
+            spans.push_back({entries[i].LocalOffset, DataEnd(*local, entries[i]), i});
+    }
+    std::sort(spans.begin(), spans.end(),
+              [](const Span &a, const Span &b) { return a.start != b.start ? a.start < b.start : a.index < b.index; });
+    for (std::size_t i = 1, furthest = 0; i < spans.size(); ++i) {
+        if (spans[i].start < spans[furthest].end) {
+            const auto shown = [&](const Span &s) {
+                return VisibleName(EntryName(entries[s.index].Name, entries[s.index].Extra));
+            };
+            throw Refusal(name + ": overlapping entries (possible zip bomb): "
+                          + NameList({shown(spans[furthest]), shown(spans[i])}));
+        }
+        if (spans[i].end > spans[furthest].end)
+            furthest = i;
+    }
+}
+
 } // namespace
 
 std::string ExeName(const std::string &zipPath)
@@ -509,10 +565,12 @@ Written Convert(const std::string &zipPath, const std::string &outDir, std::span
     struct stat st {};
     if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0)
         throw Refusal(zipPath + ": " + Errno(errno));
+    // Opened without blocking and refused by its type, so a FIFO or a device is never read.
     if (!S_ISREG(st.st_mode))
-        throw Refusal(zipPath + ": not a regular file");
+        throw Refusal(zipPath + ": not a regular file" + FileKind(st.st_mode));
     const Input in(zipPath, fd.Get(), static_cast<std::uint64_t>(st.st_size));
     const Layout layout = LocateArchive(in, zipPath);
+    RefuseOverlaps(fd.Get(), zipPath);
     const Tail tail = BuildTail(in, zipPath, layout, stub.size());
 
     struct stat dirStat {};
