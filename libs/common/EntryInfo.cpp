@@ -13,7 +13,7 @@ std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &sta
     const zip_uint8_t *field =
         zip_file_extra_field_get_by_id(archive, index, kExtraTimestamp, 0, &length, ZIP_FL_CENTRAL);
     if (field && length >= 5 && (field[0] & 1))
-        return static_cast<std::time_t>(static_cast<std::int32_t>(le::U32(field + 1)));
+        return static_cast<std::time_t>(le::U32(field + 1));
     return (stat.valid & ZIP_STAT_MTIME) ? stat.mtime : 0;
 }
 

@@ -131,11 +131,11 @@ std::optional<unsigned> UnixMode(const CentralEntry &entry)
 std::time_t EntryMtime(const ArchiveEntry &entry)
 {
     for (const std::string *extra : {&entry.Central.Extra, &entry.LocalExtra}) {
-        // Flags byte, then the modification time when bit 0 is set.
+        // Flags byte, then the modification time when bit 0 is set: unsigned, as other
+        // readers take it, so dates after January 2038 stay in the future.
         const auto field = FindExtraField(*extra, kExtraTimestamp);
         if (field && field->size() >= 5 && ((*field)[0] & 1))
-            return static_cast<std::time_t>(
-                static_cast<std::int32_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1)));
+            return static_cast<std::time_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1));
     }
     return DosDateTimeToTime(entry.Central.DosDateTime);
 }

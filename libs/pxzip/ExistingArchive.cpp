@@ -171,8 +171,7 @@ std::time_t ExistingArchive::Mtime(std::size_t i) const
     // Flags byte, then the modification time when bit 0 is set (seconds since 1970, UTC).
     if (HasTimestamp(i)) {
         const auto field = FindExtraField(records_[i].Extra, kExtraTimestamp);
-        return static_cast<std::time_t>(
-            static_cast<std::int32_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data() + 1))));
+        return static_cast<std::time_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data() + 1)));
     }
     return FromDosDateTime(records_[i].DosDateTime);
 }

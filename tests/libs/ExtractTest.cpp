@@ -186,6 +186,27 @@ TEST_F(ExtractTest, RestoresTimesAndPermissionsButNeverSetUidOrSetGid)
     EXPECT_EQ(ReadFile(out.File("ro/in.txt")), "i");
 }
 
+TEST_F(ExtractTest, ExtendedTimestampsAfter2038StayInTheFuture)
+{
+    // zip writes the time as an unsigned 32-bit count: 2040 lies past the signed range.
+    dir.Write("late.txt", "from 2040");
+    const std::time_t late = 2208988800; // 2040-01-01 00:00:00 UTC
+    const timespec times[2] = {{late, 0}, {late, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.File("late.txt").c_str(), times, 0), 0);
+    ASSERT_EQ(RunIn(dir.Path(), "zip -q late.zip late.txt"), 0);
+    dir.Write("other.txt", "o");
+    for (bool rewritten : {false, true}) {
+        // The second time the archive has been rewritten by an add, which keeps the field.
+        if (rewritten)
+            ASSERT_EQ(RunZip(dir.File("late.zip"), {dir.File("other.txt")}, ZipOptions{}).Result, 1);
+        fs::remove_all(out.Path() / "late.txt");
+        ASSERT_GE(RunUnz(dir.File("late.zip"), {"late.txt"}, Plain(), out.Path()).Result, 1);
+        struct stat st {};
+        ASSERT_EQ(::stat(out.File("late.txt").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtime, late) << (rewritten ? "after an add" : "as zip wrote it");
+    }
+}
+
 TEST_F(ExtractTest, ACorruptEntryLeavesNoFileAndTheRestGoesOn)
 {
     PythonZip(dir.File("z.zip"),

@@ -164,7 +164,7 @@ time_t entry_mtime(const struct entry *e)
     size_t length = 0;
     const unsigned char *ut = extra_field(e->extra, e->extra_length, 0x5455, &length);
     if (ut && length >= 5 && (ut[0] & 1))
-        return (time_t)(int32_t)pellux_le32(ut + 1);
+        return (time_t)pellux_le32(ut + 1); /* unsigned: dates after 2038 */
     static const unsigned char days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     struct tm tm = {0};
     int year = 1980 + (e->dos_date >> 9);
