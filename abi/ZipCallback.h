@@ -21,6 +21,32 @@ enum {
     PX_ACTION_STEP = 2,    // a step of work, see below
     PX_ACTION_END = 3,     // the operation has ended
     PX_ACTION_MESSAGE = 4, // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
+    PX_ACTION_PASSWORD = 5, // the library needs a password, see below
+};
+
+// A password through PX_ACTION_PASSWORD. ErrorCode says what for:
+//   PX_PASSWORD_FIRST  reading: the call's first encrypted entry, named in Text;
+//   PX_PASSWORD_AGAIN  reading: no password given so far opens the entry named in Text;
+//   PX_PASSWORD_NEW    adding: the password for the entries to be encrypted (Text empty).
+// FileSize is PX_PASSWORD_UNANSWERED on the way in. The caller answers by writing the
+// password, NUL-terminated, into Text and setting FileSize to PX_PASSWORD_GIVEN, or
+// declines by setting it to PX_PASSWORD_DECLINED: reading, the encrypted entries are
+// then skipped (once asked again, that entry fails); adding, nothing is added. A caller
+// that does not know the request leaves FileSize alone: reading, every encrypted entry
+// is refused as "encrypted"; adding, nothing is added. Answering PX_TRUE stops the
+// work, as with any report. The library wipes Text as soon as it has taken the
+// password, keeps passwords no longer than the call, and never puts one in a message.
+// A reading library asks once and tries what it was given on every encrypted entry;
+// it asks again only for an entry that none of the passwords given so far opens.
+enum {
+    PX_PASSWORD_FIRST = 0,
+    PX_PASSWORD_AGAIN = 1,
+    PX_PASSWORD_NEW = 2,
+};
+enum {
+    PX_PASSWORD_UNANSWERED = 0,
+    PX_PASSWORD_GIVEN = 1,
+    PX_PASSWORD_DECLINED = 2,
 };
 
 // Progress through PX_ACTION_STEP. FileSize holds the bytes done since the previous
@@ -44,7 +70,7 @@ typedef struct LibCallbackInfo {
     int32_t Reserved2;                // not read by the component
     int32_t ActionCode;               // PX_ACTION_*
     int32_t ErrorCode;                // with PX_ACTION_MESSAGE: 0 for a warning
-    int32_t FileSize;                 // with PX_ACTION_FILE
+    int32_t FileSize;                 // with PX_ACTION_FILE; PX_ACTION_PASSWORD's answer
     char Text[PX_CALLBACK_TEXT_SIZE]; // NUL-terminated, stored in the record itself
 } LibCallbackInfo;
 

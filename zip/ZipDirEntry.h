@@ -53,6 +53,8 @@ struct ZipDirEntry {
     // matches, else the stored bytes decoded); null when that is FileName itself, as
     // for most names, so a million entries do not hold each name twice.
     OptionalName UnicodeName;
+    // Traditional encryption sets bit 0; AES entries have method 99 (and bit 0 too).
+    bool Encrypted() const { return (GeneralPurposeFlag & 1u) || CompressionMethod == 99; }
     const std::string &Name() const { return UnicodeName.Get() ? *UnicodeName.Get() : FileName; }
 
     static constexpr std::size_t kFixedSize = 26;

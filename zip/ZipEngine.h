@@ -43,6 +43,16 @@ public:
     TNotifyEvent OnDirUpdate;
     TProgressEvent OnProgress;
     TMessageEvent OnMessage;
+    // Without it, encrypted entries are refused as they always were.
+    TPasswordEvent OnPassword;
+
+    // While a password is set, every Add writes its new entries AES-256 encrypted.
+    void SetAddPassword(const Secret &password) { addPassword_ = password; }
+    void ClearAddPassword() { addPassword_.Wipe(); }
+    bool EncryptsAdded() const { return !addPassword_.Empty(); }
+    // The passwords that opened entries of the current archive are kept until it is
+    // closed or another one is opened; this forgets them sooner.
+    void ForgetPasswords() { passwords_.clear(); }
 
     // The component's design-time state: nothing is read while it is set.
     bool Designing = false;
@@ -125,6 +135,9 @@ private:
     void CallLibrary(Params &params, void *execEntry, const std::string &archivePath);
 
     std::string zipFilename_;
+    Secret addPassword_;
+    std::vector<Secret> passwords_; // given for the current archive, in order
+    std::size_t passwordsOffered_ = 0; // of passwords_, in the running library call
     std::vector<ZipDirEntry> dirEntries_;
     std::vector<std::string> listWarnings_;
     bool listDamaged_ = false;

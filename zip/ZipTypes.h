@@ -1,5 +1,7 @@
 #pragma once
 // Option sets, progress kinds and event types of the archive component.
+#include "util/Secret.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -60,6 +62,11 @@ enum ProgressType : std::uint8_t {
 using TNotifyEvent = std::function<void(TZipEngine &Sender)>;
 using TProgressEvent =
     std::function<void(TZipEngine &Sender, ProgressType ProgrType, const std::string &Filename, std::int32_t FileSize)>;
+// Asked when a library needs a password to read Entry (its name as messages show it):
+// Again is false for the operation's first request and true when no password given so
+// far opens the entry. Returns false when the user declines; else Password holds one.
+using TPasswordEvent =
+    std::function<bool(TZipEngine &Sender, const std::string &Entry, bool Again, Secret &Password)>;
 using TMessageEvent = std::function<void(TZipEngine &Sender, std::int32_t ErrCode, const std::string &Message)>;
 
 } // namespace pellux

@@ -73,8 +73,8 @@ template <class Params>
         PX_FIELD(DeleteEntriesFlag);
         PX_FIELD(Switch26);
         PX_FIELD(ZipTimeFlag);
-        field("Reserved0", p->Reserved[0]);
-        field("Reserved1", p->Reserved[1]);
+        field("EncryptFlag", p->EncryptFlag);
+        field("Reserved", p->Reserved);
     } else {
         PX_FIELD(Switch08);
         PX_FIELD(DirNamesFlag);
