@@ -154,6 +154,7 @@ void TZipEngine::SetZipParams()
         p.FreshenFlag = PX_FALSE;
     p.Switch26 = PX_FALSE;
     p.ZipTimeFlag = Flag(AddOptions.Contains(AddZipTime));
+    p.EncryptFlag = Flag(EncryptsAdded());
 }
 
 void TZipEngine::SetUnzParams()
@@ -220,6 +221,37 @@ void TZipEngine::Dispatch(const LibCallbackInfo &info)
     }
 }
 
+// Each library call is offered the passwords that opened entries of this archive
+// before, in order, and only then is the user asked. An engine without a handler leaves
+// the request unanswered, so the library refuses encrypted entries as it always did.
+void TZipEngine::AnswerPassword(LibCallbackInfo &info)
+{
+    const Secret *answer = nullptr;
+    Secret asked;
+    if (info.ErrorCode == PX_PASSWORD_NEW) {
+        if (!addPassword_.Empty())
+            answer = &addPassword_;
+    } else if (passwordsOffered_ < passwords_.size()) {
+        answer = &passwords_[passwordsOffered_++];
+    } else if (OnPassword) {
+        const std::string entry(info.Text, ::strnlen(info.Text, sizeof(info.Text)));
+        if (OnPassword(*this, entry, info.ErrorCode == PX_PASSWORD_AGAIN, asked) && !asked.Empty()) {
+            passwords_.push_back(asked);
+            passwordsOffered_ = passwords_.size();
+            answer = &passwords_.back();
+        }
+    } else {
+        return;
+    }
+    ::explicit_bzero(info.Text, sizeof(info.Text));
+    if (!answer || answer->Text().size() >= sizeof(info.Text)) {
+        info.FileSize = PX_PASSWORD_DECLINED;
+        return;
+    }
+    std::memcpy(info.Text, answer->Text().data(), answer->Text().size());
+    info.FileSize = PX_PASSWORD_GIVEN;
+}
+
 int32_t TZipEngine::LibCallback(LibCallbackInfo *info) noexcept
 {
     auto *engine = info ? static_cast<TZipEngine *>(info->CallerObject) : nullptr;
@@ -228,7 +260,10 @@ int32_t TZipEngine::LibCallback(LibCallbackInfo *info) noexcept
         return PX_TRUE;
     }
     try {
-        engine->Dispatch(*info);
+        if (info->ActionCode == PX_ACTION_PASSWORD)
+            engine->AnswerPassword(*info);
+        else
+            engine->Dispatch(*info);
     } catch (...) {
         // A handler's error must not unwind through the library; stop it instead.
         PendingCallbackError() = std::current_exception();

@@ -31,6 +31,9 @@ TZipEngine::~TZipEngine()
 
 void TZipEngine::SetZipFilename(const std::string &name)
 {
+    // The passwords belong to the archive they opened; re-reading it keeps them.
+    if (name != zipFilename_)
+        ForgetPasswords();
     zipFilename_ = name;
     if (!Designing)
         List();

@@ -129,6 +129,7 @@ private:
     void Compress(bool deleting);
     void Decompress(bool testing); // Extract, or Test without writing
     void Dispatch(const LibCallbackInfo &info);
+    void AnswerPassword(LibCallbackInfo &info);
     void AddAnnouncedBytes(const std::string &text);
     // Calls the exec entry once per 4097 names; the results add up.
     template <class Params>

@@ -118,6 +118,7 @@ void TZipEngine::CallLibrary(Params &params, void *execEntry, const std::string 
         if (!failed) {
             try {
                 TakeCallbackError();
+                passwordsOffered_ = 0;
                 const int32_t result = reinterpret_cast<Exec>(execEntry)(&params);
                 if (auto error = TakeCallbackError())
                     std::rethrow_exception(error);
@@ -174,6 +175,7 @@ void TZipEngine::Compress(bool deleting)
             ZipExecParams.FreshenFlag = PX_FALSE;
             ZipExecParams.UpdateFlag = PX_FALSE;
             ZipExecParams.RecurseFlag = PX_FALSE;
+            ZipExecParams.EncryptFlag = PX_FALSE;
         }
         CallLibrary(ZipExecParams, zipLib_.ExecEntry, zipFilename_);
         FSpecArgs.clear();

@@ -121,6 +121,42 @@ TEST_F(CallbackTest, AnErrorInsideTheCallbackStopsTheLibraryInsteadOfUnwindingTh
     }
 }
 
+// The password request is answered in the record itself: a remembered password first,
+// then the handler; without a handler the record stays unanswered, as an old caller's.
+TEST_F(CallbackTest, PasswordRequestsAreAnsweredInTheRecord)
+{
+    auto ask = [this](int32_t reason, const char *entry) {
+        auto info = std::make_unique<LibCallbackInfo>();
+        info->CallerObject = &engine;
+        info->ActionCode = PX_ACTION_PASSWORD;
+        info->ErrorCode = reason;
+        std::strcpy(info->Text, entry);
+        EXPECT_EQ(TZipEngine::LibCallback(info.get()), PX_FALSE);
+        return std::make_pair(info->FileSize, std::string(info->Text));
+    };
+    using Answer = std::pair<int32_t, std::string>;
+    EXPECT_EQ(ask(PX_PASSWORD_FIRST, "a.txt"), (Answer{PX_PASSWORD_UNANSWERED, "a.txt"}));
+
+    std::vector<std::pair<std::string, bool>> asked;
+    engine.OnPassword = [&](TZipEngine &, const std::string &entry, bool again, Secret &password) {
+        asked.emplace_back(entry, again);
+        if (entry == "cancel")
+            return false;
+        password.Assign("pw-" + entry);
+        return true;
+    };
+    EXPECT_EQ(ask(PX_PASSWORD_FIRST, "a.txt"), (Answer{PX_PASSWORD_GIVEN, "pw-a.txt"}));
+    EXPECT_EQ(ask(PX_PASSWORD_AGAIN, "b.txt"), (Answer{PX_PASSWORD_GIVEN, "pw-b.txt"}));
+    EXPECT_EQ(ask(PX_PASSWORD_AGAIN, "cancel"), (Answer{PX_PASSWORD_DECLINED, ""}));
+    EXPECT_EQ(asked, (std::vector<std::pair<std::string, bool>>{{"a.txt", false}, {"b.txt", true}, {"cancel", true}}));
+
+    EXPECT_EQ(ask(PX_PASSWORD_NEW, ""), (Answer{PX_PASSWORD_DECLINED, ""}));
+    engine.SetAddPassword(Secret("for adding"));
+    EXPECT_TRUE(engine.EncryptsAdded());
+    EXPECT_EQ(ask(PX_PASSWORD_NEW, ""), (Answer{PX_PASSWORD_GIVEN, "for adding"}));
+    EXPECT_EQ(asked.size(), 3u);
+}
+
 TEST(TrimLineEndTest, LineEndsBecomeNulAndTheLengthStays)
 {
     EXPECT_EQ(TrimLineEnd("text\r\n"), std::string("text\0\0", 6));
