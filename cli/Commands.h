@@ -21,6 +21,8 @@ private:
 };
 
 int UsageError();
+// "--password-file FILE" or "--password-file=FILE" at args[i]; steps i past its value.
+bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file);
 int RunList(const std::vector<std::string> &args, Session &session);
 int RunAdd(const std::vector<std::string> &args, Session &session);
 int RunDelete(const std::vector<std::string> &args, Session &session);

@@ -1,7 +1,9 @@
 #include "cli/Commands.h"
+#include "cli/Passwords.h"
 
 #include "listing/ListingRows.h"
 #include "platform/LocaleSeparators.h"
+#include "util/ZipRecords.h"
 #include "zip/ZipEngine.h"
 
 #include <cstdio>
@@ -25,14 +27,36 @@ void PrintRow(const ListRow &row)
 
 int RunList(const std::vector<std::string> &args, Session &session)
 {
-    if (args.size() != 1)
+    // A password opens nothing a listing shows; the option is taken, as by every
+    // command, so that scripts can pass it alike.
+    std::vector<std::string> operands;
+    std::string passwordFile;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (PasswordFileOption(args, i, passwordFile))
+            continue;
+        operands.push_back(args[i]);
+    }
+    if (operands.size() != 1)
         return UsageError();
+    PasswordSource passwords(passwordFile);
+    std::string why;
+    if (!passwords.Load(&why)) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+    }
     TZipEngine engine;
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     // The window rebuilds its listing on every re-read; so does this front end.
     engine.OnDirUpdate = [&builder](TZipEngine &sender) { FillRows(sender, builder, PrintRow); };
-    session.Run([&] { engine.SetZipFilename(args[0]); });
+    session.Run([&] { engine.SetZipFilename(operands[0]); });
     std::fflush(stdout);
+    std::string encrypted;
+    for (const auto &entry : engine.DirEntries()) {
+        if (entry.Encrypted())
+            encrypted += (encrypted.empty() ? "" : ", ") + VisibleName(entry.Name());
+    }
+    if (!encrypted.empty())
+        std::fprintf(stderr, "encrypted (a password is needed to extract): %s\n", encrypted.c_str());
     // Damage and tampering are failures; an empty archive is not, nor are warnings that
     // only inform.
     return session.ErrorReported() || engine.ListDamaged() || engine.NoArchiveFound() ? 1 : 0;

@@ -2,6 +2,7 @@
 // the options the window would set and calls the same TZipEngine operation. test checks
 // an archive through the extraction library without writing.
 #include "cli/Commands.h"
+#include "cli/Passwords.h"
 
 #include "platform/UserInteraction.h"
 #include "zip/ZipEngine.h"
@@ -126,6 +127,33 @@ std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string>
     return operands;
 }
 
+} // namespace
+
+bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file)
+{
+    const std::string &arg = args[i];
+    if (arg == "--password-file" && i + 1 < args.size()) {
+        file = args[++i];
+        return true;
+    }
+    if (arg.rfind("--password-file=", 0) == 0) {
+        file = arg.substr(16);
+        return true;
+    }
+    return false;
+}
+
+namespace {
+
+bool LoadPasswords(PasswordSource &passwords)
+{
+    std::string why;
+    if (passwords.Load(&why))
+        return true;
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return false;
+}
+
 bool ParseLevel(const std::string &text, int32_t &level)
 {
     char *end = nullptr;
@@ -144,6 +172,8 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
         return UsageError();
     AddOpts options;
     int32_t level = 9;
+    bool encrypt = false;
+    std::string passwordFile;
     const auto paths = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
         static const std::pair<const char *, AddOptsEnum> kFlags[] = {
             {"--dir-names", AddDirNames}, {"--recurse", AddRecurseDirs}, {"--move", AddMove},
@@ -156,6 +186,12 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
                 return true;
             }
         }
+        if (arg == "--encrypt") {
+            encrypt = true;
+            return true;
+        }
+        if (PasswordFileOption(args, i, passwordFile))
+            return true;
         if (arg == "--level" && i + 1 < args.size())
             return ParseLevel(args[++i], level);
         if (arg.rfind("--level=", 0) == 0)
@@ -164,7 +200,20 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
     });
     if (!paths || paths->empty())
         return UsageError();
+    PasswordSource passwords(passwordFile);
+    Secret password;
+    if (!LoadPasswords(passwords))
+        return 1;
+    if (encrypt) {
+        std::string why;
+        if (!passwords.ForAdding(password, &why)) {
+            std::fprintf(stderr, "%s\n", why.c_str());
+            return 1;
+        }
+    }
     return RunOperation(args[0], session, "added", [&](TZipEngine &engine) {
+        if (encrypt)
+            engine.SetAddPassword(password);
         engine.AddOptions = options;
         engine.AddCompLevel = level;
         engine.FSpecArgs = *paths;
@@ -192,7 +241,10 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     // Stored paths are recreated by default, as the window asks for them.
     ExtrOpts options{ExtrDirNames};
     std::string target = ".";
+    std::string passwordFile;
     const auto names = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
+        if (PasswordFileOption(args, i, passwordFile))
+            return true;
         if (arg == "-d" && i + 1 < args.size()) {
             target = args[++i];
             return true;
@@ -211,9 +263,13 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     });
     if (!names)
         return UsageError();
+    PasswordSource passwords(passwordFile);
+    if (!LoadPasswords(passwords))
+        return 1;
     return RunOperation(
         args[0], session, "extracted",
         [&](TZipEngine &engine) {
+            passwords.Attach(engine);
             // As with unzip -d, the directory is made first; the component would otherwise
             // extract into the current directory.
             std::error_code error;
@@ -234,15 +290,22 @@ int RunTest(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
         return UsageError();
-    const auto names = ParseArgs(args, 1, [](const std::string &, std::size_t &) { return false; });
+    std::string passwordFile;
+    const auto names = ParseArgs(args, 1, [&](const std::string &, std::size_t &i) {
+        return PasswordFileOption(args, i, passwordFile);
+    });
     if (!names)
         return UsageError();
+    PasswordSource passwords(passwordFile);
+    if (!LoadPasswords(passwords))
+        return 1;
     int tested = 0;
     // Read first as extract reads it: an archive recovered from its local headers alone
     // tests good entry by entry, and is still damaged.
     return RunWith(
         args[0], session, Open::ListAndGoOn,
         [&](TZipEngine &engine) {
+            passwords.Attach(engine);
             engine.OnProgress = [&tested](TZipEngine &, ProgressType type, const std::string &, std::int32_t) {
                 if (type == ProgrFile)
                     ++tested;

@@ -26,13 +26,14 @@ void Session::Report(const std::exception &error)
 
 int UsageError()
 {
-    std::fputs("usage: pellux-cli list ARCHIVE\n"
+    std::fputs("usage: pellux-cli list ARCHIVE [--password-file FILE]\n"
                "       pellux-cli add ARCHIVE [--dir-names] [--recurse] [--move] [--freshen] [--update]\n"
-               "                      [--zip-time] [--force-dos] [--hidden] [--level N] PATH...\n"
+               "                      [--zip-time] [--force-dos] [--hidden] [--level N]\n"
+               "                      [--encrypt] [--password-file FILE] PATH...\n"
                "       pellux-cli delete ARCHIVE NAME...\n"
                "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
-               "                          [--update] [NAME...]\n"
-               "       pellux-cli test ARCHIVE [NAME...]\n",
+               "                          [--update] [--password-file FILE] [NAME...]\n"
+               "       pellux-cli test ARCHIVE [--password-file FILE] [NAME...]\n",
                stderr);
     return 2;
 }

@@ -28,6 +28,15 @@ public:
         Wipe();
         text_.assign(text);
     }
+    // Within the reserved buffer, appending moves nothing.
+    void Append(std::string_view more) { text_.append(more); }
+    void DropLast()
+    {
+        if (!text_.empty()) {
+            text_.back() = '\0';
+            text_.pop_back();
+        }
+    }
     void Wipe()
     {
         ::explicit_bzero(text_.data(), text_.capacity());
