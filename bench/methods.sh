@@ -2,6 +2,7 @@
 # Extraction speed per compression method, side by side in one run: pellux-cli extract
 # against 7z x on the same archive, one ~100 MB entry each (SIZE_MB). Prints the wall
 # time (best of RUNS) of both and the ratio pellux/7z; the target is ratio <= 1.0.
+# AES-256 is a deflate entry encrypted by 7z; both tools are given its password.
 # The methods no tool here writes come from the test encoders, which are slow: their
 # entries are OLD_MB only.
 set -euo pipefail
@@ -17,6 +18,8 @@ if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxunz.so" ]; then
 fi
 CLI=$BUILD/bin/pellux-cli
 ENCODE="python3 $ROOT/tests/libs/method_zip.py write"
+# The encrypted entry's password: pellux-cli reads it from a file, 7z from its -p.
+PASSWORD=pellux-bench
 WORK=${WORK:-$ROOT/build/bench/methods}
 mkdir -p "$WORK"
 cd "$WORK"
@@ -38,10 +41,12 @@ PY
 }
 [ -f src.bin ] || make_source "$SIZE_MB" src.bin
 [ -f old.bin ] || make_source "$OLD_MB" old.bin
+printf '%s\n' "$PASSWORD" >password.txt
 
 # The archives: NAME, then the command that writes NAME.zip from src.bin or old.bin.
 ARCHIVES=(
   "deflate|7z a -tzip -mm=Deflate -bd -bso0 deflate.zip src.bin"
+  "AES-256|7z a -tzip -mm=Deflate -mem=AES256 -p$PASSWORD -bd -bso0 AES-256.zip src.bin"
   "Deflate64|7z a -tzip -mm=Deflate64 -bd -bso0 Deflate64.zip src.bin"
   "bzip2|7z a -tzip -mm=BZip2 -bd -bso0 bzip2.zip src.bin"
   "LZMA|7z a -tzip -mm=LZMA -bd -bso0 LZMA.zip src.bin"
@@ -72,8 +77,8 @@ for item in "${ARCHIVES[@]}"; do
   command=${item#*|}
   [ -f "$name.zip" ] || eval "$command"
   mb=$(python3 -c "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].file_size >> 20)" "$name.zip")
-  p=$(best "$CLI extract $name.zip -d out")
-  z=$(best "7z x -y -bd -oout $name.zip")
+  p=$(best "$CLI extract $name.zip -d out --password-file password.txt")
+  z=$(best "7z x -y -bd -p$PASSWORD -oout $name.zip")
   ratio=$(python3 -c "import sys; a, b = sys.argv[1:]; print('%.2f' % (float(a) / float(b)) if '-' not in (a, b) else '-')" "$p" "$z")
   printf '%-10s %8s %10s %10s %7s\n' "$name" "$mb" "$p" "$z" "$ratio"
 done
