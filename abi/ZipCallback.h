@@ -22,7 +22,17 @@ enum {
     PX_ACTION_END = 3,     // the operation has ended
     PX_ACTION_MESSAGE = 4, // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
     PX_ACTION_PASSWORD = 5, // the library needs a password, see below
+    PX_ACTION_NAME_ENCODING = 6, // which code page legacy names are in, see below
 };
+
+// PX_ACTION_NAME_ENCODING is sent once per call, before the archive is read, with Text
+// empty and FileSize 0. Names stored without the UTF-8 flag (and without a Unicode
+// Path field that matches) are in a legacy code page. The caller may name it: it
+// writes an iconv name ("CP866"), NUL-terminated, into Text and sets FileSize to
+// PX_ENCODING_GIVEN. Left alone (the caller's "automatic", and every caller that does
+// not know the request), the library chooses as the component's listing does: from the
+// user's language and the names themselves.
+#define PX_ENCODING_GIVEN 1
 
 // A password through PX_ACTION_PASSWORD. ErrorCode says what for:
 //   PX_PASSWORD_FIRST  reading: the call's first encrypted entry, named in Text;
