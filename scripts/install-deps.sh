@@ -4,7 +4,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev clang-format
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libzip-dev zlib1g-dev libbz2-dev liblzma-dev libzstd-dev libdeflate-dev pigz
+  libzip-dev zlib1g-dev libssl-dev libbz2-dev liblzma-dev libzstd-dev libdeflate-dev pigz
   libgtest-dev
   gcc-multilib g++-multilib
   xvfb xauth x11-utils imagemagick twm xfonts-base xfonts-75dpi xdotool
