@@ -39,6 +39,26 @@ void Reporter::End()
     Send(PX_ACTION_END, 0, 0, std::string());
 }
 
+PasswordAnswer Reporter::AskPassword(int reason, const std::string &entry, Secret &out)
+{
+    out.Wipe();
+    if (!callback_)
+        return PasswordAnswer::Unanswered;
+    Send(PX_ACTION_PASSWORD, reason, PX_PASSWORD_UNANSWERED, VisibleText(entry));
+    LibCallbackInfo &info = record_;
+    PasswordAnswer answer = PasswordAnswer::Unanswered;
+    if (stopped_)
+        answer = PasswordAnswer::Declined;
+    else if (info.FileSize == PX_PASSWORD_GIVEN) {
+        out.Assign(std::string_view(info.Text, ::strnlen(info.Text, sizeof info.Text)));
+        answer = PasswordAnswer::Given;
+    } else if (info.FileSize == PX_PASSWORD_DECLINED)
+        answer = PasswordAnswer::Declined;
+    ::explicit_bzero(info.Text, sizeof info.Text);
+    info.FileSize = 0;
+    return answer;
+}
+
 // Messages quote names, path components and link targets from the archive: whatever
 // the caller shows them on, their control characters must not reach it raw.
 void Reporter::Message(int code, const std::string &text) { Send(PX_ACTION_MESSAGE, code, 0, VisibleText(text)); }

@@ -2,11 +2,14 @@
 // The only way back from a library to its caller: one callback record per report. Once
 // the caller has answered "stop", the reporter remembers it and the work winds down.
 #include "abi/ZipCallback.h"
+#include "util/Secret.h"
 
 #include <cstdint>
 #include <string>
 
 namespace pellux::libs {
+
+enum class PasswordAnswer { Given, Declined, Unanswered };
 
 class Reporter {
 public:
@@ -30,6 +33,13 @@ public:
     void End();
     void Warning(const std::string &text) { Message(0, text); }
     void Error(int code, const std::string &text) { Message(code, text); }
+
+    // A PX_ACTION_PASSWORD request (reason PX_PASSWORD_*, naming the entry). With Given,
+    // `out` holds the password; the record's copy is wiped either way. A caller that
+    // answers "stop" declines, and Stopped() tells.
+    PasswordAnswer AskPassword(int reason, const std::string &entry, Secret &out);
+    // Whether a request can reach anyone: without a callback every one goes unanswered.
+    bool CanAsk() const { return callback_ != nullptr; }
 
     bool Stopped() const { return stopped_; }
 
