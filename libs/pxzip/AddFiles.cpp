@@ -110,6 +110,17 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
     }
     if (appended.empty() && written.empty())
         return 0; // nothing to write: the archive stays as it is (or is not created)
+    // Directory entries hold no data and are never encrypted: only files need the password.
+    Secret password;
+    if (request.Encrypt && !written.empty()) {
+        const PasswordAnswer answer = reporter.AskPassword(PX_PASSWORD_NEW, std::string(), password);
+        if (reporter.Stopped())
+            return 0;
+        if (answer != PasswordAnswer::Given || password.Empty()) {
+            reporter.Error(kPxBadRequest, request.Archive + ": no password for encryption");
+            return 0;
+        }
+    }
 
     // Writing reads every new file and copies every entry that stays.
     std::uint64_t copied = 0;
@@ -119,7 +130,8 @@ std::int32_t AddFiles(const AddRequest &request, Reporter &reporter)
     }
     if (reporter.Total(newBytes + copied))
         return 0;
-    ArchiveWriter writer(request.Archive, existing, std::clamp(request.Level, 0, 9), reporter);
+    ArchiveWriter writer(request.Archive, existing, std::clamp(request.Level, 0, 9), reporter,
+                         password.Empty() ? nullptr : &password);
     if (!writer.Begin())
         return 0;
     for (std::size_t i = 0; i < existing.Count(); ++i) {

@@ -5,6 +5,7 @@
 #include "util/NameCodec.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -18,6 +19,23 @@ namespace {
 
 constexpr std::uint16_t kFlagUtf8 = 1u << 11;
 constexpr std::uint16_t kMadeByUnix = 3u << 8 | 30u;
+constexpr std::uint16_t kFlagEncrypted = 1u << 0;
+constexpr std::uint16_t kVersionAes = 51;
+constexpr std::uint8_t kAes256 = 3;
+
+bool RandomFill(unsigned char *data, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::getrandom(data, length, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
 
 std::string TimestampExtra(std::time_t mtime)
 {
@@ -66,8 +84,9 @@ bool Compressed(const DeflateJob &job)
 
 } // namespace
 
-ArchiveWriter::ArchiveWriter(const std::string &archive, const ExistingArchive &existing, int level, Reporter &reporter)
-    : archive_(archive), existing_(existing), level_(level), reporter_(reporter)
+ArchiveWriter::ArchiveWriter(const std::string &archive, const ExistingArchive &existing, int level, Reporter &reporter,
+                             const Secret *password)
+    : archive_(archive), existing_(existing), level_(level), reporter_(reporter), password_(password)
 {
 }
 
@@ -144,16 +163,49 @@ bool ArchiveWriter::StartEntry(std::size_t entry)
     state.Started = true;
     state.LocalAt = out_.Position();
     record.Offset = state.LocalAt;
+    record.Method = state.Method;
     record.VersionNeeded = record.Method == kMethodDeflate || record.Name.ends_with('/') ? 20 : 10;
     if (record.Method == kMethodDeflate)
         record.Flags |= LevelFlags(level_);
-    return out_.Write(LocalHeaderBytes(record, state.Zip64)) || WriteFailed();
+    if (state.Encrypt) {
+        // AE-2: the headers name the data's method in the AES field only, and carry no
+        // CRC; the MAC after the data protects it instead.
+        AesField field;
+        field.Strength = kAes256;
+        field.Method = state.Method;
+        record.Extra += AesFieldBytes(field);
+        record.Method = kMethodAes;
+        record.Flags |= kFlagEncrypted;
+        record.VersionNeeded = kVersionAes;
+        record.Crc32 = 0;
+    }
+    if (!out_.Write(LocalHeaderBytes(record, state.Zip64)))
+        return WriteFailed();
+    return !state.Encrypt || StartEncryption(entry);
+}
+
+// A fresh salt for every entry, then the password's verifier, ahead of the data.
+bool ArchiveWriter::StartEncryption(std::size_t entry)
+{
+    EntryState &state = states_[entry];
+    unsigned char head[32 + kAesVerifierSize];
+    const std::size_t saltSize = AesSaltSize(kAes256);
+    state.Cipher = std::make_unique<AesCipher>();
+    if (!RandomFill(head, saltSize) || !state.Cipher->Start(password_->Text(), kAes256, head, head + saltSize)) {
+        reporter_.Error(kPxInternalError, "cannot encrypt " + state.Path);
+        return false;
+    }
+    if (!out_.Write(head, saltSize + kAesVerifierSize))
+        return WriteFailed();
+    records_[entry].CompressedSize += saltSize + kAesVerifierSize;
+    return true;
 }
 
 bool ArchiveWriter::WriteData(Pending &pending)
 {
     DeflateJob &job = *pending.Job;
     EntryRecord &record = records_[pending.Entry];
+    EntryState &state = states_[pending.Entry];
     if (pending.Compress) {
         // The caller answers its window, and may stop, while the chunks queued after the
         // last read are compressed.
@@ -166,24 +218,28 @@ bool ArchiveWriter::WriteData(Pending &pending)
                     return false;
             }
         }
-    } else
+    } else if (!state.Encrypt)
         job.Crc32 = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
-    if (!states_[pending.Entry].Started) {
+    if (!state.Started) {
         // The first chunk decides for the whole entry.
-        record.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
+        state.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
         if (!StartEntry(pending.Entry))
             return false;
-    } else if (record.Method == kMethodDeflate && job.Failed) {
-        reporter_.Error(kPxInternalError, "cannot compress " + states_[pending.Entry].Path);
+    } else if (state.Method == kMethodDeflate && job.Failed) {
+        reporter_.Error(kPxInternalError, "cannot compress " + state.Path);
         return false;
     }
-    const std::string &bytes = record.Method == kMethodDeflate ? job.Output : job.Input;
+    std::string &bytes = state.Method == kMethodDeflate ? job.Output : job.Input;
+    if (state.Cipher)
+        state.Cipher->Encrypt(reinterpret_cast<unsigned char *>(bytes.data()), bytes.size());
     if (!out_.Write(bytes))
         return WriteFailed();
-    record.Crc32 = record.UncompressedSize == 0
-        ? job.Crc32
-        : static_cast<std::uint32_t>(crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
+    if (!state.Encrypt)
+        record.Crc32 = record.UncompressedSize == 0
+            ? job.Crc32
+            : static_cast<std::uint32_t>(
+                  crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
     record.CompressedSize += bytes.size();
     record.UncompressedSize += job.Input.size();
     return true;
@@ -192,9 +248,26 @@ bool ArchiveWriter::WriteData(Pending &pending)
 bool ArchiveWriter::Close(std::size_t entry)
 {
     EntryState &state = states_[entry];
-    if (!state.Started)
-        return StartEntry(entry); // nothing to store: the header is complete as it is
-    const EntryRecord &record = records_[entry];
+    if (!state.Started) {
+        if (!StartEntry(entry))
+            return false;
+        if (!state.Encrypt)
+            return true; // nothing stored: the header is complete as it is
+    }
+    EntryRecord &record = records_[entry];
+    if (state.Cipher) {
+        unsigned char mac[kAesMacSize];
+        state.Cipher->Finish(mac);
+        const bool ciphered = state.Cipher->Ok();
+        state.Cipher.reset(); // its keys go with it
+        if (!ciphered) {
+            reporter_.Error(kPxInternalError, "cannot encrypt " + state.Path);
+            return false;
+        }
+        if (!out_.Write(mac, sizeof(mac)))
+            return WriteFailed();
+        record.CompressedSize += sizeof(mac);
+    }
     if (!state.Zip64 && (record.CompressedSize >= kSaturated32 || record.UncompressedSize >= kSaturated32)) {
         reporter_.Error(kPxFileError, "cannot add " + state.Path + ": it grew while it was read");
         return false;
@@ -232,6 +305,7 @@ bool ArchiveWriter::Add(const SourceItem &item, const std::string &comment)
     EntryState state;
     state.Path = item.Path;
     state.Zip64 = !item.IsDir() && static_cast<std::uint64_t>(item.Stat.st_size) >= kLocalZip64From;
+    state.Encrypt = password_ && !item.IsDir();
     states_.push_back(std::move(state));
     const std::size_t entry = records_.size() - 1;
     if (!item.IsDir() && !AddFile(item, entry))
@@ -276,7 +350,7 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
             job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
         if (!job->Last)
             previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
-        const bool compress = compressor_ && (first || records_[entry].Method == kMethodDeflate);
+        const bool compress = compressor_ && (first || states_[entry].Method == kMethodDeflate);
         const bool last = job->Last;
         // A file cut short still needs the stream's final block.
         if ((got > 0 || (!first && compress)) && !Push(Pending{Pending::Data, entry, 0, compress, std::move(job)}))

@@ -2,12 +2,16 @@
 // Writes a new archive in order: entries copied from the old one and files compressed
 // on every core. Reading the files, writing and every report stay on the caller's
 // thread; the workers only compress. At most a few chunks per worker are held at once.
+// With a password, each new file entry is encrypted (WinZip AES-256, AE-2) as it is
+// written, in order, on the caller's thread.
 #include "libs/common/Reporter.h"
+#include "libs/common/WinZipAes.h"
 #include "libs/pxzip/Collect.h"
 #include "libs/pxzip/Compressor.h"
 #include "libs/pxzip/ExistingArchive.h"
 #include "libs/pxzip/OutputFile.h"
 #include "libs/pxzip/Records.h"
+#include "util/Secret.h"
 
 #include <chrono>
 #include <deque>
@@ -19,7 +23,9 @@ namespace pellux::libs {
 
 class ArchiveWriter {
 public:
-    ArchiveWriter(const std::string &archive, const ExistingArchive &existing, int level, Reporter &reporter);
+    // `password`, when given, encrypts every file added; it must outlive the writer.
+    ArchiveWriter(const std::string &archive, const ExistingArchive &existing, int level, Reporter &reporter,
+                  const Secret *password = nullptr);
     ~ArchiveWriter();
 
     // Each returns false when the work must end: stopped, or a failure that was reported.
@@ -42,8 +48,11 @@ private:
     struct EntryState {
         bool Started = false; // the local header is written
         bool Zip64 = false;   // in the local header
+        bool Encrypt = false;
+        std::uint16_t Method = kMethodStore; // of the data itself, under any encryption
         std::uint64_t LocalAt = 0;
         std::string Path;
+        std::unique_ptr<AesCipher> Cipher; // from the local header to the MAC
     };
 
     bool Push(Pending pending);
@@ -52,6 +61,7 @@ private:
     bool WriteData(Pending &pending);
     bool Close(std::size_t entry);
     bool StartEntry(std::size_t entry);
+    bool StartEncryption(std::size_t entry);
     bool AddFile(const SourceItem &item, std::size_t entry);
     bool WriteFailed();
 
@@ -59,6 +69,7 @@ private:
     const ExistingArchive &existing_;
     int level_;
     Reporter &reporter_;
+    const Secret *password_;
     OutputFile out_;
     std::vector<EntryRecord> records_;
     std::vector<EntryState> states_;

@@ -22,6 +22,7 @@ struct AddRequest {
     bool Update = false;
     bool Freshen = false;
     bool ZipTime = false;
+    bool Encrypt = false; // new file entries are AES-256 encrypted
 };
 
 struct SourceItem {

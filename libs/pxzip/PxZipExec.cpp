@@ -39,6 +39,7 @@ int32_t Exec(const ZipExecParams &params, Reporter &reporter)
     request.Update = Flag(params.UpdateFlag);
     request.Freshen = Flag(params.FreshenFlag) && !request.Update;
     request.ZipTime = Flag(params.ZipTimeFlag);
+    request.Encrypt = Flag(params.EncryptFlag);
     return AddFiles(request, reporter);
 }
 
