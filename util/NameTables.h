@@ -1,11 +1,14 @@
-/* The two pieces of the name rule that the C extractor stub (tools/sfxstub/) shares with
- * NameCodec: the UTF-8 test and code page 437's upper half. Plain C, so that both
- * languages include the one copy. */
+/* The pieces of the name rule that the C extractor stub (tools/sfxstub/) shares with
+ * NameCodec: the UTF-8 test, code page 437's upper half, the legacy code page of the
+ * user's language and the test of how plausible a decoded name looks. Plain C, so that
+ * both languages include the one copy. */
 #ifndef PELLUX_UTIL_NAMETABLES_H
 #define PELLUX_UTIL_NAMETABLES_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 
 /* Code page 437, bytes 0x80..0xFF, as Unicode code points. */
 static const uint16_t pellux_cp437_high[128] = {
@@ -58,6 +61,129 @@ static inline int pellux_valid_utf8(const unsigned char *s, size_t n)
         i += extra + 1;
     }
     return 1;
+}
+
+/* The code pages a legacy name may be in, each the OEM code page Windows uses for some
+ * languages. When the user's own reads the names of an archive badly, the first of these
+ * that reads them best is taken instead. */
+static const char *const pellux_code_pages[] = {
+    "CP437", "CP850", "CP866", "CP737", "CP862", "CP857", "CP932", "CP936", "CP950", "CP949",
+};
+#define PELLUX_CODE_PAGE_COUNT (sizeof pellux_code_pages / sizeof pellux_code_pages[0])
+
+/* Hosts of "version made by" (APPNOTE 4.4.2) whose tools write names in the bytes of their
+ * own locale, mostly UTF-8: Unix, BeOS and OS X. Every other host, MS-DOS (0), Windows
+ * (10, 11, 14) and any unknown one, gets the user's OEM code page. */
+static inline int pellux_unix_like_host(unsigned version_made_by)
+{
+    unsigned host = version_made_by >> 8;
+    return host == 3 || host == 16 || host == 19;
+}
+
+static inline int pellux_word_in(const char *word, size_t n, const char *list)
+{
+    for (const char *p = list; *p;) {
+        size_t k = strcspn(p, " ");
+        if (k == n && strncmp(p, word, n) == 0)
+            return 1;
+        p += k;
+        p += *p == ' ';
+    }
+    return 0;
+}
+
+/* The OEM code page Windows uses for the language of a locale name such as "ru_RU.UTF-8"
+ * or "zh_TW". */
+static inline const char *pellux_locale_code_page(const char *locale)
+{
+    char lang[8], territory[8];
+    size_t n = 0, t = 0;
+    const char *p = locale ? locale : "";
+    while (*p && *p != '_' && *p != '.' && *p != '@' && n + 1 < sizeof lang) {
+        char c = *p++;
+        lang[n++] = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    }
+    lang[n] = 0;
+    if (*p == '_')
+        for (p++; *p && *p != '.' && *p != '@' && t + 1 < sizeof territory; p++)
+            territory[t++] = *p >= 'a' && *p <= 'z' ? (char)(*p - 'a' + 'A') : *p;
+    territory[t] = 0;
+    if (pellux_word_in(lang, n, "ru uk be bg kk ky tt mn mk"))
+        return "CP866";
+    if (pellux_word_in(lang, n, "ja"))
+        return "CP932";
+    if (pellux_word_in(lang, n, "zh"))
+        return pellux_word_in(territory, t, "TW HK MO") ? "CP950" : "CP936";
+    if (pellux_word_in(lang, n, "ko"))
+        return "CP949";
+    if (pellux_word_in(lang, n, "el"))
+        return "CP737";
+    if (pellux_word_in(lang, n, "he iw"))
+        return "CP862";
+    if (pellux_word_in(lang, n, "tr"))
+        return "CP857";
+    if (pellux_word_in(lang, n, "de fr es it pt nl da sv no nb nn fi is ca ga eu gl lb fo gd br oc rm af sq wa fy an ast"))
+        return "CP850";
+    return "CP437";
+}
+
+/* The user's language as the C library takes it: the first of LC_ALL, LC_CTYPE and LANG
+ * that is set and not empty. */
+static inline const char *pellux_user_locale(void)
+{
+    static const char *const names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    for (size_t i = 0; i < 3; i++) {
+        const char *value = getenv(names[i]);
+        if (value && *value)
+            return value;
+    }
+    return "";
+}
+
+/* How a decoded name looks. Bad: control characters and runs of box-drawing or block
+ * characters, which a right reading of a file name hardly holds. Odd: what makes one
+ * clean reading less likely than another: symbols, private-use characters, and letters
+ * of two alphabets side by side ("caf" and a Greek letter). */
+struct pellux_name_score {
+    unsigned long bad, odd;
+};
+
+/* 1 Latin, 2 Greek, 3 Cyrillic, 4 Hebrew; 0 anything else. */
+static inline int pellux_script(uint32_t cp)
+{
+    if ((cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') || (cp >= 0xC0 && cp <= 0x24F && cp != 0xD7 && cp != 0xF7))
+        return 1;
+    if (cp >= 0x370 && cp <= 0x3FF)
+        return 2;
+    if (cp >= 0x400 && cp <= 0x4FF)
+        return 3;
+    if (cp >= 0x590 && cp <= 0x5FF)
+        return 4;
+    return 0;
+}
+
+/* Adds the n bytes of well-formed UTF-8 at s to the score. */
+static inline void pellux_score_name(const unsigned char *s, size_t n, struct pellux_name_score *score)
+{
+    int previous_script = 0, previous_box = 0;
+    for (size_t i = 0; i < n;) {
+        unsigned c = s[i];
+        size_t length = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        uint32_t cp = length == 1 ? c : c & (0x7Fu >> length);
+        for (size_t k = 1; k < length && i + k < n; k++)
+            cp = cp << 6 | (s[i + k] & 0x3Fu);
+        i += length;
+        int box = cp >= 0x2500 && cp <= 0x259F, script = pellux_script(cp);
+        if (cp < 0x20 || (cp >= 0x7F && cp <= 0x9F) || (box && previous_box))
+            score->bad++;
+        else if (box || (cp >= 0xA1 && cp <= 0xBF) || cp == 0xD7 || cp == 0xF7 || cp == 0x192
+                 || (cp >= 0x2010 && cp <= 0x2BFF) || (cp >= 0xE000 && cp <= 0xF8FF) || cp == 0xFFFD)
+            score->odd++;
+        if (script && previous_script && script != previous_script)
+            score->odd += 2;
+        previous_script = script;
+        previous_box = box;
+    }
 }
 
 #endif

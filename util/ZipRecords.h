@@ -4,8 +4,10 @@
 // archive reader and both libraries read through this one view, so the listing shows
 // what extraction writes.
 #include "util/EndRecord.h"
+#include "util/NameCodec.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -103,9 +105,79 @@ std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t off
 // The body of the extra field `id` (nullopt when absent or cut short).
 std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id);
 
-// The name rule, one for display and disk: an Info-ZIP Unicode Path field whose CRC
-// matches the stored name wins; else the stored bytes when valid UTF-8; else code page
-// 437. Always valid UTF-8.
+// A stored name with what its header says about reading it.
+struct StoredName {
+    std::string_view Bytes;
+    std::string_view Extra;
+    std::uint16_t Flags = 0;
+    std::optional<std::uint16_t> VersionMadeBy; // nullopt: no central directory tells
+};
+
+// How the name rule reads a stored name.
+enum class NameKind {
+    UnicodePath,   // an Info-ZIP Unicode Path field whose CRC matches the stored name
+    Utf8,          // valid UTF-8, flagged or not (many tools leave the flag out)
+    FlaggedBroken, // flagged UTF-8, but not: each bad byte becomes \xHH, separators "/"
+    LegacyOem,     // made on MS-DOS, Windows or an unknown host: the OEM code page
+    LegacyOther,   // made on a Unix-like host: code page 437
+};
+NameKind KindOfName(const StoredName &name);
+inline StoredName StoredNameOf(const CentralEntry &entry)
+{
+    return {entry.Name, entry.Extra, entry.Flags, entry.VersionMadeBy};
+}
+
+// The name rule for the names of one archive, one for display and disk. The legacy
+// code page is chosen once for all the archive's legacy names (NameChooser), so that
+// the listing shows what extraction writes. Names are always valid UTF-8.
+class NameDecoding {
+public:
+    // No archive context: legacy names read in the OEM code page of the user's language.
+    NameDecoding();
+    std::string Name(const StoredName &name, NameKind *kind = nullptr) const;
+    std::string Name(const CentralEntry &entry) const { return Name(StoredNameOf(entry)); }
+    // "UTF-8" when the archive holds no legacy name, else the code page they are read in.
+    const std::string &Encoding() const { return encoding_; }
+
+private:
+    friend class NameChooser;
+    LegacyDecoder oem_;   // MS-DOS, Windows and unknown hosts; every legacy name when overridden
+    LegacyDecoder other_; // Unix-like hosts
+    std::string encoding_;
+};
+
+// Gathers an archive's names and chooses how its legacy names read: in the encoding the
+// user named, or else in the OEM code page of the user's language; when that reading
+// is implausible (a byte it cannot read, control characters, runs of box-drawing
+// characters) and another code page of pellux_code_pages reads every name cleanly, the
+// cleanest of those. The names' bytes must outlive Choose().
+class NameChooser {
+public:
+    // `encoding` is an iconv name, or empty for the automatic choice.
+    explicit NameChooser(std::string_view encoding = {}) : override_(encoding) {}
+    void Add(const StoredName &name);
+    void Add(const CentralEntry &entry) { Add(StoredNameOf(entry)); }
+    NameDecoding Choose() const;
+
+private:
+    std::string override_;
+    std::vector<std::string_view> oem_; // the legacy names the choice is made over
+    bool anyLegacy_ = false;
+};
+
+// The NameDecoding of all entries of a range; `central` projects an element on its
+// CentralEntry (e.g. &ArchiveEntry::Central).
+template <class Range, class Projection = std::identity>
+NameDecoding ChooseNameDecoding(const Range &entries, std::string_view encoding, Projection central = {})
+{
+    NameChooser chooser(encoding);
+    for (const auto &entry : entries)
+        chooser.Add(static_cast<const CentralEntry &>(std::invoke(central, entry)));
+    return chooser.Choose();
+}
+
+// The name rule without archive context, for callers that hold a single name: the
+// Unicode Path field, else valid UTF-8, else the user's OEM code page.
 std::string EntryName(std::string_view stored, std::string_view extra);
 
 // A compression method's usual name ("deflate", "bzip2"), or "unknown".
@@ -142,9 +214,10 @@ struct ArchiveCheck {
 // Whole fills every field; Verdicts leaves Locals and RefusedBecause empty, for a
 // reader that only lists (a million local headers need not stay in memory).
 enum class CheckDetail { Whole, Verdicts };
-// Reads every entry's local header and holds it against the directory.
+// Reads every entry's local header and holds it against the directory. Names in the
+// texts read as `names` says; without it, as the automatic choice for the directory.
 ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
-                          CheckDetail detail = CheckDetail::Whole);
+                          CheckDetail detail = CheckDetail::Whole, const NameDecoding *names = nullptr);
 
 // The data range of central entry `index`: from its data start, CompressedSize bytes.
 inline std::uint64_t DataEnd(const LocalHeader &local, const CentralEntry &central)
