@@ -208,6 +208,11 @@ void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, const 
     // in docs, and the row shows where the file lands.
     if (const auto last = whole.find_last_of("/\\"); last != std::string_view::npos && last + 1 < whole.size())
         p = static_cast<long long>(last + 1);
+    // Bytes the name rule could not read show as \xHH, the separators then as "/".
+    if (EscapedBackslashes(fileName, whole)) {
+        const auto last = whole.find_last_of('/');
+        p = last != std::string_view::npos && last + 1 < whole.size() ? static_cast<long long>(last + 1) : 0;
+    }
     row.Text[ColFilename] = VisibleName(p < 1 ? whole : whole.substr(static_cast<std::size_t>(p)));
     row.Text[ColDate] = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
     row.Text[ColTime] = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");

@@ -252,6 +252,16 @@ void TZipEngine::AnswerPassword(LibCallbackInfo &info)
     info.FileSize = PX_PASSWORD_GIVEN;
 }
 
+// Unanswered, the library chooses as the listing does; a name too long for the record
+// cannot be an encoding's.
+void TZipEngine::AnswerNameEncoding(LibCallbackInfo &info) const
+{
+    if (NameEncoding.empty() || NameEncoding.size() >= sizeof(info.Text))
+        return;
+    std::memcpy(info.Text, NameEncoding.c_str(), NameEncoding.size() + 1);
+    info.FileSize = PX_ENCODING_GIVEN;
+}
+
 int32_t TZipEngine::LibCallback(LibCallbackInfo *info) noexcept
 {
     auto *engine = info ? static_cast<TZipEngine *>(info->CallerObject) : nullptr;
@@ -262,6 +272,8 @@ int32_t TZipEngine::LibCallback(LibCallbackInfo *info) noexcept
     try {
         if (info->ActionCode == PX_ACTION_PASSWORD)
             engine->AnswerPassword(*info);
+        else if (info->ActionCode == PX_ACTION_NAME_ENCODING)
+            engine->AnswerNameEncoding(*info);
         else
             engine->Dispatch(*info);
     } catch (...) {

@@ -39,6 +39,13 @@ void TZipEngine::SetZipFilename(const std::string &name)
         List();
 }
 
+void TZipEngine::SetNameEncoding(const std::string &encoding)
+{
+    NameEncoding = encoding;
+    if (!zipFilename_.empty())
+        List();
+}
+
 std::int32_t TZipEngine::EntryCount() const
 {
     return zipFilename_.empty() ? 0 : static_cast<std::int32_t>(dirEntries_.size());
@@ -60,6 +67,7 @@ void TZipEngine::List()
     listWarnings_.clear();
     listDamaged_ = false;
     noArchiveFound_ = false;
+    usedNameEncoding_ = "UTF-8";
     if (!FileExists(zipFilename_)) {
         FireDirUpdate();
         return;
@@ -70,13 +78,14 @@ void TZipEngine::List()
     ListOutcome outcome;
     ListReport report;
     auto warn = [&] {
+        usedNameEncoding_ = report.NameEncoding;
         listWarnings_ = std::move(report.Warnings);
         listDamaged_ = report.Damaged;
         if (!listWarnings_.empty())
             UI().ShowWarnings(listWarnings_);
     };
     try {
-        outcome = ReadEntryList(*stream, dirEntries_, &report);
+        outcome = ReadEntryList(*stream, dirEntries_, &report, NameEncoding);
     } catch (...) {
         stream.reset(); // closed before the listing sees what was read
         FireDirUpdate();

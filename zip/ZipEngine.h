@@ -54,6 +54,16 @@ public:
     // closed or another one is opened; this forgets them sooner.
     void ForgetPasswords() { passwords_.clear(); }
 
+    // The code page of names stored without the UTF-8 flag (an iconv name such as
+    // "CP866"); empty: automatic, from the user's language and the names themselves.
+    // The listing reads with it, and the libraries learn it through the callback.
+    std::string NameEncoding;
+    // Sets NameEncoding and re-reads the open archive with it.
+    void SetNameEncoding(const std::string &encoding);
+    // What the last listing read legacy names in: "UTF-8" when it held none, else the
+    // code page, the one named or the one chosen.
+    const std::string &UsedNameEncoding() const { return usedNameEncoding_; }
+
     // The component's design-time state: nothing is read while it is set.
     bool Designing = false;
 
@@ -130,6 +140,7 @@ private:
     void Decompress(bool testing); // Extract, or Test without writing
     void Dispatch(const LibCallbackInfo &info);
     void AnswerPassword(LibCallbackInfo &info);
+    void AnswerNameEncoding(LibCallbackInfo &info) const;
     void AddAnnouncedBytes(const std::string &text);
     // Calls the exec entry once per 4097 names; the results add up.
     template <class Params>
@@ -143,6 +154,7 @@ private:
     std::vector<std::string> listWarnings_;
     bool listDamaged_ = false;
     bool noArchiveFound_ = false;
+    std::string usedNameEncoding_ = "UTF-8";
 };
 
 // The text of a library message as the component hands it on: a CR or LF in the last

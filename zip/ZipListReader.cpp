@@ -160,11 +160,33 @@ private:
 
 class EntryWalker {
 public:
+    // `names` reads the names as the directory's entries chose; null when there is no
+    // directory: the walked names choose once the walk is over (FinishNames).
     EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries, CentralByOffset &central,
-                std::vector<bool> &listed)
-        : stream_(stream), entries_(entries), central_(central), listed_(listed)
+                std::vector<bool> &listed, const NameDecoding *names)
+        : stream_(stream), entries_(entries), central_(central), listed_(listed), names_(names)
     {
     }
+
+    // Reads the legacy names left for after the walk; returns how names were read.
+    std::string FinishNames(std::string_view nameEncoding)
+    {
+        if (names_)
+            return names_->Encoding();
+        NameChooser chooser(nameEncoding);
+        for (const std::size_t i : pending_)
+            chooser.Add(PendingName(entries_[i]));
+        const NameDecoding names = chooser.Choose();
+        for (const std::size_t i : pending_) {
+            ZipDirEntry &e = entries_[i];
+            e.UnicodeName = OptionalName(names.Name(PendingName(e)));
+        }
+        pending_.clear();
+        return names.Encoding();
+    }
+
+    // Names flagged UTF-8 whose bytes are not, as shown.
+    const std::vector<std::string> &BrokenNames() const { return broken_; }
 
     void Walk(std::int64_t firstHeader)
     {
@@ -221,8 +243,18 @@ private:
         // Most names are plain UTF-8 without a Unicode Path field: the name is the stored one.
         const bool storedIsName = !FindExtraField(nameExtra, kExtraUnicodePath) && IsValidUtf8(e.FileName);
         if (!storedIsName) {
-            if (std::string name = EntryName(e.FileName, nameExtra); name != e.FileName)
+            // The directory's flags and host, as extraction reads them.
+            const StoredName stored{e.FileName, nameExtra, central ? central->Flags : e.GeneralPurposeFlag,
+                                    central ? std::optional<std::uint16_t>(central->VersionMadeBy) : std::nullopt};
+            NameKind kind = KindOfName(stored);
+            if (!names_ && (kind == NameKind::LegacyOem || kind == NameKind::LegacyOther)) {
+                pending_.push_back(entries_.size() - 1);
+            } else if (std::string name = names_ ? names_->Name(stored, &kind) : NameDecoding().Name(stored, &kind);
+                       name != e.FileName) {
+                if (kind == NameKind::FlaggedBroken)
+                    broken_.push_back(VisibleName(name));
                 e.UnicodeName = OptionalName(std::move(name));
+            }
         }
         if (central)
             central_.Release(headerOffset);
@@ -301,17 +333,23 @@ private:
             stream_.SeekTo(at + body);
     }
 
+    // A legacy name left for later: its local header's flags, no host known.
+    static StoredName PendingName(const ZipDirEntry &e) { return {e.FileName, {}, e.GeneralPurposeFlag, std::nullopt}; }
+
     InputStream &stream_;
     std::vector<ZipDirEntry> &entries_;
     CentralByOffset &central_;
     std::vector<bool> &listed_; // by walked entry: whether the directory holds it
+    const NameDecoding *names_;
+    std::vector<std::size_t> pending_; // entries whose legacy names wait for the choice
+    std::vector<std::string> broken_;
 };
 
 // What the walk shows against what the directory holds: entries only one of them knows,
 // and names that would not show as what they are.
 void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::vector<bool> &listed,
                           const std::optional<CentralDirectory> &directory, const CentralByOffset &central,
-                          const ArchiveCheck &check, ListReport &report)
+                          const ArchiveCheck &check, const NameDecoding &names, ListReport &report)
 {
     // Entries before the walk's (a caller's own) were not looked up by it.
     const std::size_t firstWalked = entries.size() - listed.size();
@@ -336,7 +374,7 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::ve
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const CentralEntry &c = directory->Entries[i];
             if (!check.Refused[i] && !central.Walked(i))
-                hidden.push_back(VisibleName(EntryName(c.Name, c.Extra)));
+                hidden.push_back(VisibleName(names.Name(c)));
         }
     } else if (!entries.empty()) {
         report.Warnings.push_back("the archive has no central directory: it is damaged or cut short");
@@ -353,7 +391,8 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::ve
 
 } // namespace
 
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report)
+ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report,
+                          std::string_view nameEncoding)
 {
     ListReport ownReport;
     ListReport &r = report ? *report : ownReport;
@@ -362,8 +401,11 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     ArchiveCheck check;
     CentralByOffset central;
     std::optional<std::int64_t> lowest;
+    // Extraction chooses the code page over the directory's names: so does the listing.
+    std::optional<NameDecoding> names;
     if (directory) {
-        check = CheckArchive(source, *directory, CheckDetail::Verdicts);
+        names = ChooseNameDecoding(directory->Entries, nameEncoding);
+        check = CheckArchive(source, *directory, CheckDetail::Verdicts, &*names);
         for (const auto *list : {&check.Overlaps, &check.ProblemSummary, &check.Notes})
             r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
         r.Damaged = check.Overlapping() || !check.ProblemSummary.empty() || !directory->Damage.empty();
@@ -393,8 +435,18 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     for (const auto &e : entries)
         central.Release(e.HeaderOffset); // a caller's own entries count as walked
     std::vector<bool> listed;
-    EntryWalker(stream, entries, central, listed).Walk(*first);
-    CompareWithDirectory(entries, listed, directory, central, check, r);
+    EntryWalker walker(stream, entries, central, listed, names ? &*names : nullptr);
+    try {
+        walker.Walk(*first);
+    } catch (...) {
+        r.NameEncoding = walker.FinishNames(nameEncoding); // the entries read so far stay, named
+        throw;
+    }
+    r.NameEncoding = walker.FinishNames(nameEncoding);
+    CompareWithDirectory(entries, listed, directory, central, check, names ? *names : NameDecoding(), r);
+    if (!walker.BrokenNames().empty())
+        r.Warnings.push_back("names flagged as UTF-8 that are not (bad bytes shown as \\xHH): "
+                             + NameList(walker.BrokenNames()));
     return ListOutcome::Complete;
 }
 

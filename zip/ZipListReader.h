@@ -5,6 +5,7 @@
 #include "zip/ZipDirEntry.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace pellux {
@@ -29,11 +30,17 @@ struct ListReport {
     bool Damaged = false;
     // A valid end record and no entries at all: an archive, but empty.
     bool EmptyArchive = false;
+    // What the archive's legacy names were read in: "UTF-8" when it holds none, else
+    // the code page (see NameChooser).
+    std::string NameEncoding = "UTF-8";
 };
 
 // Appends the entries to `entries` as they are read, so on an error the entries read
 // so far (and, after the fixed part and name were read, the failing one) stay there;
 // the report holds what was found before the error.
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report = nullptr);
+// `nameEncoding` names the code page of legacy names (an iconv name); empty chooses it
+// as extraction does.
+ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report = nullptr,
+                          std::string_view nameEncoding = {});
 
 } // namespace pellux
