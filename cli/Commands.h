@@ -23,6 +23,10 @@ private:
 int UsageError();
 // "--password-file FILE" or "--password-file=FILE" at args[i]; steps i past its value.
 bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file);
+// "--name-encoding NAME" or "--name-encoding=NAME" at args[i]; steps i past its value.
+bool NameEncodingOption(const std::vector<std::string> &args, std::size_t &i, std::string &name);
+// False, with the message, when iconv does not know the encoding named.
+bool KnownNameEncoding(const std::string &name);
 int RunList(const std::vector<std::string> &args, Session &session);
 int RunAdd(const std::vector<std::string> &args, Session &session);
 int RunDelete(const std::vector<std::string> &args, Session &session);

@@ -30,14 +30,16 @@ int RunList(const std::vector<std::string> &args, Session &session)
     // A password opens nothing a listing shows; the option is taken, as by every
     // command, so that scripts can pass it alike.
     std::vector<std::string> operands;
-    std::string passwordFile;
+    std::string passwordFile, nameEncoding;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        if (PasswordFileOption(args, i, passwordFile))
+        if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
             continue;
         operands.push_back(args[i]);
     }
     if (operands.size() != 1)
         return UsageError();
+    if (!KnownNameEncoding(nameEncoding))
+        return 2;
     PasswordSource passwords(passwordFile);
     std::string why;
     if (!passwords.Load(&why)) {
@@ -45,6 +47,7 @@ int RunList(const std::vector<std::string> &args, Session &session)
         return 1;
     }
     TZipEngine engine;
+    engine.NameEncoding = nameEncoding;
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     // The window rebuilds its listing on every re-read; so does this front end.
     engine.OnDirUpdate = [&builder](TZipEngine &sender) { FillRows(sender, builder, PrintRow); };

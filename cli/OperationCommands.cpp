@@ -5,6 +5,8 @@
 #include "cli/Passwords.h"
 
 #include "platform/UserInteraction.h"
+#include "util/NameCodec.h"
+#include "util/ZipRecords.h"
 #include "zip/ZipEngine.h"
 
 #include <cstdint>
@@ -63,11 +65,15 @@ enum class Open {
 // Runs one operation: opens the archive, then `operation`; `summary` prints the last
 // line and says whether the work failed. Works out the exit status.
 template <class Operation, class Summary>
-int RunWith(const std::string &archive, Session &session, Open open, Operation &&operation, Summary &&summary)
+int RunWith(const std::string &archive, Session &session, Open open, const std::string &nameEncoding,
+            Operation &&operation, Summary &&summary)
 {
+    if (!KnownNameEncoding(nameEncoding))
+        return 2;
     int messages = 0;
     ScopedInteraction ui(std::make_unique<CountingInteraction>(messages));
     TZipEngine engine;
+    engine.NameEncoding = nameEncoding;
     bool libraryError = false;
     engine.OnMessage = [&libraryError](TZipEngine &, int32_t code, const std::string &text) {
         // The text ends at its first NUL, as a message box would show it.
@@ -95,10 +101,10 @@ int RunWith(const std::string &archive, Session &session, Open open, Operation &
 }
 
 template <class Operation>
-int RunOperation(const std::string &archive, Session &session, const char *verb, Operation &&operation,
-                 bool afterListingError = false)
+int RunOperation(const std::string &archive, Session &session, const char *verb, const std::string &nameEncoding,
+                 Operation &&operation, bool afterListingError = false)
 {
-    return RunWith(archive, session, afterListingError ? Open::ListAndGoOn : Open::List,
+    return RunWith(archive, session, afterListingError ? Open::ListAndGoOn : Open::List, nameEncoding,
                    std::forward<Operation>(operation), [verb](const TZipEngine &engine) {
                        std::printf("%d files were %s\n", engine.ProcessedCount, verb);
                        return false;
@@ -143,6 +149,29 @@ bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, st
     return false;
 }
 
+bool NameEncodingOption(const std::vector<std::string> &args, std::size_t &i, std::string &name)
+{
+    const std::string &arg = args[i];
+    if (arg == "--name-encoding" && i + 1 < args.size()) {
+        name = args[++i];
+        return true;
+    }
+    if (arg.rfind("--name-encoding=", 0) == 0) {
+        name = arg.substr(16);
+        return true;
+    }
+    return false;
+}
+
+bool KnownNameEncoding(const std::string &name)
+{
+    // Empty: not given, the automatic choice.
+    if (name.empty() || IsKnownEncoding(name))
+        return true;
+    std::fprintf(stderr, "unknown name encoding: %s\n", VisibleText(name).c_str());
+    return false;
+}
+
 namespace {
 
 bool LoadPasswords(PasswordSource &passwords)
@@ -173,7 +202,7 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
     AddOpts options;
     int32_t level = 9;
     bool encrypt = false;
-    std::string passwordFile;
+    std::string passwordFile, nameEncoding;
     const auto paths = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
         static const std::pair<const char *, AddOptsEnum> kFlags[] = {
             {"--dir-names", AddDirNames}, {"--recurse", AddRecurseDirs}, {"--move", AddMove},
@@ -190,7 +219,7 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
             encrypt = true;
             return true;
         }
-        if (PasswordFileOption(args, i, passwordFile))
+        if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
             return true;
         if (arg == "--level" && i + 1 < args.size())
             return ParseLevel(args[++i], level);
@@ -211,7 +240,7 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
             return 1;
         }
     }
-    return RunOperation(args[0], session, "added", [&](TZipEngine &engine) {
+    return RunOperation(args[0], session, "added", nameEncoding, [&](TZipEngine &engine) {
         if (encrypt)
             engine.SetAddPassword(password);
         engine.AddOptions = options;
@@ -225,10 +254,13 @@ int RunDelete(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
         return UsageError();
-    const auto names = ParseArgs(args, 1, [](const std::string &, std::size_t &) { return false; });
+    std::string nameEncoding;
+    const auto names = ParseArgs(args, 1, [&](const std::string &, std::size_t &i) {
+        return NameEncodingOption(args, i, nameEncoding);
+    });
     if (!names || names->empty())
         return UsageError();
-    return RunOperation(args[0], session, "deleted", [&](TZipEngine &engine) {
+    return RunOperation(args[0], session, "deleted", nameEncoding, [&](TZipEngine &engine) {
         engine.FSpecArgs = *names;
         engine.Delete();
     });
@@ -241,9 +273,9 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     // Stored paths are recreated by default, as the window asks for them.
     ExtrOpts options{ExtrDirNames};
     std::string target = ".";
-    std::string passwordFile;
+    std::string passwordFile, nameEncoding;
     const auto names = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
-        if (PasswordFileOption(args, i, passwordFile))
+        if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
             return true;
         if (arg == "-d" && i + 1 < args.size()) {
             target = args[++i];
@@ -267,7 +299,7 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     if (!LoadPasswords(passwords))
         return 1;
     return RunOperation(
-        args[0], session, "extracted",
+        args[0], session, "extracted", nameEncoding,
         [&](TZipEngine &engine) {
             passwords.Attach(engine);
             // As with unzip -d, the directory is made first; the component would otherwise
@@ -290,9 +322,9 @@ int RunTest(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
         return UsageError();
-    std::string passwordFile;
+    std::string passwordFile, nameEncoding;
     const auto names = ParseArgs(args, 1, [&](const std::string &, std::size_t &i) {
-        return PasswordFileOption(args, i, passwordFile);
+        return PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding);
     });
     if (!names)
         return UsageError();
@@ -303,7 +335,7 @@ int RunTest(const std::vector<std::string> &args, Session &session)
     // Read first as extract reads it: an archive recovered from its local headers alone
     // tests good entry by entry, and is still damaged.
     return RunWith(
-        args[0], session, Open::ListAndGoOn,
+        args[0], session, Open::ListAndGoOn, nameEncoding,
         [&](TZipEngine &engine) {
             passwords.Attach(engine);
             engine.OnProgress = [&tested](TZipEngine &, ProgressType type, const std::string &, std::int32_t) {

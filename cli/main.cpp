@@ -33,7 +33,9 @@ int UsageError()
                "       pellux-cli delete ARCHIVE NAME...\n"
                "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
                "                          [--update] [--password-file FILE] [NAME...]\n"
-               "       pellux-cli test ARCHIVE [--password-file FILE] [NAME...]\n",
+               "       pellux-cli test ARCHIVE [--password-file FILE] [NAME...]\n"
+               "every command also takes --name-encoding NAME: the code page (an iconv name, e.g.\n"
+               "CP866) of names stored without the UTF-8 flag; default: from the language\n",
                stderr);
     return 2;
 }
