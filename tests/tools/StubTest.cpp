@@ -248,6 +248,38 @@ open(path, 'wb').write(b)
     }
 }
 
+TEST_F(StubTest, LegacyNamesReadInTheLanguagesCodePageOrTheOneThatReadsThemAll)
+{
+    // Made on MS-DOS (host 0) without the UTF-8 flag, as Windows writes them.
+    PyZip("legacy.zip", R"(
+class Raw(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.raw, self.flag_bits | self.want
+def add(z, raw, flagged=False, system=0):
+    i = Raw(raw.decode('latin-1')); i.raw = raw; i.want = 0x800 if flagged else 0; i.create_system = system
+    z.writestr(i, raw)
+with zipfile.ZipFile(path, 'w') as z:
+    add(z, 'Папка/Отчёт за май.txt'.encode('cp866'))
+    add(z, b'dir\\caf\xe9.txt', flagged=True)
+    add(z, 'unix-\u00fc.txt'.encode('cp437'), system=3)
+with zipfile.ZipFile(path[:-4] + '-gbk.zip', 'w') as z:
+    add(z, '中文文件.txt'.encode('gbk'))
+)");
+    const std::string lang = "env -u LC_ALL -u LC_CTYPE LANG=ru_RU.UTF-8 ";
+    const Outcome listed = Start(MakeSfx("legacy.zip", false), "-l", lang);
+    EXPECT_NE(listed.Out.find("Папка/Отчёт за май.txt\n"), std::string::npos) << listed.Out;
+    const Outcome run = Start(work.File("legacy.zip.exe"), "-d out", lang);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    const fs::path out = work.Path() / "out";
+    EXPECT_TRUE(fs::exists(out / "Папка" / "Отчёт за май.txt"));
+    EXPECT_TRUE(fs::exists(out / "dir" / "caf\\xE9.txt")) << "bad bytes of a flagged name as \\xHH";
+    EXPECT_TRUE(fs::exists(out / "unix-\u00fc.txt")) << "a Unix host's name in code page 437";
+    // In code page 437 GBK is all box drawing: code page 936 reads it cleanly.
+    const Outcome gbk = Start(MakeSfx("legacy-gbk.zip", false), "-d gbk", "env -u LC_ALL -u LC_CTYPE LANG=C ");
+    EXPECT_EQ(gbk.Status, 0) << gbk.Err;
+    EXPECT_TRUE(fs::exists(work.Path() / "gbk" / "中文文件.txt"));
+}
+
 TEST_F(StubTest, HostileEntriesWriteNothingOutside)
 {
     fs::create_directories(work.Path() / "outside");

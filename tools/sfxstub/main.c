@@ -130,6 +130,7 @@ int main(int argc, char **argv)
                 program);
         return 1;
     }
+    names_choose(&a);
     uint64_t first, second;
     if (mode != 'l' && archive_overlaps(&a, &first, &second)) {
         fprintf(stderr, "%s: overlapping entries (possible zip bomb): ", program);

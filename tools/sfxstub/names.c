@@ -4,50 +4,201 @@
 #include "sfx.h"
 #include "util/NameTables.h"
 
+#include <iconv.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <zlib.h>
 
-/* The name rule: a Unicode Path extra field whose CRC matches the stored name wins, else the
- * stored bytes when they are valid UTF-8, else the bytes read as code page 437. */
-char *entry_name(const struct entry *e, int *nul)
+#define NO_ICONV ((iconv_t)-1)
+
+/* The code page of this archive's legacy names (names_choose), and its converter. */
+static const char *oem_page;
+static iconv_t oem_cd = NO_ICONV;
+
+/* A name with no valid Unicode Path field: whether it is UTF-8, or else which kind. */
+enum kind { UNICODE_PATH, UTF8, FLAGGED_BROKEN, LEGACY_OEM, LEGACY_OTHER };
+
+static enum kind name_kind(const struct entry *e, const unsigned char **s, size_t *n)
 {
-    const unsigned char *s = e->name;
-    size_t n = e->name_length, length = 0;
+    size_t length = 0;
     const unsigned char *u = extra_field(e->extra, e->extra_length, 0x7075, &length);
-    int decode = 0;
+    *s = e->name;
+    *n = e->name_length;
     /* Version 1, NameCRC32 of the stored name, then the UTF-8 name. */
     if (u && length > 5 && u[0] == 1 && pellux_le32(u + 1) == crc32(0, e->name, (uInt)e->name_length)
-        && pellux_valid_utf8(u + 5, length - 5))
-        s = u + 5, n = length - 5;
-    else
-        decode = !pellux_valid_utf8(s, n);
-    /* A NUL would cut the name short on disk: the caller refuses it, naming what precedes. */
-    const unsigned char *cut = memchr(s, 0, n);
-    *nul = cut != NULL;
-    if (cut)
-        n = (size_t)(cut - s);
-    char *out = malloc(n * 3 + 1), *o = out;
+        && pellux_valid_utf8(u + 5, length - 5)) {
+        *s = u + 5, *n = length - 5;
+        return UNICODE_PATH;
+    }
+    if (pellux_valid_utf8(e->name, e->name_length))
+        return UTF8;
+    if (e->flags & 0x0800)
+        return FLAGGED_BROKEN;
+    return pellux_unix_like_host(e->version_made_by) ? LEGACY_OTHER : LEGACY_OEM;
+}
+
+static char *put_utf8(char *o, unsigned c)
+{
+    if (c < 0x80) {
+        *o++ = (char)c;
+    } else if (c < 0x800) {
+        *o++ = (char)(0xC0 | c >> 6);
+        *o++ = (char)(0x80 | (c & 0x3F));
+    } else {
+        *o++ = (char)(0xE0 | c >> 12);
+        *o++ = (char)(0x80 | (c >> 6 & 0x3F));
+        *o++ = (char)(0x80 | (c & 0x3F));
+    }
+    return o;
+}
+
+static int hex_upper(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); }
+
+static size_t utf8_length(unsigned char c) { return c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4; }
+
+/* The n bytes in UTF-8, malloc'd: through cd, or code page 437 when cd is NO_ICONV; bytes
+ * that are not of the code page (of UTF-8, with utf8 set) as \xHH, or NULL when strict. */
+static char *decode(iconv_t cd, int utf8, const unsigned char *s, size_t n, int strict)
+{
+    /* Each byte becomes at most 4 (a character of the BMP takes 3, \xHH 4). */
+    char *out = malloc(n * 4 + 8), *o = out;
     if (!out)
         abort();
-    for (size_t i = 0; i < n; i++) {
-        unsigned c = decode && s[i] >= 0x80 ? pellux_cp437_high[s[i] - 0x80] : s[i];
-        if (c < 0x80 || !decode) {
-            *o++ = (char)c;
-        } else if (c < 0x800) {
-            *o++ = (char)(0xC0 | c >> 6);
-            *o++ = (char)(0x80 | (c & 0x3F));
-        } else {
-            *o++ = (char)(0xE0 | c >> 12);
-            *o++ = (char)(0x80 | (c >> 6 & 0x3F));
-            *o++ = (char)(0x80 | (c & 0x3F));
+    if (utf8) {
+        for (size_t i = 0; i < n;) {
+            size_t k = utf8_length(s[i]);
+            if (s[i] == '\\') {
+                *o++ = '/', i++; /* the escapes' backslashes are the only ones */
+            } else if (i + k <= n && pellux_valid_utf8(s + i, k)) {
+                memcpy(o, s + i, k);
+                o += k, i += k;
+            } else {
+                o += sprintf(o, "\\x%02X", s[i++]);
+            }
+        }
+    } else if (cd == NO_ICONV) {
+        for (size_t i = 0; i < n; i++)
+            o = put_utf8(o, s[i] < 0x80 ? s[i] : pellux_cp437_high[s[i] - 0x80]);
+    } else {
+        char *in = (char *)s;
+        size_t in_left = n, out_left = n * 4 + 7;
+        int escaped = 0;
+        iconv(cd, NULL, NULL, NULL, NULL);
+        while (in_left > 0 && iconv(cd, &in, &in_left, &o, &out_left) == (size_t)-1) {
+            if (strict) {
+                free(out);
+                return NULL;
+            }
+            escaped = 1;
+            int w = sprintf(o, "\\x%02X", (unsigned char)*in);
+            o += w, out_left -= (size_t)w, in++, in_left--;
+            iconv(cd, NULL, NULL, NULL, NULL);
+        }
+        iconv(cd, NULL, NULL, &o, &out_left);
+        /* With escapes in it, the name's separators become "/". */
+        for (char *q = out; escaped && q < o; q++)
+            if (*q == '\\' && !(q + 3 < o && q[1] == 'x' && hex_upper(q[2]) && hex_upper(q[3])))
+                *q = '/';
+        if (!pellux_valid_utf8((const unsigned char *)out, (size_t)(o - out))) {
+            if (strict) {
+                free(out);
+                return NULL;
+            }
+            *o = 0;
+            char *escaped = decode(NO_ICONV, 1, (const unsigned char *)out, (size_t)(o - out), 0);
+            free(out);
+            return escaped;
         }
     }
     *o = 0;
     return out;
 }
 
+static iconv_t open_page(const char *page)
+{
+    return strcasecmp(page, "CP437") == 0 ? NO_ICONV : iconv_open("UTF-8", page);
+}
+
+/* How this archive's legacy names read in one code page: 0 when one does not read. */
+static int score_page(struct archive *a, const char *page, struct pellux_name_score *score)
+{
+    iconv_t cd = open_page(page);
+    struct entry e;
+    int ok = strcasecmp(page, "CP437") == 0 || cd != NO_ICONV;
+    score->bad = score->odd = 0;
+    for (a->pos = 0; ok && archive_next(a, &e) > 0;) {
+        const unsigned char *s;
+        size_t n;
+        if (name_kind(&e, &s, &n) != LEGACY_OEM)
+            continue;
+        char *text = decode(cd, 0, s, n, 1);
+        ok = text != NULL;
+        if (text)
+            pellux_score_name((const unsigned char *)text, strlen(text), score);
+        free(text);
+    }
+    a->pos = 0;
+    if (cd != NO_ICONV)
+        iconv_close(cd);
+    return ok;
+}
+
+/* The listing's choice: the user's OEM code page, unless it reads the archive's legacy
+ * names badly and another reads them all cleanly; then the cleanest of those. */
+void names_choose(struct archive *a)
+{
+    struct pellux_name_score score, best_score = {0, 0};
+    const char *best = NULL;
+    oem_page = pellux_locale_code_page(pellux_user_locale());
+    if (!score_page(a, oem_page, &score) || score.bad > 0) {
+        for (size_t i = 0; i < PELLUX_CODE_PAGE_COUNT; i++) {
+            const char *page = pellux_code_pages[i];
+            if (strcmp(page, oem_page) != 0 && score_page(a, page, &score) && score.bad == 0
+                && (!best || score.odd < best_score.odd))
+                best = page, best_score = score;
+        }
+        if (best)
+            oem_page = best;
+    }
+    oem_cd = open_page(oem_page);
+}
+
+/* The name rule: a Unicode Path extra field whose CRC matches the stored name wins, else the
+ * stored bytes when they are valid UTF-8 (flagged UTF-8 but not: each bad byte as \xHH),
+ * else the bytes read in the archive's OEM code page, or in code page 437 for names made
+ * on a Unix-like host. */
+char *entry_name(const struct entry *e, int *nul)
+{
+    const unsigned char *s;
+    size_t n;
+    enum kind kind = name_kind(e, &s, &n);
+    if (kind == LEGACY_OEM && !oem_page)
+        oem_page = pellux_locale_code_page(pellux_user_locale()), oem_cd = open_page(oem_page);
+    /* A NUL would cut the name short on disk: the caller refuses it, naming what precedes. */
+    const unsigned char *cut = memchr(s, 0, n);
+    *nul = cut != NULL;
+    if (cut)
+        n = (size_t)(cut - s);
+    if (kind == UNICODE_PATH || kind == UTF8) {
+        char *out = malloc(n + 1);
+        if (!out)
+            abort();
+        memcpy(out, s, n);
+        out[n] = 0;
+        return out;
+    }
+    return decode(kind == LEGACY_OEM ? oem_cd : NO_ICONV, kind == FLAGGED_BROKEN, s, n, 0);
+}
+
 int is_separator(char c) { return c == '/' || c == '\\'; }
+
+/* A byte the name rule could not read shows as \xHH, and that backslash separates
+ * nothing (the name's separators are "/" then). */
+static int splits_at(const char *p)
+{
+    return *p == '/' || (*p == '\\' && !(p[1] == 'x' && hex_upper(p[2]) && hex_upper(p[3])));
+}
 
 /* "C:x" is relative to drive C's current directory on the system that wrote it: a
  * drive prefix is refused with or without a separator after it. */
@@ -75,7 +226,7 @@ size_t safe_split(char *name, char ***parts, int *is_dir, const char **why)
     if (!kept)
         abort();
     for (char *p = name, *start = name;; p++) {
-        if (*p && !is_separator(*p))
+        if (*p && !splits_at(p))
             continue;
         int last = *p == 0;
         *p = 0;
