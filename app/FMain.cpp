@@ -6,6 +6,7 @@
 #include "app/OuterSize.h"
 #include "app/commands/Association.h"
 #include "dialogs/Connect.h"
+#include "dialogs/FPassword.h"
 #include "dialogs/FStartup.h"
 #include "listing/ListingRows.h"
 #include "platform/ErrorReport.h"
@@ -54,6 +55,10 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
     statusText_ = new QLabel(StatusBar);
     statusText_->setObjectName(QStringLiteral("StatusBarText"));
     StatusBar->addWidget(statusText_, 1);
+    statusEncryption_ = new QLabel(StatusBar);
+    statusEncryption_->setObjectName(QStringLiteral("StatusBarEncryption"));
+    StatusBar->addPermanentWidget(statusEncryption_);
+    statusEncryption_->hide();
     setStatusBar(StatusBar);
 
     BuildMenu();
@@ -73,11 +78,19 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
 
     zipEngine_->AddCompLevel = 9;
     zipEngine_->OnDirUpdate = [this](TZipEngine &sender) { ZipEngineDirUpdate(sender); };
+    // The engine keeps what opened the archive until it is closed; the window keeps nothing.
+    zipEngine_->OnPassword = [](TZipEngine &, const std::string &Entry, bool Again, Secret &Password) {
+        return ExecutePassword(Entry, Again, Password);
+    };
 
     Guarded([this] { FormCreate(); });
 }
 
-TFormMainZip::~TFormMainZip() { zipEngine_->OnDirUpdate = nullptr; }
+TFormMainZip::~TFormMainZip()
+{
+    zipEngine_->OnDirUpdate = nullptr;
+    zipEngine_->OnPassword = nullptr;
+}
 
 QToolButton *TFormMainZip::AddToolButton(const char *name, int x, const char *hint, const QIcon &glyph, QSize glyphSize,
                                          void (TFormMainZip::*handler)())
@@ -213,6 +226,10 @@ void TFormMainZip::BuildMenu()
 
     QMenu *options1 = addMenu(MainMenu1, "Options1", "&Options");
     addItem(options1, "MenuOptions", "&Associate  .zip  files with  Pellux", &TFormMainZip::MenuOptionsClick);
+    MenuEncryptAdded = options1->addAction(QString::fromUtf8("&Encrypt added files\u2026"));
+    MenuEncryptAdded->setObjectName(QStringLiteral("MenuEncryptAdded"));
+    MenuEncryptAdded->setCheckable(true);
+    ConnectGuarded(MenuEncryptAdded, &QAction::triggered, this, &TFormMainZip::MenuEncryptAddedClick);
 
     QMenu *help1 = addMenu(MainMenu1, "Help1", "&Help");
     addItem(help1, "About1", "&About", &TFormMainZip::About1Click);
@@ -268,7 +285,33 @@ void TFormMainZip::SetStatusText(const std::string &Text)
     statusText_->setText(QFile::decodeName(QByteArray::fromStdString(Text)));
 }
 
+QString TFormMainZip::EncryptionStatusText() const
+{
+    return statusEncryption_->isHidden() ? QString() : statusEncryption_->text();
+}
+
 void TFormMainZip::ZipEngineDirUpdate(TZipEngine &) { FillFileList(); }
+
+void TFormMainZip::MenuEncryptAddedClick()
+{
+    if (zipEngine_->EncryptsAdded()) {
+        zipEngine_->ClearAddPassword();
+    } else {
+        Secret password;
+        if (ExecuteNewPassword(password))
+            zipEngine_->SetAddPassword(password);
+    }
+    ShowEncryptionState();
+}
+
+// The check mark and the status bar follow the engine, also when the dialog was cancelled.
+void TFormMainZip::ShowEncryptionState()
+{
+    const bool on = zipEngine_->EncryptsAdded();
+    MenuEncryptAdded->setChecked(on);
+    statusEncryption_->setText(on ? QStringLiteral("Added files are encrypted (AES-256)") : QString());
+    statusEncryption_->setVisible(on);
+}
 
 void TFormMainZip::FillFileList()
 {
@@ -278,8 +321,10 @@ void TFormMainZip::FillFileList()
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     builder.PathSeparator = pathSeparator_;
     try {
+        const auto &entries = zipEngine_->DirEntries();
         listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); },
-                          static_cast<std::size_t>(zipEngine_->EntryCount()));
+                          static_cast<std::size_t>(zipEngine_->EntryCount()),
+                          [&](std::size_t row) { return entries[row].Encrypted(); });
     } catch (...) {
         pathSeparator_ = builder.PathSeparator;
         throw;

@@ -50,6 +50,9 @@ public:
     ArchiveCommands &Commands() { return *commands_; }
     QString StatusText() const;
     void SetStatusText(const std::string &Text);
+    // What the status bar says beside the archive's name while added files are
+    // encrypted; empty otherwise.
+    QString EncryptionStatusText() const;
     int SortColumn() const { return sortColumn_; }
     bool SortAscending() const { return sortAscending_; }
     char PathSeparator() const { return pathSeparator_; }
@@ -69,6 +72,7 @@ public:
     QStatusBar *StatusBar = nullptr;
     QMenuBar *MainMenu1 = nullptr;
     QTimer *TimerShowStartupForm = nullptr;
+    QAction *MenuEncryptAdded = nullptr;
 
     // Menu handlers: each runs its command of ArchiveCommands.
     void NewArchive1Click();
@@ -82,6 +86,8 @@ public:
     void Extractselectedfiles1Click();
     void Extract1Click();
     void MenuOptionsClick();
+    // Off: asks for a password twice and encrypts what is added from now on. On: stops.
+    void MenuEncryptAddedClick();
     void About1Click();
 
     // Tool-button handlers: each only calls its menu item's handler.
@@ -101,6 +107,7 @@ private:
     void FormShow();
     void TimerShowStartupFormTimer();
     void ZipEngineDirUpdate(TZipEngine &Sender);
+    void ShowEncryptionState();
     void BuildToolStrip();
     void BuildListView();
     void BuildMenu();
@@ -113,6 +120,7 @@ private:
     std::unique_ptr<ArchiveCommands> commands_;
     ListingModel *listing_ = nullptr;
     QLabel *statusText_ = nullptr;
+    QLabel *statusEncryption_ = nullptr;
     char pathSeparator_ = '/';
     int sortColumn_ = -1; // none until a header is clicked
     bool sortAscending_ = false;

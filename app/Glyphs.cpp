@@ -130,4 +130,27 @@ QIcon ExtractAll()
     });
 }
 
+QIcon Locked()
+{
+    return Make(14, 14, [](QPainter &p) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        QPen shackle(QColor(96, 96, 104), 1.6);
+        p.setPen(shackle);
+        p.setBrush(Qt::NoBrush);
+        QPainterPath bow;
+        bow.moveTo(4, 7);
+        bow.lineTo(4, 4.5);
+        bow.arcTo(4, 1, 6, 6, 180, -180);
+        bow.lineTo(10, 7);
+        p.drawPath(bow);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.setPen(kDarkYellow);
+        p.setBrush(kYellow);
+        p.drawRect(2, 6, 10, 7); // body
+        p.fillRect(6, 8, 2, 3, kDarkYellow); // keyhole
+    });
+}
+
+QIcon Unmarked() { return Make(14, 14, [](QPainter &) {}); }
+
 } // namespace pellux::toolglyphs

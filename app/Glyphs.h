@@ -1,6 +1,6 @@
 #pragma once
 // The tool buttons' small pictures, drawn in code: folders, sheets, plus and minus
-// signs, arrows.
+// signs, arrows; and the listing's padlock.
 #include <QIcon>
 
 namespace pellux::toolglyphs {
@@ -12,5 +12,7 @@ QIcon AddDirectory();    // plus sign, closed yellow folder
 QIcon DeleteFiles();     // minus sign, red sheet
 QIcon ExtractSelected(); // closed folder, one arrow to the right
 QIcon ExtractAll();      // closed folder, two arrows to the right
+QIcon Locked();          // padlock: the listing's mark of an encrypted entry
+QIcon Unmarked();        // as large as Locked and empty, to keep names in line with it
 
 } // namespace pellux::toolglyphs

@@ -1,5 +1,7 @@
 #include "app/ListingModel.h"
 
+#include "app/Glyphs.h"
+
 #include <algorithm>
 #include <numeric>
 #include <stdexcept>
@@ -24,7 +26,7 @@ char *ListingModel::Allocate(std::size_t size)
     return at;
 }
 
-void ListingModel::Append(const ListRow &row)
+void ListingModel::Append(const ListRow &row, bool encrypted)
 {
     const std::string &stored = row.StoredName;
     const std::string &name = row.Text[ColFilename];
@@ -36,6 +38,8 @@ void ListingModel::Append(const ListRow &row)
         packed.Shared |= PackedRow::kNameIsTail;
     if (stored.starts_with(path))
         packed.Shared |= PackedRow::kPathIsHead;
+    if (encrypted)
+        packed.Shared |= PackedRow::kEncrypted;
     std::size_t size = stored.size();
     if (!(packed.Shared & PackedRow::kNameIsTail))
         size += name.size();
@@ -81,7 +85,12 @@ int ListingModel::columnCount(const QModelIndex &parent) const { return parent.i
 
 QVariant ListingModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid())
+    if (!index.isValid())
+        return {};
+    // Where any name has a padlock, the others keep its room so that all stay in line.
+    if (role == Qt::DecorationRole && index.column() == ColFilename && anyEncrypted_)
+        return Encrypted(index.row()) ? locked_ : unmarked_;
+    if (role != Qt::DisplayRole)
         return {};
     const std::string_view text = Text(index.row(), index.column());
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -95,7 +104,7 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void ListingModel::Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
-                           std::size_t expectedRows)
+                           std::size_t expectedRows, const std::function<bool(std::size_t)> &encrypted)
 {
     beginResetModel();
     // The old rows go before the new are made, not after.
@@ -103,9 +112,20 @@ void ListingModel::Rebuild(const std::function<void(const std::function<void(Lis
     blocks_.clear();
     blockFree_ = 0;
     blockNext_ = nullptr;
+    anyEncrypted_ = false;
     try {
         rows_.reserve(expectedRows);
-        producer([this](ListRow &&row) { Append(row); });
+        producer([&](ListRow &&row) {
+            const bool locked = encrypted && encrypted(rows_.size());
+            if (locked && !anyEncrypted_) {
+                anyEncrypted_ = true;
+                if (locked_.isNull()) {
+                    locked_ = toolglyphs::Locked();
+                    unmarked_ = toolglyphs::Unmarked();
+                }
+            }
+            Append(row, locked);
+        });
     } catch (...) {
         endResetModel();
         throw;

@@ -1,10 +1,12 @@
 #pragma once
 // The rows behind ListViewFiles: the seven texts of each entry and its exact stored
-// name. Sorting reads the keys back from the texts, so what is shown is what sorts.
+// name, and a padlock before the names of encrypted entries. Sorting reads the keys
+// back from the texts, so what is shown is what sorts.
 // All rows keep their texts in one arena: a million rows stay small.
 #include "listing/ListingText.h"
 
 #include <QAbstractTableModel>
+#include <QIcon>
 
 #include <array>
 #include <cstdint>
@@ -27,14 +29,16 @@ public:
 
     // Replaces every row with those the producer hands to its sink. If the producer
     // fails, the rows delivered before the failure stay and the error propagates.
-    // `expectedRows` only sizes the table in advance.
+    // `expectedRows` only sizes the table in advance. `encrypted`, when given, tells
+    // by its index in the producer's order whether a row's entry is encrypted.
     void Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
-                 std::size_t expectedRows = 0);
+                 std::size_t expectedRows = 0, const std::function<bool(std::size_t)> &encrypted = {});
     // Orders the rows by one column's key; rows with equal keys keep their order.
     void SortRows(int column, bool ascending);
 
     ListRow Row(int row) const;
     std::string_view Text(int row, int column) const { return rows_[static_cast<std::size_t>(row)].Part(column + 1); }
+    bool Encrypted(int row) const { return rows_[static_cast<std::size_t>(row)].Shared & PackedRow::kEncrypted; }
 
 private:
     // One row's stored name and column texts lie end to end in the arena; the row keeps
@@ -42,7 +46,7 @@ private:
     // tail or head, as most are, is not kept again. The five short columns (date, time,
     // sizes, ratio) never reach 65536 bytes; names and paths may.
     struct PackedRow {
-        static constexpr std::uint8_t kNameIsTail = 1, kPathIsHead = 2;
+        static constexpr std::uint8_t kNameIsTail = 1, kPathIsHead = 2, kEncrypted = 4;
         const char *Begin = nullptr;
         std::array<std::uint32_t, 3> LongLengths{}; // stored name, file name, path
         std::array<std::uint16_t, 5> ShortLengths{};
@@ -65,7 +69,7 @@ private:
                     part == ColPath + 1 ? LongLengths[2] : ShortLengths[static_cast<std::size_t>(part - 2)]};
         }
     };
-    void Append(const ListRow &row);
+    void Append(const ListRow &row, bool encrypted);
     // Blocks of text that never move: a million rows grow the arena without copying it.
     char *Allocate(std::size_t size);
 
@@ -73,6 +77,8 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     std::size_t blockFree_ = 0;
     char *blockNext_ = nullptr;
+    bool anyEncrypted_ = false;
+    QIcon locked_, unmarked_; // drawn once, at the first listing that needs them
 };
 
 } // namespace pellux
