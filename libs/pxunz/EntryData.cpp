@@ -183,7 +183,7 @@ CopyOutcome EntryCopier::Copy(ByteSource &source, const EntryData &entry, Decode
 {
     // Some writers store an empty file as zero bytes of any method.
     if (entry.CompressedSize == 0 && entry.UncompressedSize == 0)
-        return entry.Crc32 == 0 ? CopyOutcome{} : Bad("CRC mismatch");
+        return entry.Crc32 == 0 || !entry.CheckCrc ? CopyOutcome{} : Bad("CRC mismatch");
     if (entry.Method == 8 && entry.CompressedSize <= kWholeUpTo && entry.UncompressedSize <= kWholeUpTo)
         return Whole(source, entry, decoder, sink);
     if (entry.UncompressedSize > kPipedAbove)
@@ -210,7 +210,7 @@ CopyOutcome EntryCopier::Whole(ByteSource &source, const EntryData &entry, Decod
             != LIBDEFLATE_SUCCESS
         || actual != outSize)
         return Streamed(source, entry, decoder, sink);
-    if (Crc(0, wholeOut_.data(), outSize) != entry.Crc32)
+    if (entry.CheckCrc && Crc(0, wholeOut_.data(), outSize) != entry.Crc32)
         return Bad("CRC mismatch");
     for (std::size_t done = 0; done < outSize;) {
         const std::size_t n = std::min(outSize - done, kOutSize);
@@ -268,7 +268,7 @@ CopyOutcome EntryCopier::Streamed(ByteSource &source, const EntryData &entry, De
     }
     if (written < entry.UncompressedSize)
         return Bad("its data is shorter than its declared size");
-    if (crc != entry.Crc32)
+    if (entry.CheckCrc && crc != entry.Crc32)
         return Bad("CRC mismatch");
     return CopyOutcome{};
 }
@@ -353,7 +353,7 @@ CopyOutcome EntryCopier::Piped(ByteSource &source, const EntryData &entry, Decod
         return CopyOutcome{CopyResult::Cancelled, std::string()};
     if (decoded < entry.UncompressedSize)
         return Bad("its data is shorter than its declared size");
-    if (crc != entry.Crc32)
+    if (entry.CheckCrc && crc != entry.Crc32)
         return Bad("CRC mismatch");
     return CopyOutcome{};
 }

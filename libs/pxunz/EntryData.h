@@ -21,6 +21,7 @@ struct EntryData {
     std::uint64_t UncompressedSize = 0;
     std::uint32_t Crc32 = 0;
     std::uint16_t Method = 0;
+    bool CheckCrc = true; // false for AE-2 entries, whose CRC field is 0 (the MAC checks them)
 };
 
 enum class CopyResult {
@@ -28,6 +29,7 @@ enum class CopyResult {
     BadData,     // corrupt, cut short, longer or shorter than declared, CRC mismatch
     WriteFailed, // the sink said no; errno tells why
     Cancelled,
+    WrongPassword, // encrypted, and no password given opens it
 };
 
 struct CopyOutcome {

@@ -4,6 +4,7 @@
 #include "libs/common/PxErrors.h"
 #include "libs/pxunz/ArchiveContents.h"
 #include "libs/pxunz/Decoder.h"
+#include "libs/pxunz/Encryption.h"
 #include "libs/pxunz/EntryData.h"
 #include "libs/pxunz/OutputTree.h"
 #include "libs/pxunz/SafePath.h"
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -147,8 +149,6 @@ bool IsDirectoryEntry(const CentralEntry &entry)
     return (!name.empty() && (name.back() == '/' || name.back() == '\\')) || (mode && S_ISDIR(*mode));
 }
 
-bool IsEncrypted(const CentralEntry &entry) { return (entry.Flags & kFlagEncrypted) || entry.Method == 99; }
-
 bool WriteAll(int fd, const unsigned char *data, std::size_t size)
 {
     while (size > 0) {
@@ -164,10 +164,14 @@ bool WriteAll(int fd, const unsigned char *data, std::size_t size)
     return true;
 }
 
+// Copies an entry's data into the sink; `restart` empties what the sink took, for a
+// password tried after another.
+using ReadData = std::function<CopyOutcome(const DataSink &sink, const std::function<void()> &restart)>;
+
 class Extractor {
 public:
     Extractor(const ExtractRequest &request, Reporter &reporter, ByteSource &source)
-        : request_(request), reporter_(reporter), source_(source), copier_(reporter)
+        : request_(request), reporter_(reporter), source_(source), copier_(reporter), book_(reporter)
     {
         umask_ = ::umask(0);
         ::umask(umask_);
@@ -196,6 +200,8 @@ public:
                 break;
             Entry(*entry);
         }
+        if (!skippedEncrypted_.empty())
+            reporter_.Error(kPxUnsupported, SkippedEncryptedText(skippedEncrypted_));
         for (const auto &name : wanted) {
             if (!matched.count(name))
                 reporter_.Error(kPxNotMatched, "name not matched: " + name);
@@ -208,13 +214,16 @@ public:
 
 private:
     // The data of the wanted files: what the steps will add up to unless some are
-    // skipped.
-    static std::uint64_t BytesToWrite(const std::vector<const ArchiveEntry *> &entries)
+    // skipped. Encrypted ones count when a password can be asked for.
+    std::uint64_t BytesToWrite(const std::vector<const ArchiveEntry *> &entries) const
     {
         std::uint64_t bytes = 0;
         for (const ArchiveEntry *entry : entries) {
             const auto mode = UnixMode(entry->Central);
-            if (entry->Refused.empty() && !IsDirectoryEntry(entry->Central) && !IsEncrypted(entry->Central)
+            const CipherKind cipher = CipherOf(*entry).Kind;
+            const bool readable =
+                cipher == CipherKind::None || (reporter_.CanAsk() && cipher != CipherKind::Unsupported);
+            if (entry->Refused.empty() && !IsDirectoryEntry(entry->Central) && readable
                 && !(mode && !S_ISREG(*mode)))
                 bytes += entry->Central.UncompressedSize;
         }
@@ -259,19 +268,45 @@ private:
             dirs_.push_back(DirMetadata{safe->Dirs, mode ? *mode : 0u, mtime});
             return;
         }
-        if (IsEncrypted(central)) {
-            reporter_.Error(kPxUnsupported, "skipping " + shown + ": encrypted");
+        const EntryCipher cipher = CipherOf(entry);
+        if (cipher.Kind == CipherKind::Unsupported) {
+            reporter_.Error(kPxUnsupported, "skipping " + shown + ": encrypted (unsupported encryption)");
             return;
         }
-        auto decoder = MakeDecoder({central.Method, central.Flags, central.UncompressedSize});
+        if (cipher.Kind != CipherKind::None) {
+            switch (book_.First(shown)) {
+            case PasswordBook::Start::Given:
+                break;
+            case PasswordBook::Start::Declined:
+                skippedEncrypted_.push_back(shown);
+                return;
+            case PasswordBook::Start::Unanswered:
+                reporter_.Error(kPxUnsupported, "skipping " + shown + ": encrypted");
+                return;
+            case PasswordBook::Start::Stopped:
+                return;
+            }
+        }
+        const EntryData data = PlainEntryData(entry, cipher);
+        auto decoder = MakeDecoder({data.Method, central.Flags, central.UncompressedSize});
         if (!decoder) {
-            reporter_.Error(kPxUnsupported, "skipping " + shown + ": " + UnsupportedMethod(central.Method));
+            reporter_.Error(kPxUnsupported, "skipping " + shown + ": " + UnsupportedMethod(data.Method));
             return;
         }
-        const EntryData data{entry.DataStart, central.CompressedSize, central.UncompressedSize, central.Crc32,
-                             central.Method};
+        // Called once, before this entry is done with.
+        const ReadData read = [&](const DataSink &sink, const std::function<void()> &restart) {
+            if (cipher.Kind == CipherKind::None)
+                return copier_.Copy(source_, data, *decoder, sink);
+            bool again = false;
+            return ReadEncrypted(source_, entry, cipher, book_, shown, std::move(decoder),
+                                 [&](ByteSource &plain, const EntryData &deciphered, Decoder &fresh) {
+                                     if (std::exchange(again, true))
+                                         restart();
+                                     return copier_.Copy(plain, deciphered, fresh, sink);
+                                 });
+        };
         if (isLink) {
-            ReadLink(data, *decoder, std::move(*safe), shown, mtime);
+            ReadLink(read, central.UncompressedSize, std::move(*safe), shown, mtime);
             return;
         }
         const int dir = tree_.Directory(safe->Dirs, &why);
@@ -283,7 +318,7 @@ private:
             return;
         if (reporter_.File(shown, central.UncompressedSize))
             return;
-        if (WriteFile(data, *decoder, dir, safe->Leaf, shown, mode, mtime) == Outcome::Written)
+        if (WriteFile(read, dir, safe->Leaf, shown, mode, mtime) == Outcome::Written)
             ++written_;
     }
 
@@ -319,7 +354,7 @@ private:
         }
     }
 
-    Outcome WriteFile(const EntryData &data, Decoder &decoder, int dir, const std::string &leaf,
+    Outcome WriteFile(const ReadData &read, int dir, const std::string &leaf,
                       const std::string &name, std::optional<unsigned> mode, std::time_t mtime)
     {
         // Never set-uid, set-gid or sticky: only the permission bits travel. Created with
@@ -341,12 +376,18 @@ private:
             return outcome;
         };
         int writeError = 0;
-        const CopyOutcome copy = copier_.Copy(source_, data, decoder, [&](const unsigned char *p, std::size_t n) {
-            if (WriteAll(fd, p, n))
+        const auto sink = [&](const unsigned char *p, std::size_t n) {
+            if (writeError == 0 && WriteAll(fd, p, n))
                 return true;
-            writeError = errno;
+            if (writeError == 0)
+                writeError = errno;
             return false;
-        });
+        };
+        const auto restart = [&] {
+            if (writeError == 0 && (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0))
+                writeError = errno;
+        };
+        const CopyOutcome copy = read(sink, restart);
         switch (copy.Result) {
         case CopyResult::Done:
             break;
@@ -358,6 +399,9 @@ private:
             return abandon(Outcome::Failed);
         case CopyResult::Cancelled:
             return abandon(Outcome::Cancelled);
+        case CopyResult::WrongPassword:
+            reporter_.Error(kPxDataError, "wrong password for " + name);
+            return abandon(Outcome::Failed);
         }
         const timespec times[2] = {{mtime, 0}, {mtime, 0}};
         if (permissions & umask_)
@@ -379,17 +423,24 @@ private:
         return Outcome::Written;
     }
 
-    void ReadLink(const EntryData &data, Decoder &decoder, SafeName safe, const std::string &name, std::time_t mtime)
+    void ReadLink(const ReadData &read, std::uint64_t size, SafeName safe, const std::string &name,
+                  std::time_t mtime)
     {
         std::string target;
         CopyOutcome copy{CopyResult::BadData, "its target is too long"};
-        if (data.UncompressedSize <= kMaxLinkTarget)
-            copy = copier_.Copy(source_, data, decoder, [&](const unsigned char *p, std::size_t n) {
-                target.append(reinterpret_cast<const char *>(p), n);
-                return true;
-            });
+        if (size <= kMaxLinkTarget)
+            copy = read(
+                [&](const unsigned char *p, std::size_t n) {
+                    target.append(reinterpret_cast<const char *>(p), n);
+                    return true;
+                },
+                [&] { target.clear(); });
         if (copy.Result == CopyResult::Cancelled)
             return;
+        if (copy.Result == CopyResult::WrongPassword) {
+            reporter_.Error(kPxDataError, "wrong password for " + name);
+            return;
+        }
         if (copy.Result != CopyResult::Done || target.empty() || target.find('\0') != std::string::npos) {
             reporter_.Error(kPxDataError,
                             "skipping " + name + ": not a valid symbolic link"
@@ -473,6 +524,8 @@ private:
     Reporter &reporter_;
     ByteSource &source_;
     EntryCopier copier_;
+    PasswordBook book_;
+    std::vector<std::string> skippedEncrypted_; // declined at the first request
     OutputTree tree_;
     mode_t umask_ = 022;
     mode_t defaultFileMode_ = 0644;

@@ -3,6 +3,7 @@
 #include "libs/common/PxErrors.h"
 #include "libs/pxunz/ArchiveContents.h"
 #include "libs/pxunz/Decoder.h"
+#include "libs/pxunz/Encryption.h"
 #include "libs/pxunz/EntryData.h"
 #include "util/ArchiveFile.h"
 
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <set>
+#include <utility>
 
 namespace pellux::libs {
 
@@ -26,23 +28,51 @@ bool IsDirectory(const CentralEntry &entry)
         || ((entry.VersionMadeBy >> 8) == 3 && S_ISDIR(mode));
 }
 
-// The failure of one entry, or empty when it passed.
-std::string Check(const ArchiveEntry &entry, ByteSource &source, EntryCopier &copier, bool &cancelled)
+struct Checked {
+    std::string Failure; // for "NAME: failure"; empty when it passed
+    bool Cancelled = false;
+    bool Skipped = false;      // encrypted, and the caller declined to give a password
+    bool WrongPassword = false;
+};
+
+Checked Check(const ArchiveEntry &entry, const std::string &shown, ByteSource &source, EntryCopier &copier,
+              PasswordBook &book)
 {
     const CentralEntry &central = entry.Central;
     if (!entry.Refused.empty())
-        return entry.Refused;
-    if ((central.Flags & kFlagEncrypted) || central.Method == 99)
-        return "encrypted";
-    auto decoder = MakeDecoder({central.Method, central.Flags, central.UncompressedSize});
+        return {entry.Refused};
+    const EntryCipher cipher = CipherOf(entry);
+    if (cipher.Kind == CipherKind::Unsupported)
+        return {"encrypted (unsupported encryption)"};
+    if (cipher.Kind != CipherKind::None) {
+        switch (book.First(shown)) {
+        case PasswordBook::Start::Given:
+            break;
+        case PasswordBook::Start::Declined:
+            return {std::string(), false, true};
+        case PasswordBook::Start::Unanswered:
+            return {"encrypted"};
+        case PasswordBook::Start::Stopped:
+            return {std::string(), true};
+        }
+    }
+    const EntryData data = PlainEntryData(entry, cipher);
+    auto decoder = MakeDecoder({data.Method, central.Flags, central.UncompressedSize});
     if (!decoder)
-        return UnsupportedMethod(central.Method);
-    const EntryData data{entry.DataStart, central.CompressedSize, central.UncompressedSize, central.Crc32,
-                         central.Method};
-    const CopyOutcome copy =
-        copier.Copy(source, data, *decoder, [](const unsigned char *, std::size_t) { return true; });
-    cancelled = copy.Result == CopyResult::Cancelled;
-    return copy.Result == CopyResult::BadData ? copy.Why : std::string();
+        return {UnsupportedMethod(data.Method)};
+    const DataSink sink = [](const unsigned char *, std::size_t) { return true; };
+    const CopyOutcome copy = cipher.Kind == CipherKind::None
+        ? copier.Copy(source, data, *decoder, sink)
+        : ReadEncrypted(source, entry, cipher, book, shown, std::move(decoder),
+                        [&](ByteSource &plain, const EntryData &deciphered, Decoder &fresh) {
+                            return copier.Copy(plain, deciphered, fresh, sink);
+                        });
+    Checked checked;
+    checked.Cancelled = copy.Result == CopyResult::Cancelled;
+    checked.WrongPassword = copy.Result == CopyResult::WrongPassword;
+    if (copy.Result == CopyResult::BadData)
+        checked.Failure = copy.Why;
+    return checked;
 }
 
 } // namespace
@@ -69,6 +99,8 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
         const std::set<std::string> wanted(request.Names.begin(), request.Names.end());
         std::set<std::string> matched;
         EntryCopier copier(reporter);
+        PasswordBook book(reporter);
+        std::vector<std::string> skipped;
         for (const auto &entry : contents.Entries) {
             if (reporter.Stopped())
                 break;
@@ -80,15 +112,20 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
             const std::string shown = VisibleName(EntryName(entry.Central.Name, entry.Central.Extra));
             if (reporter.File(shown, entry.Central.UncompressedSize))
                 break;
-            bool cancelled = false;
-            const std::string failure = Check(entry, source, copier, cancelled);
-            if (cancelled)
+            const Checked checked = Check(entry, shown, source, copier, book);
+            if (checked.Cancelled)
                 break;
-            if (failure.empty())
+            if (checked.Skipped)
+                skipped.push_back(shown);
+            else if (checked.WrongPassword)
+                reporter.Error(kPxDataError, "wrong password for " + shown);
+            else if (checked.Failure.empty())
                 ++passed;
             else
-                reporter.Error(kPxDataError, shown + ": " + failure);
+                reporter.Error(kPxDataError, shown + ": " + checked.Failure);
         }
+        if (!skipped.empty())
+            reporter.Error(kPxUnsupported, SkippedEncryptedText(skipped));
         for (const auto &name : wanted) {
             if (!matched.count(name))
                 reporter.Error(kPxNotMatched, "name not matched: " + name);
