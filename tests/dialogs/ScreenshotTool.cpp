@@ -6,6 +6,7 @@
 #include "dialogs/AppIcon.h"
 #include "dialogs/DialogCreateDir.h"
 #include "dialogs/DirBox.h"
+#include "dialogs/FPassword.h"
 #include "dialogs/FStartup.h"
 #include "dialogs/FStatus.h"
 #include "dialogs/Glyphs.h"
@@ -68,6 +69,11 @@ int main(int argc, char **argv)
     pellux::TFormCreateDirectory create;
     create.Directory = "/usr/share";
     ok &= Shoot(&create, out.filePath(QStringLiteral("create-directory.png")));
+
+    pellux::TFormPassword password(pellux::TFormPassword::Mode::Open);
+    password.SetEntry("photos/beach.jpg", false);
+    password.EditPassword->setText(QStringLiteral("********")); // shown as dots
+    ok &= Shoot(&password, out.filePath(QStringLiteral("password.png")));
 
     pellux::TFormWizSelfExtracting wizard;
     wizard.move(80, 80);
