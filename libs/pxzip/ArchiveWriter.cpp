@@ -5,7 +5,6 @@
 #include "util/NameCodec.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -21,21 +20,6 @@ constexpr std::uint16_t kFlagUtf8 = 1u << 11;
 constexpr std::uint16_t kMadeByUnix = 3u << 8 | 30u;
 constexpr std::uint16_t kFlagEncrypted = 1u << 0;
 constexpr std::uint16_t kVersionAes = 51;
-constexpr std::uint8_t kAes256 = 3;
-
-bool RandomFill(unsigned char *data, std::size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = ::getrandom(data, length, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        length -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 std::string TimestampExtra(std::time_t mtime)
 {
@@ -103,7 +87,7 @@ bool ArchiveWriter::Begin()
 {
     if (!out_.Create(archive_))
         return WriteFailed();
-    if (level_ > 0)
+    if (level_ > 0 || password_)
         compressor_ = std::make_unique<Compressor>(level_);
     return true;
 }
@@ -171,7 +155,7 @@ bool ArchiveWriter::StartEntry(std::size_t entry)
         // AE-2: the headers name the data's method in the AES field only, and carry no
         // CRC; the MAC after the data protects it instead.
         AesField field;
-        field.Strength = kAes256;
+        field.Strength = KeyJob::kStrength;
         field.Method = state.Method;
         record.Extra += AesFieldBytes(field);
         record.Method = kMethodAes;
@@ -184,20 +168,35 @@ bool ArchiveWriter::StartEntry(std::size_t entry)
     return !state.Encrypt || StartEncryption(entry);
 }
 
-// A fresh salt for every entry, then the password's verifier, ahead of the data.
+// The entry's salt and the password's verifier, ahead of the data.
 bool ArchiveWriter::StartEncryption(std::size_t entry)
 {
     EntryState &state = states_[entry];
-    unsigned char head[32 + kAesVerifierSize];
-    const std::size_t saltSize = AesSaltSize(kAes256);
-    state.Cipher = std::make_unique<AesCipher>();
-    if (!RandomFill(head, saltSize) || !state.Cipher->Start(password_->Text(), kAes256, head, head + saltSize)) {
+    KeyJob &key = *state.Key;
+    if (!Await(&key))
+        return false;
+    if (!key.Ok) {
         reporter_.Error(kPxInternalError, "cannot encrypt " + state.Path);
         return false;
     }
-    if (!out_.Write(head, saltSize + kAesVerifierSize))
+    if (!out_.Write(key.Salt, sizeof(key.Salt)) || !out_.Write(key.Verifier, sizeof(key.Verifier)))
         return WriteFailed();
-    records_[entry].CompressedSize += saltSize + kAesVerifierSize;
+    records_[entry].CompressedSize += sizeof(key.Salt) + sizeof(key.Verifier);
+    return true;
+}
+
+template <typename Job>
+bool ArchiveWriter::Await(Job *job)
+{
+    for (bool done = false; !done;) {
+        done = compressor_->WaitFor(job, std::chrono::milliseconds(20));
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastStep_ >= std::chrono::milliseconds(40)) {
+            lastStep_ = now;
+            if (reporter_.Step())
+                return false;
+        }
+    }
     return true;
 }
 
@@ -209,15 +208,8 @@ bool ArchiveWriter::WriteData(Pending &pending)
     if (pending.Compress) {
         // The caller answers its window, and may stop, while the chunks queued after the
         // last read are compressed.
-        for (bool done = false; !done;) {
-            done = compressor_->WaitFor(&job, std::chrono::milliseconds(20));
-            const auto now = std::chrono::steady_clock::now();
-            if (now - lastStep_ >= std::chrono::milliseconds(40)) {
-                lastStep_ = now;
-                if (reporter_.Step())
-                    return false;
-            }
-        }
+        if (!Await(&job))
+            return false;
     } else if (!state.Encrypt)
         job.Crc32 = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
@@ -231,8 +223,8 @@ bool ArchiveWriter::WriteData(Pending &pending)
         return false;
     }
     std::string &bytes = state.Method == kMethodDeflate ? job.Output : job.Input;
-    if (state.Cipher)
-        state.Cipher->Encrypt(reinterpret_cast<unsigned char *>(bytes.data()), bytes.size());
+    if (state.Key)
+        state.Key->Cipher->Encrypt(reinterpret_cast<unsigned char *>(bytes.data()), bytes.size());
     if (!out_.Write(bytes))
         return WriteFailed();
     if (!state.Encrypt)
@@ -255,11 +247,11 @@ bool ArchiveWriter::Close(std::size_t entry)
             return true; // nothing stored: the header is complete as it is
     }
     EntryRecord &record = records_[entry];
-    if (state.Cipher) {
+    if (state.Key) {
         unsigned char mac[kAesMacSize];
-        state.Cipher->Finish(mac);
-        const bool ciphered = state.Cipher->Ok();
-        state.Cipher.reset(); // its keys go with it
+        state.Key->Cipher->Finish(mac);
+        const bool ciphered = state.Key->Cipher->Ok();
+        state.Key.reset(); // the keys go with it
         if (!ciphered) {
             reporter_.Error(kPxInternalError, "cannot encrypt " + state.Path);
             return false;
@@ -306,6 +298,12 @@ bool ArchiveWriter::Add(const SourceItem &item, const std::string &comment)
     state.Path = item.Path;
     state.Zip64 = !item.IsDir() && static_cast<std::uint64_t>(item.Stat.st_size) >= kLocalZip64From;
     state.Encrypt = password_ && !item.IsDir();
+    if (state.Encrypt) {
+        // Derived while the entries before it are written.
+        state.Key = std::make_unique<KeyJob>();
+        state.Key->Password = password_->Text();
+        compressor_->Submit(state.Key.get());
+    }
     states_.push_back(std::move(state));
     const std::size_t entry = records_.size() - 1;
     if (!item.IsDir() && !AddFile(item, entry))
@@ -350,7 +348,7 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
             job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
         if (!job->Last)
             previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
-        const bool compress = compressor_ && (first || states_[entry].Method == kMethodDeflate);
+        const bool compress = level_ > 0 && (first || states_[entry].Method == kMethodDeflate);
         const bool last = job->Last;
         // A file cut short still needs the stream's final block.
         if ((got > 0 || (!first && compress)) && !Push(Pending{Pending::Data, entry, 0, compress, std::move(job)}))

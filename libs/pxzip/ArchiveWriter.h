@@ -3,9 +3,8 @@
 // on every core. Reading the files, writing and every report stay on the caller's
 // thread; the workers only compress. At most a few chunks per worker are held at once.
 // With a password, each new file entry is encrypted (WinZip AES-256, AE-2) as it is
-// written, in order, on the caller's thread.
+// written, in order, on the caller's thread; only its keys are derived on the workers.
 #include "libs/common/Reporter.h"
-#include "libs/common/WinZipAes.h"
 #include "libs/pxzip/Collect.h"
 #include "libs/pxzip/Compressor.h"
 #include "libs/pxzip/ExistingArchive.h"
@@ -52,7 +51,7 @@ private:
         std::uint16_t Method = kMethodStore; // of the data itself, under any encryption
         std::uint64_t LocalAt = 0;
         std::string Path;
-        std::unique_ptr<AesCipher> Cipher; // from the local header to the MAC
+        std::unique_ptr<KeyJob> Key; // from Add to the MAC
     };
 
     bool Push(Pending pending);
@@ -64,6 +63,9 @@ private:
     bool StartEncryption(std::size_t entry);
     bool AddFile(const SourceItem &item, std::size_t entry);
     bool WriteFailed();
+    // Waits for a worker's job, answering the caller meanwhile; false when stopped.
+    template <typename Job>
+    bool Await(Job *job);
 
     const std::string &archive_;
     const ExistingArchive &existing_;

@@ -1,9 +1,11 @@
 #include "libs/pxzip/Compressor.h"
 
 #include <libdeflate.h>
+#include <sys/random.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <memory>
 
@@ -21,6 +23,27 @@ unsigned WorkerCount(unsigned asked)
     if (asked == 0)
         asked = std::thread::hardware_concurrency();
     return std::clamp(asked, 1u, 64u);
+}
+
+bool RandomFill(unsigned char *data, std::size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = ::getrandom(data, length, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        length -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void DeriveKeys(KeyJob &job)
+{
+    static_assert(sizeof(job.Salt) == 16, "AES-256 salt");
+    job.Ok = RandomFill(job.Salt, sizeof(job.Salt))
+        && job.Cipher->Start(job.Password, KeyJob::kStrength, job.Salt, job.Verifier);
 }
 
 // One worker's compressors, made at its first job and reused for every later one.
@@ -114,9 +137,24 @@ void Compressor::Submit(DeflateJob *job)
 {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(job);
+        queue_.push_back(Work{job, nullptr});
     }
     work_.notify_one();
+}
+
+void Compressor::Submit(KeyJob *job)
+{
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(Work{nullptr, job});
+    }
+    work_.notify_one();
+}
+
+bool Compressor::WaitFor(KeyJob *job, std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, timeout, [job] { return job->Done; });
 }
 
 bool Compressor::WaitFor(DeflateJob *job, std::chrono::milliseconds timeout)
@@ -133,12 +171,15 @@ void Compressor::Run()
         work_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
         if (stopping_)
             return;
-        DeflateJob *job = queue_.front();
+        const Work work = queue_.front();
         queue_.pop_front();
         lock.unlock();
-        state.Compress(*job);
+        if (work.Key)
+            DeriveKeys(*work.Key);
+        else
+            state.Compress(*work.Deflate);
         lock.lock();
-        job->Done = true;
+        (work.Key ? work.Key->Done : work.Deflate->Done) = true;
         done_.notify_all();
     }
 }

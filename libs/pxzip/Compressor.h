@@ -3,13 +3,18 @@
 // chunk of a large file (zlib, primed with the 32 KiB before it and ended by a sync
 // flush, so that the chunks joined in order make one deflate stream). Each worker keeps
 // its compressor state from job to job. Chunks are cut by size alone, so the output is
-// the same whatever the number of workers.
+// the same whatever the number of workers. The workers also derive the keys of encrypted
+// entries: that costs more than compressing a small file.
+#include "libs/common/WinZipAes.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -23,6 +28,17 @@ struct DeflateJob {
     std::string Output;
     std::uint32_t Crc32 = 0; // of Input
     bool Failed = false;     // out of memory
+    bool Done = false;
+};
+
+// One encrypted entry's salt (fresh from the system) and its keys from the password.
+struct KeyJob {
+    static constexpr std::uint8_t kStrength = 3; // AES-256
+    std::string_view Password;                   // lives as long as the job
+    unsigned char Salt[16];
+    unsigned char Verifier[kAesVerifierSize];
+    std::unique_ptr<AesCipher> Cipher = std::make_unique<AesCipher>();
+    bool Ok = false;
     bool Done = false;
 };
 
@@ -40,8 +56,10 @@ public:
     unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
     // The job must live until Wait returns for it or the compressor is gone.
     void Submit(DeflateJob *job);
+    void Submit(KeyJob *job);
     // False when the job is still running after `timeout`.
     bool WaitFor(DeflateJob *job, std::chrono::milliseconds timeout);
+    bool WaitFor(KeyJob *job, std::chrono::milliseconds timeout);
 
 private:
     void Run();
@@ -49,7 +67,11 @@ private:
     int level_;
     std::mutex mutex_;
     std::condition_variable work_, done_;
-    std::deque<DeflateJob *> queue_;
+    struct Work {
+        DeflateJob *Deflate;
+        KeyJob *Key;
+    };
+    std::deque<Work> queue_;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
