@@ -8,10 +8,7 @@ namespace pellux::libs {
 namespace {
 const z_crc_t *const kCrc = get_crc_table();
 
-inline std::uint32_t CrcByte(std::uint32_t crc, unsigned char byte)
-{
-    return kCrc[(crc ^ byte) & 0xFF] ^ (crc >> 8);
-}
+inline std::uint32_t CrcByte(std::uint32_t crc, unsigned char byte) { return kCrc[(crc ^ byte) & 0xFF] ^ (crc >> 8); }
 } // namespace
 
 TraditionalCipher::TraditionalCipher(std::string_view password) : keys_{0x12345678u, 0x23456789u, 0x34567890u}

@@ -39,11 +39,17 @@ std::optional<AesField> ParseAesField(std::string_view extra)
 
 std::string AesFieldBytes(const AesField &field)
 {
-    const unsigned char bytes[11] = {
-        kExtraAes & 0xFF, kExtraAes >> 8, 7, 0,
-        static_cast<unsigned char>(field.Version & 0xFF), static_cast<unsigned char>(field.Version >> 8),
-        'A', 'E', field.Strength,
-        static_cast<unsigned char>(field.Method & 0xFF), static_cast<unsigned char>(field.Method >> 8)};
+    const unsigned char bytes[11] = {kExtraAes & 0xFF,
+                                     kExtraAes >> 8,
+                                     7,
+                                     0,
+                                     static_cast<unsigned char>(field.Version & 0xFF),
+                                     static_cast<unsigned char>(field.Version >> 8),
+                                     'A',
+                                     'E',
+                                     field.Strength,
+                                     static_cast<unsigned char>(field.Method & 0xFF),
+                                     static_cast<unsigned char>(field.Method >> 8)};
     return std::string(reinterpret_cast<const char *>(bytes), sizeof bytes);
 }
 
@@ -59,7 +65,7 @@ struct AesCipher::State {
     EVP_MAC *macType = nullptr;
     EVP_MAC_CTX *mac = nullptr;
     std::uint64_t counterLow = 1, counterHigh = 0; // the next counter block, little-endian
-    std::size_t used = kBatch;                      // keystream bytes already spent
+    std::size_t used = kBatch;                     // keystream bytes already spent
     bool ok = false;
     alignas(16) unsigned char counters[kBatch];
     alignas(16) unsigned char stream[kBatch];
@@ -90,7 +96,7 @@ void AesCipher::Clear()
 }
 
 bool AesCipher::Start(std::string_view password, std::uint8_t strength, const unsigned char *salt,
-    unsigned char verifier[kAesVerifierSize])
+                      unsigned char verifier[kAesVerifierSize])
 {
     Clear();
     const EVP_CIPHER *type = strength == 1 ? EVP_aes_128_ecb()
@@ -102,8 +108,9 @@ bool AesCipher::Start(std::string_view password, std::uint8_t strength, const un
     const std::size_t keySize = AesKeySize(strength);
     unsigned char keys[2 * 32 + kAesVerifierSize];
     const std::size_t derived = 2 * keySize + kAesVerifierSize;
-    bool ok = PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt,
-                  static_cast<int>(AesSaltSize(strength)), kIterations, static_cast<int>(derived), keys)
+    bool ok =
+        PKCS5_PBKDF2_HMAC_SHA1(password.data(), static_cast<int>(password.size()), salt,
+                               static_cast<int>(AesSaltSize(strength)), kIterations, static_cast<int>(derived), keys)
         == 1;
     if (ok) {
         state_->cipher = EVP_CIPHER_CTX_new();
@@ -114,8 +121,8 @@ bool AesCipher::Start(std::string_view password, std::uint8_t strength, const un
         state_->macType = EVP_MAC_fetch(nullptr, OSSL_MAC_NAME_HMAC, nullptr);
         state_->mac = state_->macType ? EVP_MAC_CTX_new(state_->macType) : nullptr;
         char digest[] = "SHA1";
-        const OSSL_PARAM params[] = {
-            OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0), OSSL_PARAM_construct_end()};
+        const OSSL_PARAM params[] = {OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),
+                                     OSSL_PARAM_construct_end()};
         ok = state_->mac && EVP_MAC_init(state_->mac, keys + keySize, keySize, params) == 1;
     }
     if (ok)

@@ -40,7 +40,7 @@ public:
     // Derives the keys from password and salt (AesSaltSize(strength) bytes); `verifier`
     // receives the 2-byte password verifier. False on a crypto failure or a bad strength.
     bool Start(std::string_view password, std::uint8_t strength, const unsigned char *salt,
-        unsigned char verifier[kAesVerifierSize]);
+               unsigned char verifier[kAesVerifierSize]);
     void Decrypt(unsigned char *data, std::size_t length); // authenticates, then deciphers, in place
     void Encrypt(unsigned char *data, std::size_t length); // enciphers, then authenticates, in place
     void Finish(unsigned char mac[kAesMacSize]);           // the first 10 bytes of the HMAC

@@ -39,8 +39,8 @@ public:
             traditional_->Decrypt(header, sizeof header);
             // With a data descriptor the CRC was not known when the header was written:
             // the DOS time's high byte stands in for it.
-            const unsigned expected = (central.Flags & kFlagDataDescriptor) ? (central.DosDateTime >> 8) & 0xFF
-                                                                            : central.Crc32 >> 24;
+            const unsigned expected =
+                (central.Flags & kFlagDataDescriptor) ? (central.DosDateTime >> 8) & 0xFF : central.Crc32 >> 24;
             if (header[sizeof header - 1] != expected)
                 return Check::Fails;
             start_ = entry_.DataStart + sizeof header;
@@ -212,9 +212,8 @@ bool PasswordBook::Again(const std::string &shown)
     return true;
 }
 
-CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const EntryCipher &cipher,
-                          PasswordBook &book, const std::string &shown, std::unique_ptr<Decoder> decoder,
-                          const ReadAttempt &attempt)
+CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const EntryCipher &cipher, PasswordBook &book,
+                          const std::string &shown, std::unique_ptr<Decoder> decoder, const ReadAttempt &attempt)
 {
     const EntryData plain = PlainEntryData(entry, cipher);
     const DecoderEntry decoderEntry{plain.Method, entry.Central.Flags, plain.UncompressedSize};

@@ -25,7 +25,10 @@ struct EntryCipher {
 // How the entry is encrypted; Unsupported for strong encryption and a method 99 entry
 // without a valid AES field.
 EntryCipher CipherOf(const ArchiveEntry &entry);
-inline bool IsEncrypted(const CentralEntry &entry) { return (entry.Flags & 1u) || entry.Method == kMethodAes; }
+inline bool IsEncrypted(const CentralEntry &entry)
+{
+    return (entry.Flags & kFlagEncrypted) || entry.Method == kMethodAes;
+}
 
 // The compression method the data really has, and what the entry data is checked by.
 EntryData PlainEntryData(const ArchiveEntry &entry, const EntryCipher &cipher);
@@ -63,9 +66,8 @@ using ReadAttempt = std::function<CopyOutcome(ByteSource &source, const EntryDat
 // (CRC, and for AES the MAC). Returns WrongPassword when the caller gives none that
 // does, BadData "authentication failed ..." when an AES password passed the verifier
 // but the MAC did not match, and what the attempt returned otherwise.
-CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const EntryCipher &cipher,
-                          PasswordBook &book, const std::string &shown, std::unique_ptr<Decoder> decoder,
-                          const ReadAttempt &attempt);
+CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const EntryCipher &cipher, PasswordBook &book,
+                          const std::string &shown, std::unique_ptr<Decoder> decoder, const ReadAttempt &attempt);
 
 // The single error about entries skipped because the caller declined the first request.
 std::string SkippedEncryptedText(const std::vector<std::string> &names);

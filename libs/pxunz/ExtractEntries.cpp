@@ -223,8 +223,7 @@ private:
             const CipherKind cipher = CipherOf(*entry).Kind;
             const bool readable =
                 cipher == CipherKind::None || (reporter_.CanAsk() && cipher != CipherKind::Unsupported);
-            if (entry->Refused.empty() && !IsDirectoryEntry(entry->Central) && readable
-                && !(mode && !S_ISREG(*mode)))
+            if (entry->Refused.empty() && !IsDirectoryEntry(entry->Central) && readable && !(mode && !S_ISREG(*mode)))
                 bytes += entry->Central.UncompressedSize;
         }
         return bytes;
@@ -354,8 +353,8 @@ private:
         }
     }
 
-    Outcome WriteFile(const ReadData &read, int dir, const std::string &leaf,
-                      const std::string &name, std::optional<unsigned> mode, std::time_t mtime)
+    Outcome WriteFile(const ReadData &read, int dir, const std::string &leaf, const std::string &name,
+                      std::optional<unsigned> mode, std::time_t mtime)
     {
         // Never set-uid, set-gid or sticky: only the permission bits travel. Created with
         // them, the file needs no fchmod unless the umask takes some away.
@@ -423,8 +422,7 @@ private:
         return Outcome::Written;
     }
 
-    void ReadLink(const ReadData &read, std::uint64_t size, SafeName safe, const std::string &name,
-                  std::time_t mtime)
+    void ReadLink(const ReadData &read, std::uint64_t size, SafeName safe, const std::string &name, std::time_t mtime)
     {
         std::string target;
         CopyOutcome copy{CopyResult::BadData, "its target is too long"};

@@ -31,7 +31,7 @@ bool IsDirectory(const CentralEntry &entry)
 struct Checked {
     std::string Failure; // for "NAME: failure"; empty when it passed
     bool Cancelled = false;
-    bool Skipped = false;      // encrypted, and the caller declined to give a password
+    bool Skipped = false; // encrypted, and the caller declined to give a password
     bool WrongPassword = false;
 };
 

@@ -135,7 +135,8 @@ std::string StoredZip(const std::string &name, std::uint16_t flags, std::uint16_
     Put16(zip, 0), Put16(zip, 0), Put16(zip, 0), Put32(zip, 0100644u << 16), Put32(zip, 0), zip += name + extra;
     const std::size_t end = zip.size();
     Put32(zip, 0x06054b50), Put32(zip, 0), Put16(zip, 1), Put16(zip, 1);
-    Put32(zip, static_cast<std::uint32_t>(end - central)), Put32(zip, static_cast<std::uint32_t>(central)), Put16(zip, 0);
+    Put32(zip, static_cast<std::uint32_t>(end - central)), Put32(zip, static_cast<std::uint32_t>(central)),
+        Put16(zip, 0);
     return zip;
 }
 
@@ -190,8 +191,9 @@ TEST_F(PasswordTest, OurCiphersAreReadByPeers)
                 + std::string(reinterpret_cast<char *>(mac), sizeof mac);
             const libs::AesField field{version, strength, 0};
             ASSERT_EQ(libs::ParseAesField(libs::AesFieldBytes(field))->Strength, strength);
-            dir.Write("aes.zip", StoredZip("aes.txt", 1, 99, version == 1 ? Crc(plain) : 0,
-                                           libs::AesFieldBytes(field), body, plain.size()));
+            dir.Write("aes.zip",
+                      StoredZip("aes.txt", 1, 99, version == 1 ? Crc(plain) : 0, libs::AesFieldBytes(field), body,
+                                plain.size()));
             EXPECT_EQ(RunIn(dir.Path(), "7z t -ppa55 aes.zip -bso0 -bse0"), 0);
             EXPECT_NE(RunIn(dir.Path(), "7z t -ppa56 aes.zip -bso0 -bse0"), 0);
             const Call call = Extract(dir.File("aes.zip"), out.Path(), {{PX_PASSWORD_GIVEN, "pa55"}});
@@ -280,8 +282,8 @@ TEST_F(PasswordTest, WrongPasswordsAndDamageLeaveNoFile)
     for (const std::string name : {"small.txt", "large.bin"}) {
         SCOPED_TRACE(name);
         const std::string archive = dir.File("aes-" + name + ".zip");
-        ASSERT_EQ(RunIn(dir.File("t"), "7z a -tzip -ppw -mem=AES256 -mm=Copy " + Quote(archive) + " " + name + " -bso0"),
-                  0);
+        ASSERT_EQ(
+            RunIn(dir.File("t"), "7z a -tzip -ppw -mem=AES256 -mm=Copy " + Quote(archive) + " " + name + " -bso0"), 0);
         std::string bytes = ReadFile(archive);
         const std::size_t data = 30 + static_cast<unsigned char>(bytes[26]) + static_cast<unsigned char>(bytes[28])
             + 256 * static_cast<unsigned char>(bytes[29]) + libs::AesSaltSize(3) + libs::kAesVerifierSize;
@@ -289,8 +291,9 @@ TEST_F(PasswordTest, WrongPasswordsAndDamageLeaveNoFile)
         dir.Write("aes-" + name + ".zip", bytes);
         const Call call = Extract(archive, out.Path(), {{PX_PASSWORD_GIVEN, "pw"}});
         EXPECT_EQ(call.Result, 0);
-        EXPECT_EQ(call.Errors(), std::vector<std::string>{"7 cannot extract " + name
-                                                          + ": authentication failed (wrong password or damaged data)"});
+        EXPECT_EQ(call.Errors(),
+                  std::vector<std::string>{"7 cannot extract " + name
+                                           + ": authentication failed (wrong password or damaged data)"});
         EXPECT_TRUE(fs::is_empty(out.Path()));
         EXPECT_EQ(Check(archive, out.Path(), {{PX_PASSWORD_GIVEN, "pw"}}).Errors(),
                   std::vector<std::string>{"7 " + name + ": authentication failed (wrong password or damaged data)"});
@@ -303,8 +306,9 @@ TEST_F(PasswordTest, EachPasswordGivenIsTriedAndAnotherAskedOnlyWhenNoneOpens)
     dir.Write("t/x.txt", "x data");
     dir.Write("t/y.txt", "y data");
     dir.Write("t/z.txt", "z data");
-    ASSERT_EQ(RunIn(dir.File("t"), "zip -q ../m.zip plain.txt && zip -q -P one ../m.zip x.txt "
-                                   "&& zip -q -P two ../m.zip y.txt && zip -q -P one ../m.zip z.txt"),
+    ASSERT_EQ(RunIn(dir.File("t"),
+                    "zip -q ../m.zip plain.txt && zip -q -P one ../m.zip x.txt "
+                    "&& zip -q -P two ../m.zip y.txt && zip -q -P one ../m.zip z.txt"),
               0);
     const std::vector<Answer> script = {{PX_PASSWORD_GIVEN, "one"}, {PX_PASSWORD_GIVEN, "two"}};
     const Call call = Extract(dir.File("m.zip"), out.Path(), script);
@@ -334,7 +338,8 @@ TEST_F(PasswordTest, EachPasswordGivenIsTriedAndAnotherAskedOnlyWhenNoneOpens)
     fs::remove_all(out.Path() / "x.txt"), fs::remove_all(out.Path() / "y.txt"), fs::remove_all(out.Path() / "z.txt");
     fs::remove_all(out.Path() / "plain.txt");
     ASSERT_EQ(RunIn(dir.File("t"), "zip -q -P three ../m.zip plain.txt"), 0);
-    const Call declined = Extract(dir.File("m.zip"), out.Path(), {{PX_PASSWORD_GIVEN, "one"}, {PX_PASSWORD_DECLINED, ""}});
+    const Call declined =
+        Extract(dir.File("m.zip"), out.Path(), {{PX_PASSWORD_GIVEN, "one"}, {PX_PASSWORD_DECLINED, ""}});
     EXPECT_EQ(declined.Requests.size(), 2u);
     EXPECT_EQ(declined.Errors(),
               (std::vector<std::string>{"7 wrong password for plain.txt", "7 wrong password for y.txt"}));
@@ -347,8 +352,9 @@ TEST_F(PasswordTest, DecliningSkipsWithOneMessageAndOldCallersSeeEncrypted)
     dir.Write("t/open.txt", "o");
     dir.Write("t/a.txt", "a");
     dir.Write("t/b.bin", "b");
-    ASSERT_EQ(RunIn(dir.File("t"), "zip -q -P pw ../e.zip a.txt && zip -q ../e.zip open.txt "
-                                   "&& 7z a -tzip -ppw -mem=AES256 ../e.zip b.bin -bso0"),
+    ASSERT_EQ(RunIn(dir.File("t"),
+                    "zip -q -P pw ../e.zip a.txt && zip -q ../e.zip open.txt "
+                    "&& 7z a -tzip -ppw -mem=AES256 ../e.zip b.bin -bso0"),
               0);
     const Call declined = Extract(dir.File("e.zip"), out.Path(), {{PX_PASSWORD_DECLINED, ""}});
     EXPECT_EQ(declined.Result, 1);
