@@ -171,11 +171,12 @@ TEST_F(CliNamesTest, FlaggedNamesThatAreNotUtf8ShowTheirBadBytesInOneWarning)
 TEST_F(CliNamesTest, DISABLED_FlaggedNamesThatAreNotUtf8AreWrittenAsListed)
 {
     const std::string archive =
-        Archive("broken.zip", {{"", "utf-8", true, false, "b'caf\\xe9.txt'"}, {"fine é.txt", "utf-8", true}});
+        Archive("broken.zip", {{"", "utf-8", true, false, "b'caf\\xe9.txt'"}, {"", "utf-8", true, false, "b'\\xff\\\\d.txt'"}, {"fine é.txt", "utf-8", true}});
     const CliRun r = Cli("extract " + archive + " -d out", "ru_RU.UTF-8");
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_TRUE(fs::exists(dir.Path() / "out" / "caf\\xE9.txt"));
     EXPECT_TRUE(fs::exists(dir.Path() / "out" / "fine é.txt"));
+    EXPECT_TRUE(fs::exists(dir.Path() / "out" / "\\xFF" / "d.txt"));
 }
 
 TEST_F(CliNamesTest, AnUnknownEncodingIsRefusedByName)
