@@ -147,7 +147,7 @@ TEST_F(CliNamesTest, AMatchingUnicodePathFieldWinsOverEveryCodePage)
 {
     const std::vector<Name> names = {{"Отчёт за май.txt", "cp866", false, true}};
     const std::string archive = Archive("unicode.zip", names);
-    for (const std::string lang : {"ja_JP.UTF-8", "ru_RU.UTF-8"}) {
+    for (const std::string &lang : {"ja_JP.UTF-8", "ru_RU.UTF-8"}) {
         EXPECT_EQ(Listed(Cli("list " + archive, lang).Out), std::vector<std::string>{names[0].Text}) << lang;
         EXPECT_EQ(Listed(Cli("list --name-encoding CP437 " + archive, lang).Out),
                   std::vector<std::string>{names[0].Text});
@@ -182,7 +182,7 @@ TEST_F(CliNamesTest, DISABLED_FlaggedNamesThatAreNotUtf8AreWrittenAsListed)
 TEST_F(CliNamesTest, AnUnknownEncodingIsRefusedByName)
 {
     const std::string archive = Archive("a.zip", {{"a.txt", "ascii"}});
-    for (const std::string command : {"list " + archive, "extract " + archive + " -d out", "test " + archive,
+    for (const std::string &command : {"list " + archive, "extract " + archive + " -d out", "test " + archive,
                                       "delete " + archive + " a.txt", "add " + archive + " a.zip"}) {
         const CliRun r = Cli(command + " --name-encoding NO-SUCH-PAGE");
         EXPECT_EQ(r.Status, 2) << command;
