@@ -147,7 +147,7 @@ TEST_F(CliNamesTest, AMatchingUnicodePathFieldWinsOverEveryCodePage)
 {
     const std::vector<Name> names = {{"Отчёт за май.txt", "cp866", false, true}};
     const std::string archive = Archive("unicode.zip", names);
-    for (const std::string &lang : {"ja_JP.UTF-8", "ru_RU.UTF-8"}) {
+    for (const char *lang : {"ja_JP.UTF-8", "ru_RU.UTF-8"}) {
         EXPECT_EQ(Listed(Cli("list " + archive, lang).Out), std::vector<std::string>{names[0].Text}) << lang;
         EXPECT_EQ(Listed(Cli("list --name-encoding CP437 " + archive, lang).Out),
                   std::vector<std::string>{names[0].Text});
