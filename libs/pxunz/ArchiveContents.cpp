@@ -87,12 +87,14 @@ ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
 
 } // namespace
 
-ArchiveContents ReadArchiveContents(ByteSource &source)
+ArchiveContents ReadArchiveContents(ByteSource &source, std::string_view nameEncoding)
 {
     auto directory = ReadCentralDirectory(source);
-    if (directory && directory->Damage.empty())
-        return FromDirectory(source, std::move(*directory));
-    return Recovered(source, directory ? &*directory : nullptr);
+    ArchiveContents contents = directory && directory->Damage.empty()
+        ? FromDirectory(source, std::move(*directory))
+        : Recovered(source, directory ? &*directory : nullptr);
+    contents.Names = ChooseNameDecoding(contents.Entries, nameEncoding, &ArchiveEntry::Central);
+    return contents;
 }
 
 } // namespace pellux::libs

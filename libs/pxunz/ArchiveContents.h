@@ -21,8 +21,10 @@ struct ArchiveContents {
     std::vector<std::string> Warnings;
     std::vector<std::string> Errors; // about the archive as a whole; the entries still go
     std::string Fatal;               // nothing at all may be written
+    NameDecoding Names;              // how the entries' names read, chosen over all of them
 };
 
-ArchiveContents ReadArchiveContents(ByteSource &source);
+// `nameEncoding`: the caller's code page of legacy names, empty for the automatic choice.
+ArchiveContents ReadArchiveContents(ByteSource &source, std::string_view nameEncoding = {});
 
 } // namespace pellux::libs

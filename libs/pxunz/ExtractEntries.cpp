@@ -198,7 +198,7 @@ public:
         for (const ArchiveEntry *entry : chosen) {
             if (reporter_.Stopped() || diskFull_)
                 break;
-            Entry(*entry);
+            Entry(*entry, contents.Names);
         }
         if (!skippedEncrypted_.empty())
             reporter_.Error(kPxUnsupported, SkippedEncryptedText(skippedEncrypted_));
@@ -229,10 +229,10 @@ private:
         return bytes;
     }
 
-    void Entry(const ArchiveEntry &entry)
+    void Entry(const ArchiveEntry &entry, const NameDecoding &names)
     {
         const CentralEntry &central = entry.Central;
-        std::string name = EntryName(central.Name, central.Extra);
+        std::string name = names.Name(central);
         const std::string shown = VisibleName(name);
         if (!entry.Refused.empty()) {
             reporter_.Error(kPxArchiveError, "skipping " + shown + ": " + entry.Refused);
@@ -251,7 +251,8 @@ private:
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
         auto safe =
-            MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why);
+            MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why,
+                         !EscapedBackslashes(central.Name, name));
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;
@@ -562,7 +563,7 @@ std::int32_t ExtractEntries(const ExtractRequest &request, Reporter &reporter)
     FileByteSource file(archive.Get());
     ReadAheadSource source(file);
     // Everything about the archive is known before the first byte is written.
-    const ArchiveContents contents = ReadArchiveContents(source);
+    const ArchiveContents contents = ReadArchiveContents(source, request.NameEncoding);
     if (!contents.Fatal.empty()) {
         reporter.Error(kPxArchiveError, request.Archive + ": " + contents.Fatal);
         return 0;

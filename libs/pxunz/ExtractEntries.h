@@ -14,6 +14,7 @@ struct ExtractRequest {
     bool Overwrite = false;
     bool Update = false;
     bool Freshen = false;
+    std::string NameEncoding; // of legacy names, from the caller; empty: automatic
 };
 
 // Extracts into the process's current directory and returns how many files (and

@@ -2,6 +2,7 @@
 // testing them without writing.
 #include "abi/PxUnz.h"
 #include "libs/common/CBoundary.h"
+#include "libs/common/NameRequest.h"
 #include "libs/common/ParamBlock.h"
 #include "libs/pxunz/ExtractEntries.h"
 #include "libs/pxunz/TestEntries.h"
@@ -21,6 +22,7 @@ ExtractRequest Request(const UnzExecParams &params)
     request.Overwrite = params.OverwriteFlag != 0;
     request.Update = params.UpdateFlag != 0;
     request.Freshen = params.FreshenFlag != 0 && !request.Update;
+    request.NameEncoding = AskNameEncoding(params.CallbackProc, params.CallerObject);
     return request;
 }
 

@@ -8,12 +8,12 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-std::vector<std::string> Split(const std::string &name)
+std::vector<std::string> Split(const std::string &name, bool backslashSeparates)
 {
     std::vector<std::string> parts;
     std::string current;
     for (char c : name) {
-        if (IsSeparator(c)) {
+        if (c == '/' || (backslashSeparates && c == '\\')) {
             parts.push_back(std::move(current));
             current.clear();
         } else {
@@ -32,18 +32,19 @@ bool IsDriveLetter(const std::string &part)
 
 } // namespace
 
-std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std::string *why)
+std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std::string *why, bool backslashSeparates)
 {
     if (name.empty()) {
         *why = "empty name";
         return std::nullopt;
     }
-    if (IsSeparator(name.front())) {
+    const auto separates = [backslashSeparates](char c) { return c == '/' || (backslashSeparates && c == '\\'); };
+    if (separates(name.front())) {
         *why = "absolute path";
         return std::nullopt;
     }
-    const bool isDir = IsSeparator(name.back());
-    std::vector<std::string> parts = Split(name);
+    const bool isDir = separates(name.back());
+    std::vector<std::string> parts = Split(name, backslashSeparates);
     if (IsDriveLetter(parts.front())) {
         *why = "absolute path";
         return std::nullopt;

@@ -14,7 +14,9 @@ struct SafeName {
 
 // Refuses absolute names, drive letters and ".." components (reason in `why`).
 // Without keepDirs only the last component is kept.
-std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std::string *why);
+// A name whose backslashes are \\xHH escapes (EscapedBackslashes) splits at "/" alone.
+std::optional<SafeName> MakeSafeName(const std::string &name, bool keepDirs, std::string *why,
+                                     bool backslashSeparates = true);
 
 // The name without a leading drive ("C:", "c:\\", "C:x" give "x"), and the prefix taken.
 std::string StripDrive(const std::string &name, std::string *prefix);

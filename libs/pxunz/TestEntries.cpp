@@ -87,7 +87,7 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
     }
     FileByteSource file(fd);
     ReadAheadSource source(file);
-    const ArchiveContents contents = ReadArchiveContents(source);
+    const ArchiveContents contents = ReadArchiveContents(source, request.NameEncoding);
     std::int32_t passed = 0;
     if (!contents.Fatal.empty()) {
         reporter.Error(kPxArchiveError, request.Archive + ": " + contents.Fatal);
@@ -109,7 +109,7 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
             matched.insert(entry.Central.Name);
             if (IsDirectory(entry.Central))
                 continue;
-            const std::string shown = VisibleName(EntryName(entry.Central.Name, entry.Central.Extra));
+            const std::string shown = VisibleName(contents.Names.Name(entry.Central));
             if (reporter.File(shown, entry.Central.UncompressedSize))
                 break;
             const Checked checked = Check(entry, shown, source, copier, book);

@@ -131,7 +131,7 @@ TEST_F(CliNamesTest, LegacyNamesReadInTheLanguagesCodePageOrTheOneNamed)
 }
 
 // Extraction learns the named code page through the library's name request.
-TEST_F(CliNamesTest, DISABLED_ExtractionReadsTheCodePageNamed)
+TEST_F(CliNamesTest, ExtractionReadsTheCodePageNamed)
 {
     int n = 0;
     for (const auto &[lang, names] : kByLanguage) {
@@ -168,7 +168,7 @@ TEST_F(CliNamesTest, FlaggedNamesThatAreNotUtf8ShowTheirBadBytesInOneWarning)
 }
 
 // On disk as in the listing, once the library reads names per archive.
-TEST_F(CliNamesTest, DISABLED_FlaggedNamesThatAreNotUtf8AreWrittenAsListed)
+TEST_F(CliNamesTest, FlaggedNamesThatAreNotUtf8AreWrittenAsListed)
 {
     const std::string archive =
         Archive("broken.zip", {{"", "utf-8", true, false, "b'caf\\xe9.txt'"}, {"", "utf-8", true, false, "b'\\xff\\\\d.txt'"}, {"fine é.txt", "utf-8", true}});
