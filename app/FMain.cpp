@@ -14,6 +14,7 @@
 #include "platform/ProgramPath.h"
 #include "util/KqStringUtil.h"
 
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QFile>
 #include <QFrame>
@@ -59,6 +60,10 @@ TFormMainZip::TFormMainZip(std::vector<std::string> args, QWidget *parent)
     statusEncryption_->setObjectName(QStringLiteral("StatusBarEncryption"));
     StatusBar->addPermanentWidget(statusEncryption_);
     statusEncryption_->hide();
+    statusNameEncoding_ = new QLabel(StatusBar);
+    statusNameEncoding_->setObjectName(QStringLiteral("StatusBarNameEncoding"));
+    StatusBar->addPermanentWidget(statusNameEncoding_);
+    statusNameEncoding_->hide();
     setStatusBar(StatusBar);
 
     BuildMenu();
@@ -230,6 +235,7 @@ void TFormMainZip::BuildMenu()
     MenuEncryptAdded->setObjectName(QStringLiteral("MenuEncryptAdded"));
     MenuEncryptAdded->setCheckable(true);
     ConnectGuarded(MenuEncryptAdded, &QAction::triggered, this, &TFormMainZip::MenuEncryptAddedClick);
+    BuildNameEncodingMenu(options1);
 
     QMenu *help1 = addMenu(MainMenu1, "Help1", "&Help");
     addItem(help1, "About1", "&About", &TFormMainZip::About1Click);
@@ -292,6 +298,39 @@ QString TFormMainZip::EncryptionStatusText() const
 
 void TFormMainZip::ZipEngineDirUpdate(TZipEngine &) { FillFileList(); }
 
+// The code pages Windows uses for names in the OEM code page of each language, after
+// the automatic choice and UTF-8. Choosing one re-reads the open archive with it.
+void TFormMainZip::BuildNameEncodingMenu(QMenu *options)
+{
+    static const std::pair<const char *, const char *> kEncodings[] = {
+        {"", "&Automatic"},
+        {"UTF-8", "&UTF-8"},
+        {"CP437", "CP437 (English)"},
+        {"CP850", "CP850 (Western European)"},
+        {"CP737", "CP737 (Greek)"},
+        {"CP857", "CP857 (Turkish)"},
+        {"CP862", "CP862 (Hebrew)"},
+        {"CP866", "CP866 (Cyrillic)"},
+        {"CP932", "CP932 (Japanese)"},
+        {"CP936", "CP936 (Chinese, simplified)"},
+        {"CP949", "CP949 (Korean)"},
+        {"CP950", "CP950 (Chinese, traditional)"},
+    };
+    MenuNameEncoding = options->addMenu(QStringLiteral("&Name encoding"));
+    MenuNameEncoding->setObjectName(QStringLiteral("MenuNameEncoding"));
+    auto *group = new QActionGroup(MenuNameEncoding);
+    for (const auto &[encoding, caption] : kEncodings) {
+        QAction *action = MenuNameEncoding->addAction(QString::fromUtf8(caption));
+        action->setCheckable(true);
+        action->setData(QString::fromLatin1(encoding));
+        action->setChecked(zipEngine_->NameEncoding == encoding);
+        group->addAction(action);
+        const std::string chosen = encoding;
+        ConnectGuarded(action, &QAction::triggered, this,
+                       [chosen](TFormMainZip *self) { self->zipEngine_->SetNameEncoding(chosen); });
+    }
+}
+
 void TFormMainZip::MenuEncryptAddedClick()
 {
     if (zipEngine_->EncryptsAdded()) {
@@ -330,6 +369,11 @@ void TFormMainZip::FillFileList()
         throw;
     }
     pathSeparator_ = builder.PathSeparator;
+    // Which code page legacy names were read in: said once, beside the archive's name.
+    const std::string &used = zipEngine_->UsedNameEncoding();
+    const bool legacy = zipEngine_->EntryCount() > 0 && used != "UTF-8";
+    statusNameEncoding_->setText(legacy ? QString::fromStdString("Names: " + used) : QString());
+    statusNameEncoding_->setVisible(legacy);
 }
 
 std::string TFormMainZip::GetColumnText(int row, int column) const

@@ -73,6 +73,7 @@ public:
     QMenuBar *MainMenu1 = nullptr;
     QTimer *TimerShowStartupForm = nullptr;
     QAction *MenuEncryptAdded = nullptr;
+    QMenu *MenuNameEncoding = nullptr;
 
     // Menu handlers: each runs its command of ArchiveCommands.
     void NewArchive1Click();
@@ -108,6 +109,7 @@ private:
     void TimerShowStartupFormTimer();
     void ZipEngineDirUpdate(TZipEngine &Sender);
     void ShowEncryptionState();
+    void BuildNameEncodingMenu(QMenu *options);
     void BuildToolStrip();
     void BuildListView();
     void BuildMenu();
@@ -121,6 +123,7 @@ private:
     ListingModel *listing_ = nullptr;
     QLabel *statusText_ = nullptr;
     QLabel *statusEncryption_ = nullptr;
+    QLabel *statusNameEncoding_ = nullptr;
     char pathSeparator_ = '/';
     int sortColumn_ = -1; // none until a header is clicked
     bool sortAscending_ = false;

@@ -78,7 +78,6 @@ void TZipEngine::List()
     ListOutcome outcome;
     ListReport report;
     auto warn = [&] {
-        usedNameEncoding_ = report.NameEncoding;
         listWarnings_ = std::move(report.Warnings);
         listDamaged_ = report.Damaged;
         if (!listWarnings_.empty())
@@ -86,7 +85,9 @@ void TZipEngine::List()
     };
     try {
         outcome = ReadEntryList(*stream, dirEntries_, &report, NameEncoding);
+        usedNameEncoding_ = report.NameEncoding; // the update event shows it
     } catch (...) {
+        usedNameEncoding_ = report.NameEncoding;
         stream.reset(); // closed before the listing sees what was read
         FireDirUpdate();
         warn();

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QLabel>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
@@ -263,4 +264,42 @@ TEST_F(WindowTest, ClosingTheArchiveEmptiesTheList)
     ASSERT_EQ(w->Listing().rowCount(), 1);
     w->ZipEngine().SetZipFilename("");
     EXPECT_EQ(w->Listing().rowCount(), 0);
+}
+
+// A name from MS-DOS in CP866: read in the language's code page until the user names
+// another, and the status bar says which one it was.
+TEST_F(WindowTest, NameEncodingMenuReReadsTheArchiveAndTheStatusBarNamesTheCodePage)
+{
+    const char *previous = std::getenv("LC_ALL");
+    const std::string saved = previous ? previous : "";
+    ::setenv("LC_ALL", "C", 1);
+    ZipBytes z;
+    z.LocalHeader("\x8E\xE2\xE7\xA5\xE2.txt", "data").EndRecord();
+    auto w = Start({dir.Write("a.zip", z.Str())});
+    auto *label = w->findChild<QLabel *>(QStringLiteral("StatusBarNameEncoding"));
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text().toStdString(), "Names: CP437");
+
+    auto *menu = w->findChild<QMenu *>(QStringLiteral("MenuNameEncoding"));
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->title(), QStringLiteral("&Name encoding"));
+    QAction *cp866 = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->data().toString() == QStringLiteral("CP866"))
+            cp866 = action;
+    }
+    ASSERT_NE(cp866, nullptr);
+    EXPECT_TRUE(menu->actions().front()->isChecked()); // Automatic
+    cp866->trigger();
+    EXPECT_TRUE(cp866->isChecked());
+    EXPECT_EQ(Column(*w, 0), std::vector<std::string>{"\u041E\u0442\u0447\u0435\u0442.txt"});
+    EXPECT_EQ(label->text().toStdString(), "Names: CP866");
+
+    // An archive of UTF-8 names needs no word about code pages.
+    w->OpenZipFile(dir.Write("b.zip", ZipBytes().LocalHeader("plain.txt", "x").EndRecord().Str()));
+    EXPECT_TRUE(label->isHidden());
+    if (previous)
+        ::setenv("LC_ALL", saved.c_str(), 1);
+    else
+        ::unsetenv("LC_ALL");
 }
