@@ -12,6 +12,7 @@ BUILD=${BUILD:-$ROOT/build/release}
 RUNS=${RUNS:-3}
 SIZE_MB=${SIZE_MB:-100}
 OLD_MB=${OLD_MB:-4}
+ONLY=${ONLY:-} # a regular expression: only the methods it matches
 if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxunz.so" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
   ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
@@ -75,6 +76,7 @@ printf '%-10s %8s %10s %10s %7s\n' method MB pellux-s 7z-s ratio
 for item in "${ARCHIVES[@]}"; do
   name=${item%%|*}
   command=${item#*|}
+  [[ -z "$ONLY" || "$name" =~ $ONLY ]] || continue
   [ -f "$name.zip" ] || eval "$command"
   mb=$(python3 -c "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].file_size >> 20)" "$name.zip")
   p=$(best "$CLI extract $name.zip -d out --password-file password.txt")
