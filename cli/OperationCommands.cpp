@@ -135,32 +135,32 @@ std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string>
 
 } // namespace
 
-bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file)
+namespace {
+// "--NAME VALUE" or "--NAME=VALUE" at args[i]; steps i past the value.
+bool ValuedOption(const std::vector<std::string> &args, std::size_t &i, const std::string &option,
+                  std::string &value)
 {
     const std::string &arg = args[i];
-    if (arg == "--password-file" && i + 1 < args.size()) {
-        file = args[++i];
+    if (arg == option && i + 1 < args.size()) {
+        value = args[++i];
         return true;
     }
-    if (arg.rfind("--password-file=", 0) == 0) {
-        file = arg.substr(16);
+    if (arg.size() > option.size() && arg.compare(0, option.size(), option) == 0 && arg[option.size()] == '=') {
+        value = arg.substr(option.size() + 1);
         return true;
     }
     return false;
 }
+} // namespace
+
+bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file)
+{
+    return ValuedOption(args, i, "--password-file", file);
+}
 
 bool NameEncodingOption(const std::vector<std::string> &args, std::size_t &i, std::string &name)
 {
-    const std::string &arg = args[i];
-    if (arg == "--name-encoding" && i + 1 < args.size()) {
-        name = args[++i];
-        return true;
-    }
-    if (arg.rfind("--name-encoding=", 0) == 0) {
-        name = arg.substr(16);
-        return true;
-    }
-    return false;
+    return ValuedOption(args, i, "--name-encoding", name);
 }
 
 bool KnownNameEncoding(const std::string &name)
