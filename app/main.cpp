@@ -6,11 +6,30 @@
 #include <QApplication>
 
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 int main(int argc, char **argv)
 {
+    // Answered before Qt starts, so that they need no display. Any other argument is
+    // an archive to open, as it always was.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            std::fputs("usage: pellux [ARCHIVE]\n"
+                       "Opens ARCHIVE (a ZIP archive or a self-extracting program) in the Pellux window;\n"
+                       "without one, asks whether to open or create an archive.\n"
+                       "  -h, --help     show this help and exit\n"
+                       "      --version  show the version and exit\n",
+                       stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::puts("pellux " PELLUX_VERSION);
+            return 0;
+        }
+    }
     // Without TZ, glibc re-reads /etc/localtime at every time conversion; archives with
     // many entries convert one time each.
     ::setenv("TZ", ":/etc/localtime", 0);

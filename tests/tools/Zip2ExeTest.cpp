@@ -330,8 +330,14 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
     const Outcome none = Sh(Quote(kBin + "/zip2exe"));
     EXPECT_EQ(none.Status, 2);
     EXPECT_EQ(none.Err.rfind("usage: zip2exe ZIPFILE OUTDIR\n", 0), 0u);
-    EXPECT_EQ(Sh(Quote(kBin + "/zip2exe") + " -x good.zip out").Status, 2);
+    const Outcome unknown = Sh(Quote(kBin + "/zip2exe") + " -x good.zip out");
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_EQ(unknown.Err.rfind("zip2exe: unknown option -x\nusage: zip2exe ZIPFILE OUTDIR\n", 0), 0u);
+    EXPECT_EQ(Sh(Quote(kBin + "/zip2exe") + " good.zip").Err.rfind("zip2exe: too few operands\n", 0), 0u);
     const Outcome help = Sh(Quote(kBin + "/zip2exe") + " --help");
     EXPECT_EQ(help.Status, 0);
     EXPECT_EQ(help.Out.rfind("usage: zip2exe ZIPFILE OUTDIR\n", 0), 0u);
+    const Outcome version = Sh(Quote(kBin + "/zip2exe") + " --version");
+    EXPECT_EQ(version.Status, 0);
+    EXPECT_EQ(version.Out, "zip2exe 1.0\n");
 }

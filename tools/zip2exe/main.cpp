@@ -24,7 +24,9 @@
 namespace {
 
 constexpr const char *kUsage = "usage: zip2exe ZIPFILE OUTDIR\n"
-                               "Writes OUTDIR/<ZIPFILE's name>.exe, a program that unpacks the archive.\n";
+                               "Writes OUTDIR/<ZIPFILE's name>.exe, a program that unpacks the archive.\n"
+                               "  -h, --help     show this help and exit\n"
+                               "      --version  show the version and exit\n";
 
 std::string Grouped(std::uint64_t n)
 {
@@ -94,15 +96,23 @@ int main(int argc, char **argv)
             std::fputs(kUsage, stdout);
             return 0;
         }
+        if (!optionsEnd && arg == "--version") {
+            std::puts("zip2exe " PELLUX_VERSION);
+            return 0;
+        }
         if (!optionsEnd && arg == "--")
             optionsEnd = true;
         else if (!optionsEnd && arg.size() > 1 && arg[0] == '-')
-            return std::fputs(kUsage, stderr), 2;
+            return std::fprintf(stderr, "zip2exe: unknown option %s\n%s", arg.c_str(), kUsage), 2;
         else
             operands.push_back(arg);
     }
-    if (operands.size() != 2)
+    if (argc == 1)
         return std::fputs(kUsage, stderr), 2;
+    if (operands.size() != 2)
+        return std::fprintf(stderr, "zip2exe: %s\n%s", operands.size() < 2 ? "too few operands" : "too many operands",
+                            kUsage),
+               2;
 
     bool ok = true;
     std::string text, windowText;
