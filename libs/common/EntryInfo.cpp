@@ -2,6 +2,7 @@
 
 #include "util/LittleEndian.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace pellux::libs {
@@ -19,7 +20,9 @@ std::time_t EntryMtime(zip_t *archive, zip_uint64_t index, const zip_stat_t &sta
 
 std::string TimestampField(std::time_t mtime)
 {
-    const auto t = static_cast<std::uint32_t>(mtime);
+    // The field holds an unsigned 32-bit count: a time before 1970 is stored as 1970
+    // and one after February 2106 as the last second it can hold, not wrapped around.
+    const auto t = static_cast<std::uint32_t>(std::clamp<std::time_t>(mtime, 0, 0xFFFFFFFF));
     return std::string{'\x01', char(t & 0xFF), char((t >> 8) & 0xFF), char((t >> 16) & 0xFF), char((t >> 24) & 0xFF)};
 }
 

@@ -147,6 +147,10 @@ std::uint32_t DosDateTime(std::time_t time)
     std::tm tm{};
     if (!::localtime_r(&time, &tm) || tm.tm_year < 80)
         return (0u << 25) | (1u << 21) | (1u << 16);
+    // The year has 7 bits: later times keep the field's last second, 2107-12-31 23:59:58
+    // (the extended timestamp beside it holds the real one).
+    if (tm.tm_year > 80 + 127)
+        return 127u << 25 | 12u << 21 | 31u << 16 | 23u << 11 | 59u << 5 | 29u;
     return static_cast<std::uint32_t>(tm.tm_year - 80) << 25 | static_cast<std::uint32_t>(tm.tm_mon + 1) << 21
         | static_cast<std::uint32_t>(tm.tm_mday) << 16 | static_cast<std::uint32_t>(tm.tm_hour) << 11
         | static_cast<std::uint32_t>(tm.tm_min) << 5 | static_cast<std::uint32_t>(tm.tm_sec / 2);

@@ -46,7 +46,8 @@ std::string EndRecordBytes(std::uint64_t entries, std::uint64_t directoryStart, 
 
 // Extra field bytes without the field `id`.
 std::string WithoutExtraField(const std::string &extra, std::uint16_t id);
-// MS-DOS date (high 16 bits) and time of a local time; 1980 for anything earlier.
+// MS-DOS date (high 16 bits) and time of a local time; 1980 for anything earlier, the
+// end of 2107 for anything later.
 std::uint32_t DosDateTime(std::time_t time);
 std::time_t FromDosDateTime(std::uint32_t dos);
 
