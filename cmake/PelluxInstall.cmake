@@ -25,4 +25,28 @@ if(PELLUX_BUILD_GUI)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME pellux.png)
   endforeach()
 endif()
-install(FILES ${PELLUX_DIST}/pellux-cli.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# Manual pages go compressed, as Debian wants them; -n keeps the bytes the same on
+# every build.
+set(pellux_manuals pellux-cli zip2exe)
+if(PELLUX_BUILD_GUI)
+  list(APPEND pellux_manuals pellux)
+endif()
+set(pellux_manual_files)
+foreach(page ${pellux_manuals})
+  set(out ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND gzip -9n -c ${PELLUX_DIST}/${page}.1 > ${out}
+    DEPENDS ${PELLUX_DIST}/${page}.1 VERBATIM)
+  list(APPEND pellux_manual_files ${out})
+endforeach()
+add_custom_target(pellux_manuals ALL DEPENDS ${pellux_manual_files})
+install(FILES ${pellux_manual_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# The package's licence and history, where Debian looks for them.
+set(PELLUX_DEBIAN ${PROJECT_SOURCE_DIR}/dist/debian)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+  COMMAND gzip -9n -c ${PELLUX_DEBIAN}/changelog > ${CMAKE_BINARY_DIR}/changelog.gz
+  DEPENDS ${PELLUX_DEBIAN}/changelog VERBATIM)
+add_custom_target(pellux_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
+install(FILES ${PELLUX_DEBIAN}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/pellux)

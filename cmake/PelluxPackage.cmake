@@ -7,9 +7,12 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "The Pellux developers")
 set(CPACK_PACKAGE_CONTACT "The Pellux developers <maintainers@pellux.example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "ZIP archive manager for the Linux desktop")
+# Debian wants the lines of the long description within 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION "Pellux lists a ZIP archive's entries in a sortable table, adds files or
-whole directory trees, deletes entries, extracts selected or all entries, and turns an
-archive into a self-extracting program. pellux-cli does the same from a terminal.")
+whole directory trees, deletes entries, extracts selected or all entries,
+and turns an archive into a self-extracting program. It reads encrypted
+entries and names in the code pages of other languages. pellux-cli does the
+same from a terminal.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
