@@ -129,15 +129,35 @@ std::optional<unsigned> UnixMode(const CentralEntry &entry)
     return mode;
 }
 
-// The extended timestamp's modification time (UTC) when present, else the DOS time.
+// The extended timestamp's modification time (UTC) when present, else the NTFS one,
+// else the DOS time.
 std::time_t EntryMtime(const ArchiveEntry &entry)
 {
-    for (const std::string *extra : {&entry.Central.Extra, &entry.LocalExtra}) {
+    const std::string *extras[] = {&entry.Central.Extra, &entry.LocalExtra};
+    for (const std::string *extra : extras) {
         // Flags byte, then the modification time when bit 0 is set: unsigned, as other
         // readers take it, so dates after January 2038 stay in the future.
         const auto field = FindExtraField(*extra, kExtraTimestamp);
         if (field && field->size() >= 5 && ((*field)[0] & 1))
             return static_cast<std::time_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1));
+    }
+    for (const std::string *extra : extras) {
+        // 4 reserved bytes, then tagged attributes; tag 1 (24 bytes) holds the
+        // modification, access and creation times in 100 ns units since 1601 (UTC).
+        const auto field = FindExtraField(*extra, 0x000A);
+        if (!field)
+            continue;
+        const auto *p = reinterpret_cast<const unsigned char *>(field->data());
+        for (std::size_t at = 4; at + 4 <= field->size();) {
+            const std::size_t size = le::U16(p + at + 2);
+            if (le::U16(p + at) == 1 && size >= 24 && at + 4 + 24 <= field->size()) {
+                constexpr std::uint64_t kTicks = 10000000, kFrom1601 = 11644473600;
+                const std::uint64_t ticks = le::U64(p + at + 4);
+                return static_cast<std::time_t>(static_cast<std::int64_t>(ticks / kTicks)
+                                                - static_cast<std::int64_t>(kFrom1601));
+            }
+            at += 4 + size;
+        }
     }
     return DosDateTimeToTime(entry.Central.DosDateTime);
 }
@@ -250,9 +270,8 @@ private:
         const bool isDir = IsDirectoryEntry(central);
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
-        auto safe =
-            MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why,
-                         !EscapedBackslashes(central.Name, name));
+        auto safe = MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames,
+                                 &why, !EscapedBackslashes(central.Name, name));
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;

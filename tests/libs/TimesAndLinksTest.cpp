@@ -34,9 +34,10 @@ TEST(TimesTest, ExtendedTimestampsKeepTheExactTimeAcrossZonesAndBeyondTheDosRang
     dir.Write("late.txt", "2040");
     dir.Write("far.txt", "2110");
     std::filesystem::create_directory(dir.File("sub"));
-    ASSERT_EQ(RunIn(dir.Path(), "touch -d '1975-06-03 00:00:00 UTC' old.txt && touch -d '2040-01-01 00:00:00 UTC' "
-                                "late.txt && touch -d '2110-06-01 00:00:00 UTC' far.txt && touch -d "
-                                "'2030-05-06 07:08:09 UTC' sub"),
+    ASSERT_EQ(RunIn(dir.Path(),
+                    "touch -d '1975-06-03 00:00:00 UTC' old.txt && touch -d '2040-01-01 00:00:00 UTC' "
+                    "late.txt && touch -d '2110-06-01 00:00:00 UTC' far.txt && touch -d "
+                    "'2030-05-06 07:08:09 UTC' sub"),
               0);
     const std::string archive = dir.File("t.zip");
     {
@@ -44,10 +45,10 @@ TEST(TimesTest, ExtendedTimestampsKeepTheExactTimeAcrossZonesAndBeyondTheDosRang
         SetZone(env, "America/New_York");
         ZipOptions options;
         options.Recurse = false;
-        ASSERT_EQ(RunZip(archive, {dir.File("old.txt"), dir.File("late.txt"), dir.File("far.txt"), dir.File("sub")},
-                         options)
-                      .Result,
-                  3);
+        ASSERT_EQ(
+            RunZip(archive, {dir.File("old.txt"), dir.File("late.txt"), dir.File("far.txt"), dir.File("sub")}, options)
+                .Result,
+            3);
     }
     // Per entry: the DOS time (New York's), then the field of the central and of the
     // local header (flags and an unsigned time, as zip writes it).
@@ -90,6 +91,61 @@ TEST(TimesTest, ExtendedTimestampsKeepTheExactTimeAcrossZonesAndBeyondTheDosRang
         EXPECT_EQ(Mtime(out->File("late.txt")), 2208988800);
         EXPECT_EQ(Mtime(out->File("far.txt")), 4294967295);
         EXPECT_EQ(Mtime(out->File("sub")), 1904281689);
+    }
+}
+
+// A stored entry "n.txt" (data "n") whose headers both carry `extra`.
+std::string EntryWithExtra(const std::string &extra)
+{
+    ZipBytes z;
+    auto header = [&](bool central) {
+        z.U32(central ? 0x02014B50 : 0x04034B50);
+        if (central)
+            z.U16(0x031E);                // made by Unix
+        z.U16(10).U16(0).U16(0);          // needed, flags, stored
+        z.U32(0x21 << 16);                // DOS: 1980-01-01 00:00
+        z.U32(0x7808A3D2u).U32(1).U32(1); // crc-32 of "n", sizes
+        z.U16(5).U16(static_cast<std::uint16_t>(extra.size()));
+        if (central)
+            z.U16(0).U16(0).U16(0).U32(0100644u << 16).U32(0); // comment, disk, attributes, offset
+        z.Raw("n.txt").Raw(extra);
+    };
+    header(false);
+    z.Raw("n");
+    const auto start = static_cast<std::uint32_t>(z.Size());
+    header(true);
+    const auto size = static_cast<std::uint32_t>(z.Size()) - start;
+    z.U32(0x06054B50).U16(0).U16(0).U16(1).U16(1).U32(size).U32(start).U16(0);
+    return z.Str();
+}
+
+TEST(TimesTest, NtfsTimesAreReadWhenNoExtendedTimestampIs)
+{
+    // 2021-03-04 05:06:07.1234567 UTC in 100 ns units since 1601; access and creation later.
+    const std::uint64_t ntfs = (1614834367ull + 11644473600ull) * 10000000ull + 1234567;
+    const std::string ntfsField = ZipBytes()
+                                      .U16(0x000A)
+                                      .U16(32)
+                                      .U32(0)      // reserved
+                                      .U16(0x0001) // the times' tag
+                                      .U16(24)
+                                      .U64(ntfs)            // modified
+                                      .U64(ntfs + 10000000) // accessed
+                                      .U64(ntfs + 20000000) // created
+                                      .Str();
+    const std::string stamp = ZipBytes().U16(0x5455).U16(5).U8(1).U32(1600000000).Str();
+    struct Case {
+        std::string Extra;
+        std::time_t Expected;
+    };
+    for (const Case &c :
+         {Case{ntfsField, 1614834367}, Case{stamp + ntfsField, 1600000000}, Case{ntfsField + stamp, 1600000000}}) {
+        TempDir dir;
+        const std::string archive = dir.Write("n.zip", EntryWithExtra(c.Extra));
+        ASSERT_EQ(RunShell("unzip -tqq " + Quote(archive) + " >/dev/null"), 0);
+        TempDir out;
+        ASSERT_EQ(RunUnz(archive, {}, UnzOptions{}, out.Path().string()).Result, 1);
+        EXPECT_EQ(Mtime(out.File("n.txt")), c.Expected);
     }
 }
 
