@@ -41,7 +41,7 @@ typedef struct ZipExecParams {
     int32_t Switch26;
     int32_t ZipTimeFlag;  // archive time becomes that of its newest entry
     int32_t EncryptFlag;  // new entries are AES-256 encrypted (password: PX_PASSWORD_NEW)
-    int32_t Reserved;     // never written: 0
+    int32_t StoreLinksFlag; // symbolic links are stored as links, not followed
     int32_t ArgCount;     // FileNames in use
     char *ZipFileNamePtr; // the archive's path
     int32_t CheckValue;   // PX_CHECK_VALUE
@@ -85,7 +85,7 @@ static_assert(offsetof(ZipExecParams, FreshenFlag) == 100);
 static_assert(offsetof(ZipExecParams, Switch26) == 104);
 static_assert(offsetof(ZipExecParams, ZipTimeFlag) == 108);
 static_assert(offsetof(ZipExecParams, EncryptFlag) == 112);
-static_assert(offsetof(ZipExecParams, Reserved) == 116);
+static_assert(offsetof(ZipExecParams, StoreLinksFlag) == 116);
 static_assert(offsetof(ZipExecParams, ArgCount) == 120);
 static_assert(offsetof(ZipExecParams, ZipFileNamePtr) == 124);
 static_assert(offsetof(ZipExecParams, CheckValue) == 128);

@@ -202,6 +202,7 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
     AddOpts options;
     int32_t level = 9;
     bool encrypt = false;
+    bool symlinks = false;
     std::string passwordFile, nameEncoding;
     const auto paths = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
         static const std::pair<const char *, AddOptsEnum> kFlags[] = {
@@ -217,6 +218,10 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
         }
         if (arg == "--encrypt") {
             encrypt = true;
+            return true;
+        }
+        if (arg == "--symlinks") {
+            symlinks = true;
             return true;
         }
         if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
@@ -245,6 +250,7 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
             engine.SetAddPassword(password);
         engine.AddOptions = options;
         engine.AddCompLevel = level;
+        engine.StoreLinks = symlinks;
         engine.FSpecArgs = *paths;
         engine.Add();
     });

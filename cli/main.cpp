@@ -28,7 +28,7 @@ namespace {
 constexpr const char *kUsage =
     "usage: pellux-cli list ARCHIVE [--password-file FILE]\n"
                "       pellux-cli add ARCHIVE [--dir-names] [--recurse] [--move] [--freshen] [--update]\n"
-               "                      [--zip-time] [--force-dos] [--hidden] [--level N]\n"
+               "                      [--zip-time] [--force-dos] [--hidden] [--symlinks] [--level N]\n"
                "                      [--encrypt] [--password-file FILE] PATH...\n"
                "       pellux-cli delete ARCHIVE NAME...\n"
                "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
@@ -54,6 +54,7 @@ constexpr const char *kHelp =
     "  --zip-time            give the archive the time of its newest entry\n"
     "  --force-dos           store names in the MS-DOS 8.3 form, upper case\n"
     "  --hidden              include hidden files\n"
+    "  --symlinks            store symbolic links as links instead of what they point to\n"
     "  --level N             compression level, 0 (store) to 9 (best, the default)\n"
     "  --encrypt             encrypt the files added with AES-256\n"
     "  --password-file FILE  the password: FILE's first line (else asked on the tty)\n"

@@ -155,6 +155,7 @@ void TZipEngine::SetZipParams()
     p.Switch26 = PX_FALSE;
     p.ZipTimeFlag = Flag(AddOptions.Contains(AddZipTime));
     p.EncryptFlag = Flag(EncryptsAdded());
+    p.StoreLinksFlag = Flag(StoreLinks);
 }
 
 void TZipEngine::SetUnzParams()

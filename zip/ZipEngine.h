@@ -35,6 +35,8 @@ public:
     std::vector<std::string> FSpecArgs;
     std::int32_t ProcessedCount = 0;
     std::int32_t AddCompLevel = 9;
+    // Add stores symbolic links as links instead of what they point to.
+    bool StoreLinks = false;
     // The bytes the running operation's progress steps add up to, as the library
     // announced them; 0 until then. Each OnProgress(ProgrStep) carries in FileSize
     // the bytes done since the previous one (see abi/ZipCallback.h).

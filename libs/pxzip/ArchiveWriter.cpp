@@ -297,7 +297,8 @@ bool ArchiveWriter::Add(const SourceItem &item, const std::string &comment)
     EntryState state;
     state.Path = item.Path;
     state.Zip64 = !item.IsDir() && static_cast<std::uint64_t>(item.Stat.st_size) >= kLocalZip64From;
-    state.Encrypt = password_ && !item.IsDir();
+    // A link's target is stored as it is, as other archivers store it.
+    state.Encrypt = password_ && !item.IsDir() && !item.IsLink();
     if (state.Encrypt) {
         // Derived while the entries before it are written.
         state.Key = std::make_unique<KeyJob>();
@@ -316,6 +317,14 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
     const auto size = static_cast<std::uint64_t>(item.Stat.st_size);
     if (reporter_.File(item.Name, size))
         return false;
+    if (item.IsLink()) {
+        auto job = std::make_unique<DeflateJob>();
+        job->Input = item.LinkTarget;
+        job->Whole = job->Last = true;
+        if (reporter_.Advance(size))
+            return false;
+        return job->Input.empty() || Push(Pending{Pending::Data, entry, 0, false, std::move(job)});
+    }
     const int fd = ::open(item.Path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         reporter_.Error(kPxFileError, "cannot read " + item.Path + ": " + std::strerror(errno));

@@ -43,7 +43,7 @@ public:
         if (base.empty()) // "/dir/" normalises to "/dir/" with an empty file name
             base = absolute.parent_path().filename().string();
         struct stat st {};
-        if (::stat(given.c_str(), &st) != 0) {
+        if (Stat(given, st) != 0) {
             reporter_.Error(errno == ENOENT ? kPxNotMatched : kPxFileError,
                             "name not matched: " + given + " (" + std::strerror(errno) + ")");
             return;
@@ -71,10 +71,19 @@ public:
     std::vector<SourceItem> Take() { return std::move(items_); }
 
 private:
+    int Stat(const std::string &path, struct stat &st) const
+    {
+        return request_.StoreLinks ? ::lstat(path.c_str(), &st) : ::stat(path.c_str(), &st);
+    }
+
     void AddFile(const std::string &path, const std::string &name, const struct stat &st)
     {
         if (archive_ && *archive_ == FileId{st.st_dev, st.st_ino})
             return; // never store the archive in itself
+        if (S_ISLNK(st.st_mode)) {
+            AddLink(path, name, st);
+            return;
+        }
         if (!S_ISREG(st.st_mode)) {
             reporter_.Warning("skipping " + path + " (not a regular file)");
             return;
@@ -88,6 +97,25 @@ private:
         }
         ::close(fd);
         Push(path, name, st);
+    }
+
+    void AddLink(const std::string &path, const std::string &name, const struct stat &st)
+    {
+        std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 0) + 1, '\0');
+        ssize_t n = 0;
+        // A link may change between lstat and readlink: read until the target fits.
+        while ((n = ::readlink(path.c_str(), target.data(), target.size())) >= static_cast<ssize_t>(target.size()))
+            target.resize(target.size() * 2);
+        if (n < 0) {
+            reporter_.Error(kPxFileError, "skipping " + path + " (cannot read link: " + std::strerror(errno) + ")");
+            return;
+        }
+        target.resize(static_cast<std::size_t>(n));
+        struct stat linkStat = st;
+        linkStat.st_size = n;
+        Push(path, name, linkStat);
+        if (!items_.empty() && items_.back().Path == path)
+            items_.back().LinkTarget = std::move(target);
     }
 
     void Walk(const std::string &path, const std::string &prefix, const struct stat &st)
@@ -127,7 +155,7 @@ private:
                 break;
             const std::string child = base + name;
             struct stat childStat {};
-            if (::stat(child.c_str(), &childStat) != 0) {
+            if (Stat(child, childStat) != 0) {
                 reporter_.Error(kPxFileError, "skipping " + child + " (" + std::strerror(errno) + ")");
                 continue;
             }

@@ -22,14 +22,17 @@ struct AddRequest {
     bool Update = false;
     bool Freshen = false;
     bool ZipTime = false;
-    bool Encrypt = false; // new file entries are AES-256 encrypted
+    bool Encrypt = false;    // new file entries are AES-256 encrypted
+    bool StoreLinks = false; // a symbolic link is stored as a link entry, not followed
 };
 
 struct SourceItem {
     std::string Path;    // as found on disk
     std::string Name;    // stored name; directories end in '/'
-    struct stat Stat {}; // after following symbolic links
+    struct stat Stat {}; // after following symbolic links, unless stored as a link
+    std::string LinkTarget; // of a link stored as one: the entry's data
     bool IsDir() const { return S_ISDIR(Stat.st_mode); }
+    bool IsLink() const { return S_ISLNK(Stat.st_mode); }
 };
 
 // The items in the order they will be stored: each path in turn, a directory

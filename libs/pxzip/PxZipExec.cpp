@@ -40,6 +40,7 @@ int32_t Exec(const ZipExecParams &params, Reporter &reporter)
     request.Freshen = Flag(params.FreshenFlag) && !request.Update;
     request.ZipTime = Flag(params.ZipTimeFlag);
     request.Encrypt = Flag(params.EncryptFlag);
+    request.StoreLinks = Flag(params.StoreLinksFlag);
     return AddFiles(request, reporter);
 }
 

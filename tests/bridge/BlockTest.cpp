@@ -33,7 +33,7 @@ TEST(ZipBlockTest, EmptyOptionsGiveTheFixedValuesAndStrippedNames)
     EXPECT_EQ(p.Switch20, T);
     EXPECT_EQ(p.Switch26, F);
     EXPECT_EQ(p.EncryptFlag, 0);
-    EXPECT_EQ(p.Reserved, 0);
+    EXPECT_EQ(p.StoreLinksFlag, 0);
     // From the (empty) options.
     EXPECT_EQ(p.StripDirNamesFlag, T);
     EXPECT_EQ(p.RecurseFlag, F);

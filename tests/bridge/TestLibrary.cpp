@@ -74,7 +74,7 @@ template <class Params>
         PX_FIELD(Switch26);
         PX_FIELD(ZipTimeFlag);
         field("EncryptFlag", p->EncryptFlag);
-        field("Reserved", p->Reserved);
+        field("StoreLinksFlag", p->StoreLinksFlag);
     } else {
         PX_FIELD(Switch08);
         PX_FIELD(DirNamesFlag);

@@ -149,5 +149,45 @@ TEST(TimesTest, NtfsTimesAreReadWhenNoExtendedTimestampIs)
     }
 }
 
+TEST(LinksTest, SymlinksAreStoredAsLinksAndComeBackAsLinks)
+{
+    TempDir dir;
+    dir.Write("tree/sub/real.txt", "real");
+    std::filesystem::create_symlink("sub/real.txt", dir.File("tree/rel"));
+    std::filesystem::create_symlink("../missing", dir.File("tree/sub/dangling"));
+    const std::string cli = Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli");
+    // The dangling link cannot be followed: reported, and the rest added.
+    ASSERT_EQ(RunIn(dir.Path(), cli + " add plain.zip --dir-names --recurse tree >/dev/null 2>&1"), 1);
+    ASSERT_EQ(RunIn(dir.Path(), cli + " add links.zip --dir-names --recurse --symlinks tree >/dev/null"), 0);
+    // Without the option the link is followed (and the dangling one left out).
+    std::string listing;
+    RunShell("zipinfo " + Quote(dir.File("plain.zip")) + " tree/rel tree/sub/dangling", &listing);
+    EXPECT_NE(listing.find("-rw"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("dangling"), std::string::npos) << listing;
+    // With it: Unix mode with S_IFLNK, made by Unix, the target as stored data.
+    std::string printed;
+    ASSERT_EQ(RunPython("import zipfile\n"
+                        "z = zipfile.ZipFile('"
+                            + dir.File("links.zip")
+                            + "')\n"
+                              "for n in ('tree/rel', 'tree/sub/dangling'):\n"
+                              "    i = z.getinfo(n)\n"
+                              "    print(n, i.create_system, oct(i.external_attr >> 16), i.compress_type, z.read(n))\n",
+                        &printed),
+              0);
+    EXPECT_EQ(printed, "tree/rel 3 0o120777 0 b'sub/real.txt'\ntree/sub/dangling 3 0o120777 0 b'../missing'\n");
+
+    TempDir byUnzip;
+    TempDir byCli;
+    ASSERT_EQ(RunIn(byUnzip.Path(), "unzip -qq " + Quote(dir.File("links.zip"))), 0);
+    ASSERT_EQ(RunIn(byCli.Path(), cli + " extract " + Quote(dir.File("links.zip")) + " >/dev/null"), 0);
+    for (const TempDir *out : {&byUnzip, &byCli}) {
+        EXPECT_TRUE(std::filesystem::is_symlink(out->File("tree/rel")));
+        EXPECT_EQ(std::filesystem::read_symlink(out->File("tree/rel")), "sub/real.txt");
+        EXPECT_EQ(std::filesystem::read_symlink(out->File("tree/sub/dangling")), "../missing");
+        EXPECT_EQ(ReadFile(out->File("tree/rel")), "real");
+    }
+}
+
 } // namespace
 } // namespace pellux::test
