@@ -235,6 +235,11 @@ void TFormMainZip::BuildMenu()
     MenuEncryptAdded->setObjectName(QStringLiteral("MenuEncryptAdded"));
     MenuEncryptAdded->setCheckable(true);
     ConnectGuarded(MenuEncryptAdded, &QAction::triggered, this, &TFormMainZip::MenuEncryptAddedClick);
+    MenuStoreLinks = options1->addAction(QStringLiteral("Store &links as links"));
+    MenuStoreLinks->setObjectName(QStringLiteral("MenuStoreLinks"));
+    MenuStoreLinks->setCheckable(true);
+    ConnectGuarded(MenuStoreLinks, &QAction::toggled, this,
+                   [](TFormMainZip *self, bool on) { self->zipEngine_->StoreLinks = on; });
     BuildNameEncodingMenu(options1);
 
     QMenu *help1 = addMenu(MainMenu1, "Help1", "&Help");

@@ -74,6 +74,7 @@ public:
     QTimer *TimerShowStartupForm = nullptr;
     QAction *MenuEncryptAdded = nullptr;
     QMenu *MenuNameEncoding = nullptr;
+    QAction *MenuStoreLinks = nullptr; // off: links are followed, as they always were
 
     // Menu handlers: each runs its command of ArchiveCommands.
     void NewArchive1Click();

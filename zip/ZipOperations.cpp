@@ -176,6 +176,7 @@ void TZipEngine::Compress(bool deleting)
             ZipExecParams.UpdateFlag = PX_FALSE;
             ZipExecParams.RecurseFlag = PX_FALSE;
             ZipExecParams.EncryptFlag = PX_FALSE;
+            ZipExecParams.StoreLinksFlag = PX_FALSE;
         }
         CallLibrary(ZipExecParams, zipLib_.ExecEntry, zipFilename_);
         FSpecArgs.clear();

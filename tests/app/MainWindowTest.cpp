@@ -303,3 +303,16 @@ TEST_F(WindowTest, NameEncodingMenuReReadsTheArchiveAndTheStatusBarNamesTheCodeP
     else
         ::unsetenv("LC_ALL");
 }
+
+TEST_F(WindowTest, StoreLinksAsLinksIsOffUntilChosen)
+{
+    auto w = Start();
+    ASSERT_NE(w->MenuStoreLinks, nullptr);
+    EXPECT_EQ(w->MenuStoreLinks->text(), QStringLiteral("Store &links as links"));
+    EXPECT_FALSE(w->MenuStoreLinks->isChecked());
+    EXPECT_FALSE(w->ZipEngine().StoreLinks);
+    w->MenuStoreLinks->trigger();
+    EXPECT_TRUE(w->ZipEngine().StoreLinks);
+    w->MenuStoreLinks->trigger();
+    EXPECT_FALSE(w->ZipEngine().StoreLinks);
+}
