@@ -197,8 +197,9 @@ TEST_F(ExtractTest, ExtendedTimestampsAfter2038StayInTheFuture)
     dir.Write("other.txt", "o");
     for (bool rewritten : {false, true}) {
         // The second time the archive has been rewritten by an add, which keeps the field.
-        if (rewritten)
+        if (rewritten) {
             ASSERT_EQ(RunZip(dir.File("late.zip"), {dir.File("other.txt")}, ZipOptions{}).Result, 1);
+        }
         fs::remove_all(out.Path() / "late.txt");
         ASSERT_GE(RunUnz(dir.File("late.zip"), {"late.txt"}, Plain(), out.Path()).Result, 1);
         struct stat st {};
