@@ -39,12 +39,12 @@ typedef struct ZipExecParams {
     int32_t UpdateFlag;        // add new files, replace older entries
     int32_t FreshenFlag;       // only replace older existing entries
     int32_t Switch26;
-    int32_t ZipTimeFlag;  // archive time becomes that of its newest entry
-    int32_t EncryptFlag;  // new entries are AES-256 encrypted (password: PX_PASSWORD_NEW)
+    int32_t ZipTimeFlag;    // archive time becomes that of its newest entry
+    int32_t EncryptFlag;    // new entries are AES-256 encrypted (password: PX_PASSWORD_NEW)
     int32_t StoreLinksFlag; // symbolic links are stored as links, not followed
-    int32_t ArgCount;     // FileNames in use
-    char *ZipFileNamePtr; // the archive's path
-    int32_t CheckValue;   // PX_CHECK_VALUE
+    int32_t ArgCount;       // FileNames in use
+    char *ZipFileNamePtr;   // the archive's path
+    int32_t CheckValue;     // PX_CHECK_VALUE
     char *FileNames[PX_MAX_FILE_NAMES];
 } ZipExecParams;
 

@@ -17,11 +17,11 @@ extern "C" {
 
 // What a report is about.
 enum {
-    PX_ACTION_FILE = 1,    // a file starts: Text is its name, FileSize its size
-    PX_ACTION_STEP = 2,    // a step of work, see below
-    PX_ACTION_END = 3,     // the operation has ended
-    PX_ACTION_MESSAGE = 4, // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
-    PX_ACTION_PASSWORD = 5, // the library needs a password, see below
+    PX_ACTION_FILE = 1,          // a file starts: Text is its name, FileSize its size
+    PX_ACTION_STEP = 2,          // a step of work, see below
+    PX_ACTION_END = 3,           // the operation has ended
+    PX_ACTION_MESSAGE = 4,       // a warning (ErrorCode 0) or an error (ErrorCode != 0) in Text
+    PX_ACTION_PASSWORD = 5,      // the library needs a password, see below
     PX_ACTION_NAME_ENCODING = 6, // which code page legacy names are in, see below
 };
 

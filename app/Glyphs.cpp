@@ -146,11 +146,14 @@ QIcon Locked()
         p.setRenderHint(QPainter::Antialiasing, false);
         p.setPen(kDarkYellow);
         p.setBrush(kYellow);
-        p.drawRect(2, 6, 10, 7); // body
+        p.drawRect(2, 6, 10, 7);             // body
         p.fillRect(6, 8, 2, 3, kDarkYellow); // keyhole
     });
 }
 
-QIcon Unmarked() { return Make(14, 14, [](QPainter &) {}); }
+QIcon Unmarked()
+{
+    return Make(14, 14, [](QPainter &) {});
+}
 
 } // namespace pellux::toolglyphs

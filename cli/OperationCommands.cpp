@@ -137,8 +137,7 @@ std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string>
 
 namespace {
 // "--NAME VALUE" or "--NAME=VALUE" at args[i]; steps i past the value.
-bool ValuedOption(const std::vector<std::string> &args, std::size_t &i, const std::string &option,
-                  std::string &value)
+bool ValuedOption(const std::vector<std::string> &args, std::size_t &i, const std::string &option, std::string &value)
 {
     const std::string &arg = args[i];
     if (arg == option && i + 1 < args.size()) {
@@ -261,9 +260,8 @@ int RunDelete(const std::vector<std::string> &args, Session &session)
     if (args.empty())
         return UsageError();
     std::string nameEncoding;
-    const auto names = ParseArgs(args, 1, [&](const std::string &, std::size_t &i) {
-        return NameEncodingOption(args, i, nameEncoding);
-    });
+    const auto names = ParseArgs(
+        args, 1, [&](const std::string &, std::size_t &i) { return NameEncodingOption(args, i, nameEncoding); });
     if (!names || names->empty())
         return UsageError();
     return RunOperation(args[0], session, "deleted", nameEncoding, [&](TZipEngine &engine) {

@@ -45,7 +45,7 @@ public:
         (void)!::write(fd_, prompt.data(), prompt.size());
         termios saved{};
         const bool quiet = ::tcgetattr(fd_, &saved) == 0;
-        struct sigaction previous[2] {};
+        struct sigaction previous[2]{};
         if (quiet) {
             gSaved = saved;
             gTerminal = fd_;

@@ -64,10 +64,7 @@ void TakeText(QLineEdit *edit, Secret *into)
     edit->clear();
 }
 
-QString Shown(const std::string &Entry)
-{
-    return QString::fromStdString(VisibleText(Entry));
-}
+QString Shown(const std::string &Entry) { return QString::fromStdString(VisibleText(Entry)); }
 
 } // namespace
 

@@ -34,10 +34,10 @@ public:
     // After "&OK": what was typed. The fields are empty by then.
     Secret Password;
 
-    QLabel *LabelAgain;    // open mode, shown only when asked again
+    QLabel *LabelAgain; // open mode, shown only when asked again
     QLabel *LabelPassword;
     QLineEdit *EditPassword;
-    QLabel *LabelConfirm;  // new mode only
+    QLabel *LabelConfirm;   // new mode only
     QLineEdit *EditConfirm; // new mode only
     QCheckBox *CheckShowPassword;
     QPushButton *ButtonCancel;

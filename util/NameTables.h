@@ -122,7 +122,8 @@ static inline const char *pellux_locale_code_page(const char *locale)
         return "CP862";
     if (pellux_word_in(lang, n, "tr"))
         return "CP857";
-    if (pellux_word_in(lang, n, "de fr es it pt nl da sv no nb nn fi is ca ga eu gl lb fo gd br oc rm af sq wa fy an ast"))
+    if (pellux_word_in(lang, n,
+                       "de fr es it pt nl da sv no nb nn fi is ca ga eu gl lb fo gd br oc rm af sq wa fy an ast"))
         return "CP850";
     return "CP437";
 }

@@ -45,7 +45,6 @@ bool SameName(std::string_view a, std::string_view b)
     return true;
 }
 
-
 void AppendUtf8(std::string &out, std::uint32_t cp)
 {
     if (cp < 0x80) {
@@ -530,7 +529,9 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
         const bool localSizesKnown =
             !sizesFollow && local->CompressedSize != kSaturated32 && local->UncompressedSize != kSaturated32;
         if (!SameName(local->Name, c.Name))
-            refuse(i, "the local header names it " + VisibleName(names->Name(StoredName{local->Name, local->Extra, local->Flags, c.VersionMadeBy})),
+            refuse(i,
+                   "the local header names it "
+                       + VisibleName(names->Name(StoredName{local->Name, local->Extra, local->Flags, c.VersionMadeBy})),
                    "the local header holds another name");
         else if (local->Method != c.Method)
             refuse(i,

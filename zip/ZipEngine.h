@@ -150,7 +150,7 @@ private:
 
     std::string zipFilename_;
     Secret addPassword_;
-    std::vector<Secret> passwords_; // given for the current archive, in order
+    std::vector<Secret> passwords_;    // given for the current archive, in order
     std::size_t passwordsOffered_ = 0; // of passwords_, in the running library call
     std::vector<ZipDirEntry> dirEntries_;
     std::vector<std::string> listWarnings_;

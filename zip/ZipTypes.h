@@ -65,8 +65,7 @@ using TProgressEvent =
 // Asked when a library needs a password to read Entry (its name as messages show it):
 // Again is false for the operation's first request and true when no password given so
 // far opens the entry. Returns false when the user declines; else Password holds one.
-using TPasswordEvent =
-    std::function<bool(TZipEngine &Sender, const std::string &Entry, bool Again, Secret &Password)>;
+using TPasswordEvent = std::function<bool(TZipEngine &Sender, const std::string &Entry, bool Again, Secret &Password)>;
 using TMessageEvent = std::function<void(TZipEngine &Sender, std::int32_t ErrCode, const std::string &Message)>;
 
 } // namespace pellux

@@ -270,9 +270,8 @@ private:
         const bool isDir = IsDirectoryEntry(central);
         const bool isLink = !isDir && mode && S_ISLNK(*mode);
         std::string why;
-        auto safe =
-            MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames, &why,
-                         !EscapedBackslashes(central.Name, name));
+        auto safe = MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames,
+                                 &why, !EscapedBackslashes(central.Name, name));
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;

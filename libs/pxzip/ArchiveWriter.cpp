@@ -231,7 +231,7 @@ bool ArchiveWriter::WriteData(Pending &pending)
         record.Crc32 = record.UncompressedSize == 0
             ? job.Crc32
             : static_cast<std::uint32_t>(
-                  crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
+                crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
     record.CompressedSize += bytes.size();
     record.UncompressedSize += job.Input.size();
     return true;

@@ -27,9 +27,9 @@ struct AddRequest {
 };
 
 struct SourceItem {
-    std::string Path;    // as found on disk
-    std::string Name;    // stored name; directories end in '/'
-    struct stat Stat {}; // after following symbolic links, unless stored as a link
+    std::string Path;       // as found on disk
+    std::string Name;       // stored name; directories end in '/'
+    struct stat Stat {};    // after following symbolic links, unless stored as a link
     std::string LinkTarget; // of a link stored as one: the entry's data
     bool IsDir() const { return S_ISDIR(Stat.st_mode); }
     bool IsLink() const { return S_ISLNK(Stat.st_mode); }

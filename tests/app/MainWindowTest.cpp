@@ -3,8 +3,8 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QLabel>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>

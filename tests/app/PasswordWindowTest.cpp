@@ -1,9 +1,9 @@
 // The window's side of encrypted archives: the password dialog behind the engine's
 // request, the Options item that encrypts added files, and the padlock in the listing.
 #include "app/Glyphs.h"
+#include "dialogs/DirBox.h"
 #include "tests/app/PyZip.h"
 #include "tests/app/WindowFixture.h"
-#include "dialogs/DirBox.h"
 #include "tests/dialogs/ModalDriver.h"
 
 #include <QGuiApplication>
@@ -35,8 +35,9 @@ std::string MixedZip(const TempDir &dir)
     dir.Write("secret.txt", "secret data\n");
     dir.Write("plain.txt", "plain data, somewhat longer\n");
     const std::string archive = dir.File("mixed.zip");
-    EXPECT_EQ(RunShell("cd " + Quote(dir.Path().string()) + " && zip -q -P pw mixed.zip secret.txt && zip -q mixed.zip "
-                       "plain.txt"),
+    EXPECT_EQ(RunShell("cd " + Quote(dir.Path().string())
+                       + " && zip -q -P pw mixed.zip secret.txt && zip -q mixed.zip "
+                         "plain.txt"),
               0);
     return archive;
 }
@@ -198,25 +199,40 @@ TEST_F(ExtractWithPasswords, RightWrongThenRightAndCancelledAnswers)
     const std::string zipcrypto = MixedZip(dir);
     dir.Write("aes/inner.txt", "aes data\n");
     const std::string aes = dir.File("aes.zip");
-    ASSERT_EQ(RunShell("cd " + Quote(dir.File("aes")) + " && 7z a -tzip -ppw -mem=AES256 ../aes.zip inner.txt >/dev/null"),
-              0);
+    ASSERT_EQ(
+        RunShell("cd " + Quote(dir.File("aes")) + " && 7z a -tzip -ppw -mem=AES256 ../aes.zip inner.txt >/dev/null"),
+        0);
     struct Case {
         const char *name;
         std::string archive;
         std::vector<Answer> answers;
-        std::string shown;   // the dialogs' texts, one line each
-        std::string message; // the window's last message
+        std::string shown;                                        // the dialogs' texts, one line each
+        std::string message;                                      // the window's last message
         std::vector<std::pair<const char *, const char *>> files; // extracted, with their contents
         std::vector<const char *> absent;
     };
     const Case cases[] = {
-        {"right", zipcrypto, {{"pw", "ButtonOK"}}, "Password for secret.txt:\n", "2 files were extracted",
-         {{"secret.txt", "secret data\n"}, {"plain.txt", "plain data, somewhat longer\n"}}, {}},
-        {"wrong, then right", aes, {{"px", "ButtonOK"}, {"pw", "ButtonOK"}},
+        {"right",
+         zipcrypto,
+         {{"pw", "ButtonOK"}},
+         "Password for secret.txt:\n",
+         "2 files were extracted",
+         {{"secret.txt", "secret data\n"}, {"plain.txt", "plain data, somewhat longer\n"}},
+         {}},
+        {"wrong, then right",
+         aes,
+         {{"px", "ButtonOK"}, {"pw", "ButtonOK"}},
          "Password for inner.txt:\nThe password does not open inner.txt.|Password for inner.txt:\n",
-         "1 files were extracted", {{"inner.txt", "aes data\n"}}, {}},
-        {"cancelled", zipcrypto, {{"pw", "ButtonCancel"}}, "Password for secret.txt:\n", "1 files were extracted",
-         {{"plain.txt", "plain data, somewhat longer\n"}}, {"secret.txt"}},
+         "1 files were extracted",
+         {{"inner.txt", "aes data\n"}},
+         {}},
+        {"cancelled",
+         zipcrypto,
+         {{"pw", "ButtonCancel"}},
+         "Password for secret.txt:\n",
+         "1 files were extracted",
+         {{"plain.txt", "plain data, somewhat longer\n"}},
+         {"secret.txt"}},
     };
     int n = 0;
     for (const Case &c : cases) {

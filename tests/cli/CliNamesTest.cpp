@@ -39,8 +39,7 @@ protected:
         CliRun r;
         const std::string err = dir.File("stderr.txt");
         r.Status = RunShell("cd " + Quote(dir.Path().string()) + " && env -u LC_ALL -u LC_CTYPE LANG=" + lang + " "
-                                + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args + " 2>"
-                                + Quote(err),
+                                + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args + " 2>" + Quote(err),
                             &r.Out);
         r.Err = ReadFile(err);
         return r;
@@ -60,8 +59,8 @@ def add(z, text, codec, flagged, unicode, raw):
     if unicode:
         u = text.encode(); i.extra = struct.pack('<HHBI', 0x7075, 5 + len(u), 1, zlib.crc32(b)) + u
     z.writestr(i, text.encode())
-with zipfile.ZipFile()" + Quote(dir.File(file))
-            + R"(, 'w') as z:
+with zipfile.ZipFile()"
+            + Quote(dir.File(file)) + R"(, 'w') as z:
 )";
         for (const auto &n : names)
             program += "    add(z, '" + n.Text + "', '" + n.CodePage + "', " + (n.Flagged ? "True" : "False") + ", "
@@ -157,21 +156,25 @@ TEST_F(CliNamesTest, AMatchingUnicodePathFieldWinsOverEveryCodePage)
 
 TEST_F(CliNamesTest, FlaggedNamesThatAreNotUtf8ShowTheirBadBytesInOneWarning)
 {
-    const std::string archive = Archive(
-        "broken.zip", {{"", "utf-8", true, false, "b'caf\\xe9.txt'"}, {"", "utf-8", true, false, "b'd\\\\\\xff\\xc3.txt'"},
-                       {"fine é.txt", "utf-8", true}});
+    const std::string archive = Archive("broken.zip",
+                                        {{"", "utf-8", true, false, "b'caf\\xe9.txt'"},
+                                         {"", "utf-8", true, false, "b'd\\\\\\xff\\xc3.txt'"},
+                                         {"fine é.txt", "utf-8", true}});
     const CliRun r = Cli("list " + archive, "ru_RU.UTF-8");
     EXPECT_EQ(r.Status, 0) << "a warning that only informs";
     EXPECT_EQ(Listed(r.Out), (std::vector<std::string>{"caf\\xE9.txt", "d/\\xFF\\xC3.txt", "fine é.txt"}));
-    EXPECT_EQ(r.Err, "warning: names flagged as UTF-8 that are not (bad bytes shown as \\xHH): caf\\xE9.txt, "
-                     "d/\\xFF\\xC3.txt\n");
+    EXPECT_EQ(r.Err,
+              "warning: names flagged as UTF-8 that are not (bad bytes shown as \\xHH): caf\\xE9.txt, "
+              "d/\\xFF\\xC3.txt\n");
 }
 
 // On disk as in the listing, once the library reads names per archive.
 TEST_F(CliNamesTest, FlaggedNamesThatAreNotUtf8AreWrittenAsListed)
 {
-    const std::string archive =
-        Archive("broken.zip", {{"", "utf-8", true, false, "b'caf\\xe9.txt'"}, {"", "utf-8", true, false, "b'\\xff\\\\d.txt'"}, {"fine é.txt", "utf-8", true}});
+    const std::string archive = Archive("broken.zip",
+                                        {{"", "utf-8", true, false, "b'caf\\xe9.txt'"},
+                                         {"", "utf-8", true, false, "b'\\xff\\\\d.txt'"},
+                                         {"fine é.txt", "utf-8", true}});
     const CliRun r = Cli("extract " + archive + " -d out", "ru_RU.UTF-8");
     EXPECT_EQ(r.Status, 0) << r.Err;
     EXPECT_TRUE(fs::exists(dir.Path() / "out" / "caf\\xE9.txt"));
@@ -183,7 +186,7 @@ TEST_F(CliNamesTest, AnUnknownEncodingIsRefusedByName)
 {
     const std::string archive = Archive("a.zip", {{"a.txt", "ascii"}});
     for (const std::string &command : {"list " + archive, "extract " + archive + " -d out", "test " + archive,
-                                      "delete " + archive + " a.txt", "add " + archive + " a.zip"}) {
+                                       "delete " + archive + " a.txt", "add " + archive + " a.zip"}) {
         const CliRun r = Cli(command + " --name-encoding NO-SUCH-PAGE");
         EXPECT_EQ(r.Status, 2) << command;
         EXPECT_EQ(r.Err, "unknown name encoding: NO-SUCH-PAGE\n") << command;

@@ -38,8 +38,8 @@ protected:
         CliRun r;
         const std::string err = dir.File("stderr.txt");
         r.Status = RunShell("cd " + Quote(dir.Path().string()) + " && LC_ALL=C setsid -w "
-                                + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args
-                                + " </dev/null 2>" + Quote(err),
+                                + Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli") + " " + args + " </dev/null 2>"
+                                + Quote(err),
                             &r.Out);
         r.Err = ReadFile(err);
         return r;

@@ -21,7 +21,10 @@ void Type(QWidget *window, const char *field, const QString &text)
     QTest::keyClicks(Child<QLineEdit>(window, field), text);
 }
 
-void Click(QWidget *window, const char *name) { QTest::mouseClick(Child<QAbstractButton>(window, name), Qt::LeftButton); }
+void Click(QWidget *window, const char *name)
+{
+    QTest::mouseClick(Child<QAbstractButton>(window, name), Qt::LeftButton);
+}
 
 void ShowActive(QWidget &form)
 {

@@ -34,8 +34,8 @@ int32_t Answering(LibCallbackInfo *info)
     if (info->ActionCode != PX_ACTION_PASSWORD)
         return PX_FALSE;
     ++call.Asked;
-    call.AskedRight = call.AskedRight && info->ErrorCode == PX_PASSWORD_NEW
-        && info->FileSize == PX_PASSWORD_UNANSWERED && info->Text[0] == '\0';
+    call.AskedRight = call.AskedRight && info->ErrorCode == PX_PASSWORD_NEW && info->FileSize == PX_PASSWORD_UNANSWERED
+        && info->Text[0] == '\0';
     switch (call.How) {
     case Answer::Give:
         std::strcpy(info->Text, call.Password.c_str());
@@ -87,28 +87,30 @@ std::string Records(const std::string &archive)
 {
     std::string out;
     RunPython("import zipfile, struct, hashlib\n"
-              "path = " + Quote(archive) + "\n"
-              "raw = open(path, 'rb').read()\n"
-              "z = zipfile.ZipFile(path)\n"
-              "infos = z.infolist()\n"
-              "starts = sorted(i.header_offset for i in infos) + [z.start_dir]\n"
-              "def aes(extra):\n"
-              "    i = 0\n"
-              "    while i + 4 <= len(extra):\n"
-              "        tag, n = struct.unpack_from('<HH', extra, i)\n"
-              "        if tag == 0x9901:\n"
-              "            v, vendor, s, m = struct.unpack_from('<H2sBH', extra, i + 4)\n"
-              "            return '%d/%s/%d/%d' % (v, vendor.decode(), s, m)\n"
-              "        i += 4 + n\n"
-              "    return '-'\n"
-              "for i in sorted(infos, key=lambda i: i.filename):\n"
-              "    o = i.header_offset\n"
-              "    flags, method = struct.unpack_from('<HH', raw, o + 6)\n"
-              "    n, m = struct.unpack_from('<HH', raw, o + 26)\n"
-              "    local = raw[o + 30 + n:o + 30 + n + m]\n"
-              "    end = starts[starts.index(o) + 1]\n"
-              "    print(i.filename, i.compress_type, i.flag_bits, i.CRC, i.compress_size, i.file_size,\n"
-              "          aes(i.extra), aes(local), method, flags, hashlib.sha1(raw[o:end]).hexdigest()[:12])\n",
+              "path = "
+                  + Quote(archive)
+                  + "\n"
+                    "raw = open(path, 'rb').read()\n"
+                    "z = zipfile.ZipFile(path)\n"
+                    "infos = z.infolist()\n"
+                    "starts = sorted(i.header_offset for i in infos) + [z.start_dir]\n"
+                    "def aes(extra):\n"
+                    "    i = 0\n"
+                    "    while i + 4 <= len(extra):\n"
+                    "        tag, n = struct.unpack_from('<HH', extra, i)\n"
+                    "        if tag == 0x9901:\n"
+                    "            v, vendor, s, m = struct.unpack_from('<H2sBH', extra, i + 4)\n"
+                    "            return '%d/%s/%d/%d' % (v, vendor.decode(), s, m)\n"
+                    "        i += 4 + n\n"
+                    "    return '-'\n"
+                    "for i in sorted(infos, key=lambda i: i.filename):\n"
+                    "    o = i.header_offset\n"
+                    "    flags, method = struct.unpack_from('<HH', raw, o + 6)\n"
+                    "    n, m = struct.unpack_from('<HH', raw, o + 26)\n"
+                    "    local = raw[o + 30 + n:o + 30 + n + m]\n"
+                    "    end = starts[starts.index(o) + 1]\n"
+                    "    print(i.filename, i.compress_type, i.flag_bits, i.CRC, i.compress_size, i.file_size,\n"
+                    "          aes(i.extra), aes(local), method, flags, hashlib.sha1(raw[o:end]).hexdigest()[:12])\n",
               &out);
     return out;
 }
@@ -206,8 +208,8 @@ TEST_F(EncryptAddTest, NoPasswordAddsNothingAndLeavesTheArchiveAsItWas)
         EXPECT_EQ(call.Asked, 1);
         EXPECT_EQ(ReadFile(archive), before);
         // A stop is the caller's own: no message.
-        const std::vector<std::string> expected
-            = how == Answer::Stop ? std::vector<std::string>{} : std::vector{archive + ": no password for encryption"};
+        const std::vector<std::string> expected =
+            how == Answer::Stop ? std::vector<std::string>{} : std::vector{archive + ": no password for encryption"};
         EXPECT_EQ(call.Run.Messages(), expected);
     }
     Call call;
@@ -218,9 +220,10 @@ TEST_F(EncryptAddTest, NoPasswordAddsNothingAndLeavesTheArchiveAsItWas)
 
 TEST_F(EncryptAddTest, EntriesCopiedKeepTheirBytesWhenAddingAndDeleting)
 {
-    PythonZip(archive, "add('keep.txt', b'plain and kept ' * 100)\n"
-                       "add('old.txt', b'replaced')\n"
-                       "add('raw.bin', b'stored', method=zipfile.ZIP_STORED)\n");
+    PythonZip(archive,
+              "add('keep.txt', b'plain and kept ' * 100)\n"
+              "add('old.txt', b'replaced')\n"
+              "add('raw.bin', b'stored', method=zipfile.ZIP_STORED)\n");
     const std::string before = Records(archive);
     dir.Write("src/old.txt", "the new old.txt");
     dir.Write("src/new.txt", Text(50));

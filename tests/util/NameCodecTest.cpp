@@ -1,5 +1,5 @@
-#include "tests/support/ScopedEnv.h"
 #include "util/NameCodec.h"
+#include "tests/support/ScopedEnv.h"
 #include "util/ZipRecords.h"
 
 #include <gtest/gtest.h>
@@ -37,12 +37,24 @@ TEST(NameCodec, MalformedSequencesAreNotUtf8)
 
 TEST(NameCodec, TheLanguageNamesTheOemCodePage)
 {
-    for (const auto &[locale, page] : std::vector<std::pair<const char *, const char *>>{
-             {"ru_RU.UTF-8", "CP866"}, {"uk_UA", "CP866"},  {"ja_JP.eucJP", "CP932"}, {"zh_CN.GB18030", "CP936"},
-             {"zh_SG", "CP936"},       {"zh_TW", "CP950"},  {"zh_HK.UTF-8", "CP950"}, {"ko_KR.UTF-8", "CP949"},
-             {"el_GR", "CP737"},       {"he_IL", "CP862"},  {"tr_TR.UTF-8", "CP857"}, {"de_DE@euro", "CP850"},
-             {"pt_BR.UTF-8", "CP850"}, {"nb_NO", "CP850"},  {"en_US.UTF-8", "CP437"}, {"C.UTF-8", "CP437"},
-             {"POSIX", "CP437"},       {"", "CP437"}}) {
+    for (const auto &[locale, page] : std::vector<std::pair<const char *, const char *>>{{"ru_RU.UTF-8", "CP866"},
+                                                                                         {"uk_UA", "CP866"},
+                                                                                         {"ja_JP.eucJP", "CP932"},
+                                                                                         {"zh_CN.GB18030", "CP936"},
+                                                                                         {"zh_SG", "CP936"},
+                                                                                         {"zh_TW", "CP950"},
+                                                                                         {"zh_HK.UTF-8", "CP950"},
+                                                                                         {"ko_KR.UTF-8", "CP949"},
+                                                                                         {"el_GR", "CP737"},
+                                                                                         {"he_IL", "CP862"},
+                                                                                         {"tr_TR.UTF-8", "CP857"},
+                                                                                         {"de_DE@euro", "CP850"},
+                                                                                         {"pt_BR.UTF-8", "CP850"},
+                                                                                         {"nb_NO", "CP850"},
+                                                                                         {"en_US.UTF-8", "CP437"},
+                                                                                         {"C.UTF-8", "CP437"},
+                                                                                         {"POSIX", "CP437"},
+                                                                                         {"", "CP437"}}) {
         EXPECT_EQ(LocaleCodePage(locale), page) << locale;
     }
     // The first of LC_ALL, LC_CTYPE and LANG that is set and not empty.
@@ -134,8 +146,7 @@ TEST(NameChoice, OneCodePagePerArchiveFromTheLanguageTheNamesOrTheUser)
               (std::vector<std::string>{"日本.txt", "日本.txt", "Unicode.txt"}));
     EXPECT_EQ(used, "CP932");
     // Flagged UTF-8 but not: the bad bytes show, whatever the code page.
-    EXPECT_EQ(Names({Entry("dir\\caf\xE9.txt", 0, kFlagUtf8)}, "CP850"),
-              std::vector<std::string>{"dir/caf\\xE9.txt"});
+    EXPECT_EQ(Names({Entry("dir\\caf\xE9.txt", 0, kFlagUtf8)}, "CP850"), std::vector<std::string>{"dir/caf\\xE9.txt"});
 }
 
 TEST(NameChoice, AReadingThatFailsOrLooksWrongGivesWayToOneThatReadsEveryNameCleanly)

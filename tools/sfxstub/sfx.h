@@ -42,7 +42,7 @@ time_t entry_mtime(const struct entry *e);
 int entry_unix_mode(const struct entry *e, unsigned *mode);
 
 /* names.c */
-void names_choose(struct archive *a);               /* once, before the first entry_name */
+void names_choose(struct archive *a);              /* once, before the first entry_name */
 char *entry_name(const struct entry *e, int *nul); /* malloc'd UTF-8 name */
 int is_separator(char c);
 size_t safe_split(char *name, char ***parts, int *is_dir, const char **why);
