@@ -3,16 +3,12 @@
 #include "util/LittleEndian.h"
 #include "util/NameCodec.h"
 #include "util/NameTables.h"
+#include "util/ZipRecordBits.h"
 
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace pellux {
 
@@ -20,18 +16,12 @@ namespace {
 
 constexpr std::size_t kCentralFixed = 46; // signature included
 constexpr std::size_t kLocalFixed = 30;
-constexpr std::uint32_t kSaturated32 = 0xFFFFFFFFu;
 // Overlaps and problems name this many entries, then say how many more.
 constexpr std::size_t kNamedAtMost = 5;
 
 int ReadCallback(void *context, std::uint64_t offset, void *buffer, std::size_t length)
 {
     return static_cast<ByteSource *>(context)->ReadAt(offset, buffer, length) ? 0 : -1;
-}
-
-bool HasSignature(const unsigned char *p, int third, int fourth)
-{
-    return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
 }
 
 // Some writers store "\\" in one header and "/" in the other; both are separators.
@@ -105,39 +95,6 @@ private:
 };
 
 } // namespace
-
-FileByteSource::FileByteSource(int fd) : fd_(fd)
-{
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        size_ = static_cast<std::uint64_t>(st.st_size);
-}
-
-bool FileByteSource::ReadAt(std::uint64_t offset, void *buffer, std::size_t length)
-{
-    if (offset > size_ || length > size_ - offset)
-        return false;
-    auto *p = static_cast<char *>(buffer);
-    while (length > 0) {
-        const ssize_t got = ::pread(fd_, p, length, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        p += got;
-        offset += static_cast<std::uint64_t>(got);
-        length -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-bool MemoryByteSource::ReadAt(std::uint64_t offset, void *buffer, std::size_t length)
-{
-    if (offset > bytes_.size() || length > bytes_.size() - offset)
-        return false;
-    std::memcpy(buffer, bytes_.data() + offset, length);
-    return true;
-}
 
 std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id)
 {
@@ -621,14 +578,8 @@ namespace pellux {
 
 namespace {
 
-constexpr std::size_t kScanChunk = 256 << 10;
 // A descriptor is at most 24 bytes: signature, CRC and two 64-bit sizes.
 constexpr std::size_t kDescriptorMost = 24;
-
-bool IsRecordAfterData(const unsigned char *p)
-{
-    return HasSignature(p, 3, 4) || HasSignature(p, 1, 2) || HasSignature(p, 5, 6) || HasSignature(p, 6, 6);
-}
 
 // A local header a writer could have made: stray "PK\3\4" bytes in a stub rarely are.
 bool Plausible(const LocalHeader &local, std::uint64_t fileSize)
