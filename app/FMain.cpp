@@ -128,16 +128,15 @@ void TFormMainZip::BuildToolStrip()
         AddToolButton("ButtonNew", 0, "New archive", toolglyphs::NewArchive(), {14, 14}, &TFormMainZip::ButtonNewClick);
     ButtonOpen = AddToolButton("ButtonOpen", 30, "Open Archive", toolglyphs::OpenArchive(), {14, 14},
                                &TFormMainZip::ButtonOpenClick);
-    ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", toolglyphs::AddFiles(), {22, 14},
+    ButtonAddFile = AddToolButton("ButtonAddFile", 60, "Add file(s) to archive", QIcon(), {22, 14},
                                   &TFormMainZip::ButtonAddFileClick);
-    ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", toolglyphs::AddDirectory(),
-                                       {23, 14}, &TFormMainZip::ButtonAddDirectoryClick);
-    ButtonRemoveFile = AddToolButton("ButtonRemoveFile", 121, "Delete selected files from archive",
-                                     toolglyphs::DeleteFiles(), {22, 14}, &TFormMainZip::ButtonRemoveFileClick);
-    BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", toolglyphs::ExtractSelected(), {23, 14},
-                            &TFormMainZip::BitBtn1Click);
-    BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", toolglyphs::ExtractAll(), {23, 14},
-                            &TFormMainZip::BitBtn2Click);
+    ButtonAddDirectory = AddToolButton("ButtonAddDirectory", 90, "Add directory to archive", QIcon(), {23, 14},
+                                       &TFormMainZip::ButtonAddDirectoryClick);
+    ButtonRemoveFile = AddToolButton("ButtonRemoveFile", 121, "Delete selected files from archive", QIcon(), {22, 14},
+                                     &TFormMainZip::ButtonRemoveFileClick);
+    BitBtn1 = AddToolButton("BitBtn1", 151, "Extract selected files", QIcon(), {23, 14}, &TFormMainZip::BitBtn1Click);
+    BitBtn2 = AddToolButton("BitBtn2", 180, "Extract all files", QIcon(), {23, 14}, &TFormMainZip::BitBtn2Click);
+    InkToolGlyphs();
     ButtonOpen->setFocusPolicy(Qt::NoFocus);
     ButtonAddFile->setFocusPolicy(Qt::NoFocus);
 
@@ -253,6 +252,25 @@ void TFormMainZip::FormCreate()
     const std::string ext = LowerExtension(argument);
     if (ext == ".zip" || ext == ".exe")
         OpenZipFile(argument);
+}
+
+// Signs and arrows take the buttons' text colour, drawn again when the theme changes.
+void TFormMainZip::InkToolGlyphs()
+{
+    // The window's own palette: its children learn of a change only after it does.
+    const QColor ink = palette().color(QPalette::ButtonText);
+    ButtonAddFile->setIcon(toolglyphs::AddFiles(ink));
+    ButtonAddDirectory->setIcon(toolglyphs::AddDirectory(ink));
+    ButtonRemoveFile->setIcon(toolglyphs::DeleteFiles(ink));
+    BitBtn1->setIcon(toolglyphs::ExtractSelected(ink));
+    BitBtn2->setIcon(toolglyphs::ExtractAll(ink));
+}
+
+void TFormMainZip::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && ButtonAddFile)
+        InkToolGlyphs();
 }
 
 void TFormMainZip::showEvent(QShowEvent *event)

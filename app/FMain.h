@@ -103,8 +103,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void InkToolGlyphs();
     void FormCreate();
     void FormShow();
     void TimerShowStartupFormTimer();

@@ -59,18 +59,18 @@ void Sheet(QPainter &p, int x, const QColor &fill, const QColor &edge)
     p.drawLine(x + 8, 3, x + 11, 3);
 }
 
-void Plus(QPainter &p, int x)
+void Plus(QPainter &p, int x, const QColor &ink)
 {
-    p.fillRect(x + 3, 4, 2, 8, Qt::black);
-    p.fillRect(x + 0, 7, 8, 2, Qt::black);
+    p.fillRect(x + 3, 4, 2, 8, ink);
+    p.fillRect(x + 0, 7, 8, 2, ink);
 }
 
-void Minus(QPainter &p, int x) { p.fillRect(x + 0, 7, 8, 2, Qt::black); }
+void Minus(QPainter &p, int x, const QColor &ink) { p.fillRect(x + 0, 7, 8, 2, ink); }
 
-void Arrow(QPainter &p, int x)
+void Arrow(QPainter &p, int x, const QColor &ink)
 {
     p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
+    p.setBrush(ink);
     p.drawRect(x, 6, 2, 3);
     QPolygon head;
     head << QPoint(x + 2, 3) << QPoint(x + 5, 7) << QPoint(x + 2, 11);
@@ -89,44 +89,44 @@ QIcon OpenArchive()
     return Make(14, 14, [](QPainter &p) { OpenFolder(p, 0); });
 }
 
-QIcon AddFiles()
+QIcon AddFiles(const QColor &ink)
 {
-    return Make(22, 14, [](QPainter &p) {
-        Plus(p, 0);
+    return Make(22, 14, [&ink](QPainter &p) {
+        Plus(p, 0, ink);
         Sheet(p, 10, kYellow, kDarkYellow);
     });
 }
 
-QIcon AddDirectory()
+QIcon AddDirectory(const QColor &ink)
 {
-    return Make(23, 14, [](QPainter &p) {
-        Plus(p, 0);
+    return Make(23, 14, [&ink](QPainter &p) {
+        Plus(p, 0, ink);
         ClosedFolder(p, 9);
     });
 }
 
-QIcon DeleteFiles()
+QIcon DeleteFiles(const QColor &ink)
 {
-    return Make(22, 14, [](QPainter &p) {
-        Minus(p, 0);
+    return Make(22, 14, [&ink](QPainter &p) {
+        Minus(p, 0, ink);
         Sheet(p, 10, kRed, kDarkRed);
     });
 }
 
-QIcon ExtractSelected()
+QIcon ExtractSelected(const QColor &ink)
 {
-    return Make(23, 14, [](QPainter &p) {
+    return Make(23, 14, [&ink](QPainter &p) {
         ClosedFolder(p, 0);
-        Arrow(p, 16);
+        Arrow(p, 16, ink);
     });
 }
 
-QIcon ExtractAll()
+QIcon ExtractAll(const QColor &ink)
 {
-    return Make(23, 14, [](QPainter &p) {
+    return Make(23, 14, [&ink](QPainter &p) {
         ClosedFolder(p, 0);
-        Arrow(p, 15);
-        Arrow(p, 19);
+        Arrow(p, 15, ink);
+        Arrow(p, 19, ink);
     });
 }
 

@@ -53,6 +53,21 @@ TEST_F(WindowTest, ToolStripButtonsHaveTheirPlacesAndTooltips)
     EXPECT_EQ(w->Panel1->height(), 34);
 }
 
+TEST_F(WindowTest, ToolGlyphStrokesFollowTheThemesTextColour)
+{
+    auto w = Start();
+    // The bar of the minus sign, in device pixels of the 2x glyph.
+    const auto stroke = [&w] {
+        return w->ButtonRemoveFile->icon().pixmap(QSize(22, 14), 2.0).toImage().pixelColor(2, 15);
+    };
+    EXPECT_EQ(stroke(), w->ButtonRemoveFile->palette().color(QPalette::ButtonText));
+    QPalette dark = w->palette();
+    dark.setColor(QPalette::Button, QColor(40, 40, 40));
+    dark.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    w->setPalette(dark);
+    EXPECT_EQ(stroke(), QColor(230, 230, 230));
+}
+
 TEST_F(WindowTest, TabOrderRunsFromTheListThroughTheToolStrip)
 {
     auto w = Start();
