@@ -42,6 +42,9 @@ foreach(page ${pellux_manuals})
 endforeach()
 add_custom_target(pellux_manuals ALL DEPENDS ${pellux_manual_files})
 install(FILES ${pellux_manual_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+# pellux-cli's completion, where bash-completion loads it on first use.
+install(FILES ${PROJECT_SOURCE_DIR}/dist/bash-completion/pellux-cli
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 # The package's licence and history, where Debian looks for them.
 set(PELLUX_DEBIAN ${PROJECT_SOURCE_DIR}/dist/debian)
 add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz

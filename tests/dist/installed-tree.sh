@@ -17,7 +17,8 @@ for f in lib/pellux/pellux lib/pellux/pellux-cli lib/pellux/libpxzip.so lib/pell
          bin/pellux bin/pellux-cli share/applications/pellux.desktop \
          share/metainfo/org.example.pellux.metainfo.xml share/icons/hicolor/scalable/apps/pellux.svg \
          share/icons/hicolor/48x48/apps/pellux.png share/man/man1/pellux-cli.1.gz share/man/man1/pellux.1.gz \
-         share/man/man1/zip2exe.1.gz share/doc/pellux/copyright share/doc/pellux/changelog.gz; do
+         share/man/man1/zip2exe.1.gz share/doc/pellux/copyright share/doc/pellux/changelog.gz \
+         share/bash-completion/completions/pellux-cli; do
   [ -e "$P/$f" ] || fail "$f is not installed"
 done
 [ ! -e "$BUILD/bin/zip2exe" ] || [ -x "$P/lib/pellux/zip2exe" ] || fail "zip2exe is not installed"
@@ -30,7 +31,7 @@ for program in pellux pellux-cli; do
 done
 
 desktop-file-validate "$P/share/applications/pellux.desktop"
-appstreamcli validate --no-net "$P/share/metainfo/org.example.pellux.metainfo.xml" >/dev/null
+appstreamcli validate --pedantic --no-net "$P/share/metainfo/org.example.pellux.metainfo.xml" >/dev/null
 for page in pellux pellux-cli zip2exe; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$P/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "the manual page $page.1: $warnings"
