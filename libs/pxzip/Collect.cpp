@@ -62,7 +62,12 @@ public:
                     reporter_.Warning("skipping directory " + given + " (not recursing)");
                 return;
             }
+            hiddenSkipped_ = 0;
             Walk(given, prefix, st);
+            // Named once per tree: a user who sees nothing wonders where the dotfiles went.
+            if (hiddenSkipped_ > 0)
+                reporter_.Warning("skipping " + std::to_string(hiddenSkipped_) + " hidden file"
+                                  + (hiddenSkipped_ == 1 ? "" : "s") + " in " + given);
             return;
         }
         AddFile(given, base, st);
@@ -138,8 +143,10 @@ private:
             const char *n = entry->d_name;
             if (std::strcmp(n, ".") == 0 || std::strcmp(n, "..") == 0)
                 continue;
-            if (!request_.Hidden && n[0] == '.')
+            if (!request_.Hidden && n[0] == '.') {
+                ++hiddenSkipped_;
                 continue;
+            }
             names.emplace_back(n);
         }
         ::closedir(dir);
@@ -185,6 +192,7 @@ private:
     std::optional<FileId> archive_;
     std::vector<FileId> openDirs_;
     std::size_t visited_ = 0;
+    std::size_t hiddenSkipped_ = 0; // in the tree being walked
     std::set<std::string> names_;
     std::vector<SourceItem> items_;
 };
