@@ -1,14 +1,34 @@
 // The archive check: each entry's local header held against its central directory
-// header, then the archive as a whole.
+// header, then the archive as a whole. Each rule is a named function in one of the
+// lists below; a new rule is one function and one line in its list.
 #include "util/ZipRecords.h"
 
 #include "util/ZipRecordBits.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace pellux {
 
 namespace {
+
+// One entry's two headers, with what the rules word their findings by.
+struct EntryHeaders {
+    const CentralEntry &Central;
+    const LocalHeader &Local;
+    const CentralDirectory &Directory;
+    const NameDecoding &Names;
+
+    bool SizesFollow() const { return (Local.Flags & kFlagDataDescriptor) != 0; }
+    // Sizes that follow in a data descriptor may stand in the header in part, or as
+    // zeros; a saturated size without its ZIP64 field says nothing either.
+    bool LocalSizesKnown() const
+    {
+        return !SizesFollow() && Local.CompressedSize != kSaturated32 && Local.UncompressedSize != kSaturated32;
+    }
+};
+
+std::string Quoted(const NameDecoding &names, const CentralEntry &entry) { return VisibleName(names.Name(entry)); }
 
 // Some writers store "\\" in one header and "/" in the other; both are separators.
 bool SameName(std::string_view a, std::string_view b)
@@ -21,85 +41,138 @@ bool SameName(std::string_view a, std::string_view b)
     return true;
 }
 
-} // namespace
+// Why an entry is refused, and the kind of problem its summary line names.
+struct Refusal {
+    std::string Why;
+    std::string Kind;
+};
 
-ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory, CheckDetail detail,
-                          const NameDecoding *names)
+// --- Refusals: the first rule that finds one refuses the entry. -------------------
+
+std::optional<Refusal> OtherName(const EntryHeaders &e)
 {
-    ArchiveCheck check;
-    const auto &entries = directory.Entries;
-    std::optional<NameDecoding> chosen;
-    if (!names)
-        names = &chosen.emplace(ChooseNameDecoding(entries, {}));
-    const auto Quoted = [names](const CentralEntry &entry) { return VisibleName(names->Name(entry)); };
-    const pellux_end_record &end = directory.End;
-    const bool whole = detail == CheckDetail::Whole;
-    if (whole) {
-        check.Locals.resize(entries.size());
-        check.RefusedBecause.resize(entries.size());
-    }
-    check.Refused.resize(entries.size(), false);
-    // Where each accepted entry's data begins, for the overlap test below.
-    std::vector<std::uint64_t> dataStart(entries.size(), 0);
-    // Kinds of refusal in the order first met, with the entries of each.
-    std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
-    auto refuse = [&](std::size_t i, const std::string &why, const std::string &kind) {
-        check.Refused[i] = true;
-        if (whole)
-            check.RefusedBecause[i] = why;
-        check.EntryProblems.push_back(Quoted(entries[i]) + ": " + why);
-        auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto &p) { return p.first == kind; });
-        if (k == kinds.end())
-            k = kinds.insert(kinds.end(), {kind, {}});
-        k->second.push_back(Quoted(entries[i]));
-    };
-    std::vector<std::string> crcDiffers, flagsDiffer;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const CentralEntry &c = entries[i];
-        auto local = ReadLocalHeader(source, c.LocalOffset);
-        if (!local) {
-            refuse(i, "local header missing", "local header missing");
-            continue;
-        }
-        // Sizes that follow in a data descriptor may stand in the header in part, or as
-        // zeros; a saturated size without its ZIP64 field says nothing either.
-        const bool sizesFollow = (local->Flags & kFlagDataDescriptor) != 0;
-        const bool localSizesKnown =
-            !sizesFollow && local->CompressedSize != kSaturated32 && local->UncompressedSize != kSaturated32;
-        if (!SameName(local->Name, c.Name))
-            refuse(i,
-                   "the local header names it "
-                       + VisibleName(names->Name(StoredName{local->Name, local->Extra, local->Flags, c.VersionMadeBy})),
-                   "the local header holds another name");
-        else if (local->Method != c.Method)
-            refuse(i,
-                   "compression method " + std::to_string(local->Method) + " in the local header, "
-                       + std::to_string(c.Method) + " in the central directory",
-                   "compression method differs between the local header and the central directory");
-        else if (localSizesKnown
-                 && (local->CompressedSize != c.CompressedSize || local->UncompressedSize != c.UncompressedSize))
-            refuse(i, "sizes differ between the local header and the central directory",
-                   "sizes differ between the local header and the central directory");
-        else if (DataEnd(*local, c) < local->DataStart || DataEnd(*local, c) > end.directory_start)
-            refuse(i, "its data runs past the end of the entries", "data runs past the end of the entries");
-        if (check.Refused[i])
-            continue;
-        if ((!sizesFollow || local->Crc32 != 0) && local->Crc32 != c.Crc32)
-            crcDiffers.push_back(Quoted(c));
-        if ((local->Flags ^ c.Flags) & (kFlagEncrypted | kFlagUtf8))
-            flagsDiffer.push_back(Quoted(c));
-        dataStart[i] = local->DataStart;
-        if (whole) {
-            std::string().swap(local->Name); // it equals the directory's; a million would cost
-            check.Locals[i] = std::move(local);
-        }
-    }
+    if (SameName(e.Local.Name, e.Central.Name))
+        return std::nullopt;
+    const StoredName local{e.Local.Name, e.Local.Extra, e.Local.Flags, e.Central.VersionMadeBy};
+    return Refusal{"the local header names it " + VisibleName(e.Names.Name(local)),
+                   "the local header holds another name"};
+}
 
-    // Each entry's bytes, header to end of data, sorted by where they begin: an entry
-    // beginning before the furthest end seen so far overlaps an earlier one.
+std::optional<Refusal> OtherMethod(const EntryHeaders &e)
+{
+    if (e.Local.Method == e.Central.Method)
+        return std::nullopt;
+    return Refusal{"compression method " + std::to_string(e.Local.Method) + " in the local header, "
+                       + std::to_string(e.Central.Method) + " in the central directory",
+                   "compression method differs between the local header and the central directory"};
+}
+
+std::optional<Refusal> OtherSizes(const EntryHeaders &e)
+{
+    if (!e.LocalSizesKnown()
+        || (e.Local.CompressedSize == e.Central.CompressedSize
+            && e.Local.UncompressedSize == e.Central.UncompressedSize))
+        return std::nullopt;
+    return Refusal{"sizes differ between the local header and the central directory",
+                   "sizes differ between the local header and the central directory"};
+}
+
+std::optional<Refusal> DataPastEntries(const EntryHeaders &e)
+{
+    const std::uint64_t end = DataEnd(e.Local, e.Central);
+    if (end >= e.Local.DataStart && end <= e.Directory.End.directory_start)
+        return std::nullopt;
+    return Refusal{"its data runs past the end of the entries", "data runs past the end of the entries"};
+}
+
+using RefusalRule = std::optional<Refusal> (*)(const EntryHeaders &);
+constexpr RefusalRule kRefusalRules[] = {
+    OtherName,
+    OtherMethod,
+    OtherSizes,
+    DataPastEntries,
+};
+
+// --- Differences an accepted entry may show: one note each, naming the entries. ---
+
+bool CrcDiffers(const EntryHeaders &e)
+{
+    return (!e.SizesFollow() || e.Local.Crc32 != 0) && e.Local.Crc32 != e.Central.Crc32;
+}
+
+bool FlagsDiffer(const EntryHeaders &e)
+{
+    return ((e.Local.Flags ^ e.Central.Flags) & (kFlagEncrypted | kFlagUtf8)) != 0;
+}
+
+struct DifferenceRule {
+    bool (*Differs)(const EntryHeaders &);
+    const char *Note; // the names follow
+};
+constexpr DifferenceRule kDifferenceRules[] = {
+    {CrcDiffers, "CRC differs between the local header and the central directory: "},
+    {FlagsDiffer, "flags differ between the local header and the central directory: "},
+};
+
+// --- Notes on the archive as a whole, before the entries' differences. ------------
+
+std::optional<std::string> DirectoryDamage(ByteSource &, const CentralDirectory &directory)
+{
+    if (directory.Damage.empty())
+        return std::nullopt;
+    return directory.Damage;
+}
+
+std::optional<std::string> EntryCountDiffers(ByteSource &, const CentralDirectory &directory)
+{
+    const std::size_t held = directory.Entries.size();
+    if (directory.End.entry_count == held || !directory.Damage.empty())
+        return std::nullopt;
+    return "the end record counts " + std::to_string(directory.End.entry_count)
+        + " entries, the central directory holds " + std::to_string(held);
+}
+
+std::optional<std::string> OffsetsOff(ByteSource &, const CentralDirectory &directory)
+{
+    if (directory.DirectoryOffsetWrong)
+        return "the offsets of the central directory and of the end record disagree";
+    if (directory.End.shift == 0 || directory.Entries.empty())
+        return std::nullopt;
+    return "the archive's offsets are off by " + std::to_string(directory.End.shift)
+        + " bytes (data was put in front of it)";
+}
+
+// Padding after an archive is common and harmless; entries after it are not: they are
+// another archive, which some tools would read instead.
+std::optional<std::string> AnotherArchiveFollows(ByteSource &source, const CentralDirectory &directory)
+{
+    const pellux_end_record &end = directory.End;
+    const std::uint64_t archiveEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;
+    if (archiveEnd >= source.Size())
+        return std::nullopt;
+    std::string after(static_cast<std::size_t>(std::min<std::uint64_t>(source.Size() - archiveEnd, 1 << 16)), '\0');
+    if (!source.ReadAt(archiveEnd, after.data(), after.size()) || after.find("PK\x03\x04") == std::string::npos)
+        return std::nullopt;
+    return "another archive follows this one (" + std::to_string(source.Size() - archiveEnd) + " bytes)";
+}
+
+using ArchiveRule = std::optional<std::string> (*)(ByteSource &, const CentralDirectory &);
+constexpr ArchiveRule kArchiveRules[] = {
+    DirectoryDamage,
+    EntryCountDiffers,
+    OffsetsOff,
+    AnotherArchiveFollows,
+};
+
+// The accepted entries whose bytes, header to end of data, overlap another's. Sorted by
+// where they begin, an entry beginning before the furthest end seen so far overlaps an
+// earlier one.
+std::vector<std::string> OverlappingEntries(const std::vector<CentralEntry> &entries, const std::vector<bool> &refused,
+                                            const std::vector<std::uint64_t> &dataStart, const NameDecoding &names)
+{
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < entries.size(); ++i)
-        if (!check.Refused[i])
+        if (!refused[i])
             order.push_back(i);
     const auto byOffset = [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; };
     if (!std::is_sorted(order.begin(), order.end(), byOffset)) // writers mostly keep file order
@@ -113,43 +186,90 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
             for (std::size_t k : {furthest, i})
                 if (!named[k]) {
                     named[k] = true;
-                    overlapping.push_back(Quoted(entries[k]));
+                    overlapping.push_back(Quoted(names, entries[k]));
                 }
         }
         if (furthest == entries.size()
             || dataStart[i] + entries[i].CompressedSize > dataStart[furthest] + entries[furthest].CompressedSize)
             furthest = i;
     }
+    return overlapping;
+}
+
+std::optional<Refusal> FirstRefusal(const EntryHeaders &headers)
+{
+    for (const RefusalRule rule : kRefusalRules)
+        if (auto refusal = rule(headers))
+            return refusal;
+    return std::nullopt;
+}
+
+} // namespace
+
+ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory, CheckDetail detail,
+                          const NameDecoding *names)
+{
+    ArchiveCheck check;
+    const auto &entries = directory.Entries;
+    std::optional<NameDecoding> chosen;
+    if (!names)
+        names = &chosen.emplace(ChooseNameDecoding(entries, {}));
+    const bool whole = detail == CheckDetail::Whole;
+    if (whole) {
+        check.Locals.resize(entries.size());
+        check.RefusedBecause.resize(entries.size());
+    }
+    check.Refused.resize(entries.size(), false);
+    // Where each accepted entry's data begins, for the overlap test.
+    std::vector<std::uint64_t> dataStart(entries.size(), 0);
+    // Kinds of refusal in the order first met, with the entries of each.
+    std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
+    auto refuse = [&](std::size_t i, const Refusal &refusal) {
+        check.Refused[i] = true;
+        if (whole)
+            check.RefusedBecause[i] = refusal.Why;
+        check.EntryProblems.push_back(Quoted(*names, entries[i]) + ": " + refusal.Why);
+        auto k = std::find_if(kinds.begin(), kinds.end(), [&](const auto &p) { return p.first == refusal.Kind; });
+        if (k == kinds.end())
+            k = kinds.insert(kinds.end(), {refusal.Kind, {}});
+        k->second.push_back(Quoted(*names, entries[i]));
+    };
+    // By difference rule, the entries that show it.
+    std::vector<std::string> differing[std::size(kDifferenceRules)];
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const CentralEntry &c = entries[i];
+        auto local = ReadLocalHeader(source, c.LocalOffset);
+        if (!local) {
+            refuse(i, {"local header missing", "local header missing"});
+            continue;
+        }
+        const EntryHeaders headers{c, *local, directory, *names};
+        if (const auto refusal = FirstRefusal(headers)) {
+            refuse(i, *refusal);
+            continue;
+        }
+        for (std::size_t r = 0; r < std::size(kDifferenceRules); ++r)
+            if (kDifferenceRules[r].Differs(headers))
+                differing[r].push_back(Quoted(*names, c));
+        dataStart[i] = local->DataStart;
+        if (whole) {
+            std::string().swap(local->Name); // it equals the directory's; a million would cost
+            check.Locals[i] = std::move(local);
+        }
+    }
+
+    const std::vector<std::string> overlapping = OverlappingEntries(entries, check.Refused, dataStart, *names);
     for (const auto &[kind, names] : kinds)
         check.ProblemSummary.push_back(kind + ", not extracted: " + NameList(names));
     if (!overlapping.empty())
         check.Overlaps.push_back("overlapping entries (possible zip bomb): " + NameList(overlapping));
 
-    if (!directory.Damage.empty())
-        check.Notes.push_back(directory.Damage);
-    if (end.entry_count != entries.size() && directory.Damage.empty())
-        check.Notes.push_back("the end record counts " + std::to_string(end.entry_count)
-                              + " entries, the central directory holds " + std::to_string(entries.size()));
-    if (directory.DirectoryOffsetWrong)
-        check.Notes.push_back("the offsets of the central directory and of the end record disagree");
-    else if (end.shift != 0 && !entries.empty())
-        check.Notes.push_back("the archive's offsets are off by " + std::to_string(end.shift)
-                              + " bytes (data was put in front of it)");
-    // Padding after an archive is common and harmless; entries after it are not: they are
-    // another archive, which some tools would read instead.
-    const std::uint64_t archiveEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;
-    if (archiveEnd < source.Size()) {
-        std::string after(static_cast<std::size_t>(std::min<std::uint64_t>(source.Size() - archiveEnd, 1 << 16)), '\0');
-        if (source.ReadAt(archiveEnd, after.data(), after.size()) && after.find("PK\x03\x04") != std::string::npos)
-            check.Notes.push_back("another archive follows this one (" + std::to_string(source.Size() - archiveEnd)
-                                  + " bytes)");
-    }
-    if (!crcDiffers.empty())
-        check.Notes.push_back("CRC differs between the local header and the central directory: "
-                              + NameList(crcDiffers));
-    if (!flagsDiffer.empty())
-        check.Notes.push_back("flags differ between the local header and the central directory: "
-                              + NameList(flagsDiffer));
+    for (const ArchiveRule rule : kArchiveRules)
+        if (auto note = rule(source, directory))
+            check.Notes.push_back(std::move(*note));
+    for (std::size_t r = 0; r < std::size(kDifferenceRules); ++r)
+        if (!differing[r].empty())
+            check.Notes.push_back(kDifferenceRules[r].Note + NameList(differing[r]));
     return check;
 }
 
