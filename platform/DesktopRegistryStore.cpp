@@ -1,5 +1,7 @@
 #include "platform/DesktopRegistryStore.h"
 
+#include "platform/DesktopEntryTemplate.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -195,33 +197,228 @@ std::string EscapeValue(const std::string &value)
     return escaped;
 }
 
+std::vector<std::string> Lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Split(const std::string &text, char separator)
+{
+    std::vector<std::string> items;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        items.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return items;
+}
+
+// The value of key in the group named header, raw (escapes left in); nothing when absent.
+std::optional<std::string> ValueOf(const std::string &text, const std::string &header, const std::string &key)
+{
+    bool inGroup = false;
+    for (const auto &line : Lines(text)) {
+        const std::string trimmed = Trim(line);
+        if (IsGroupHeader(trimmed))
+            inGroup = trimmed == header;
+        else if (inGroup && KeyOf(trimmed) == key)
+            return Trim(trimmed.substr(trimmed.find('=') + 1));
+    }
+    return std::nullopt;
+}
+
+// The desktop-specific lists of $XDG_CURRENT_DESKTOP, which take precedence over
+// mimeapps.list on their desktops.
+std::vector<std::string> DesktopListNames()
+{
+    std::vector<std::string> names;
+    const char *current = std::getenv("XDG_CURRENT_DESKTOP");
+    for (const auto &desktop : Split(current ? current : "", ':')) {
+        const std::string name = Lower(desktop) + "-mimeapps.list";
+        if (IsDesktopName(desktop) && std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    return names;
+}
+
 bool WriteDefaultApplication(const std::string &handler)
 {
     const std::string config = ConfigHome();
     if (config.empty() || !IsDesktopName(handler))
         return false;
+    const std::string id = Lower(handler) + ".desktop";
     const fs::path file = fs::path(config) / "mimeapps.list";
     std::string text;
-    if (!ReadWhole(file, text))
+    if (!ReadWhole(file, text) || !WriteAtomically(file, WithDefaultApplication(text, kZipMimeType, id)))
         return false;
-    return WriteAtomically(file, WithDefaultApplication(text, kZipMimeType, Lower(handler) + ".desktop"));
+    // A desktop's own list that names another default would keep it there; one that
+    // names none leaves the choice to mimeapps.list and stays untouched.
+    for (const auto &name : DesktopListNames()) {
+        const fs::path list = fs::path(config) / name;
+        if (!ReadWhole(list, text))
+            return false;
+        const auto named = ValueOf(text, "[Default Applications]", kZipMimeType);
+        if (!named || named->empty() || Trim(Split(*named, ';').front()) == id)
+            continue;
+        if (!WriteAtomically(list, WithDefaultApplication(text, kZipMimeType, id)))
+            return false;
+    }
+    return true;
+}
+
+// PROGRAM of a shell command "PROGRAM "%1"" (or "PROGRAM %1").
+std::optional<std::string> ProgramOf(const std::string &command)
+{
+    for (const std::string suffix : {" \"%1\"", " %1"}) {
+        if (command.size() > suffix.size() && command.ends_with(suffix))
+            return command.substr(0, command.size() - suffix.size());
+    }
+    return std::nullopt;
+}
+
+// The program an Exec value starts: its first argument after the string escapes, the
+// argument quoting and "%%".
+std::string ExecProgram(const std::string &value)
+{
+    std::string exec;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char c = value[++i];
+            exec += c == 's' ? ' ' : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c;
+        } else {
+            exec += value[i];
+        }
+    }
+    std::string program;
+    if (!exec.empty() && exec.front() == '"') {
+        for (std::size_t i = 1; i < exec.size() && exec[i] != '"'; ++i)
+            program += exec[i] == '\\' && i + 1 < exec.size() ? exec[++i] : exec[i];
+    } else {
+        program = exec.substr(0, exec.find(' '));
+    }
+    for (std::size_t at = 0; (at = program.find("%%", at)) != std::string::npos; ++at)
+        program.replace(at, 2, "%");
+    return program;
+}
+
+// The file a launcher starts for an Exec program: a bare name is searched on PATH.
+fs::path ResolveProgram(const std::string &program)
+{
+    if (program.find('/') != std::string::npos)
+        return program.front() == '/' ? fs::path(program) : fs::path();
+    const char *path = std::getenv("PATH");
+    for (const auto &dir : Split(path && *path ? path : "/usr/local/bin:/usr/bin:/bin", ':')) {
+        const fs::path candidate = fs::path(dir.empty() ? "." : dir) / program;
+        std::error_code ec;
+        if (fs::is_regular_file(candidate, ec) && ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+// The entry a launcher finds first in $XDG_DATA_DIRS for the desktop file id.
+fs::path InstalledEntry(const std::string &id)
+{
+    const char *dirs = std::getenv("XDG_DATA_DIRS");
+    for (const auto &dir : Split(dirs && *dirs ? dirs : "/usr/local/share:/usr/share", ':')) {
+        std::error_code ec;
+        const fs::path entry = fs::path(dir) / "applications" / id;
+        if (!dir.empty() && dir.front() == '/' && fs::is_regular_file(entry, ec))
+            return entry;
+    }
+    return {};
+}
+
+// An installed entry serves when it opens ZIP archives with this very program.
+bool ServesProgram(const std::string &entry, const std::string &program)
+{
+    const std::string group = "[Desktop Entry]";
+    if (ValueOf(entry, group, "Type") != "Application" || ValueOf(entry, group, "Hidden") == "true")
+        return false;
+    const auto types = Split(ValueOf(entry, group, "MimeType").value_or(""), ';');
+    if (std::find(types.begin(), types.end(), kZipMimeType) == types.end())
+        return false;
+    const fs::path started = ResolveProgram(ExecProgram(ValueOf(entry, group, "Exec").value_or("")));
+    std::error_code ec;
+    return !started.empty() && fs::equivalent(started, program, ec) && !ec;
+}
+
+constexpr const char *kOwnKey = "X-Pellux-Association";
+
+// A user entry that the association wrote: marked by our key, or in the exact layout of
+// the entries written before the mark.
+bool WrittenByUs(const std::string &text, const std::string &handler)
+{
+    if (ValueOf(text, "[Desktop Entry]", kOwnKey))
+        return true;
+    const std::vector<std::string> earlier = {"[Desktop Entry]",
+                                              "Type=Application",
+                                              "Name=" + handler,
+                                              "Icon=" + Lower(handler),
+                                              "Exec=",
+                                              std::string("MimeType=") + kZipMimeType + ';',
+                                              "Categories=Utility;Archiving;Compression;",
+                                              "Terminal=false"};
+    const auto lines = Lines(text);
+    return lines.size() == earlier.size()
+        && std::equal(lines.begin(), lines.end(), earlier.begin(),
+                      [](auto &l, auto &e) { return e == "Exec=" ? l.starts_with(e) : l == e; });
+}
+
+// The packaged entry with our program's Exec, and our mark at the end of its main group.
+std::string CompleteEntry(const std::string &exec)
+{
+    std::vector<std::string> lines = Lines(kPackagedDesktopEntry);
+    bool inMain = false;
+    auto end = lines.end();
+    for (auto it = lines.begin(); it != lines.end(); ++it) {
+        const std::string trimmed = Trim(*it);
+        if (IsGroupHeader(trimmed)) {
+            if (inMain) {
+                end = it;
+                break;
+            }
+            inMain = trimmed == "[Desktop Entry]";
+        } else if (inMain && KeyOf(trimmed) == "Exec") {
+            *it = "Exec=" + exec;
+        }
+    }
+    while (end != lines.begin() && Trim(*(end - 1)).empty())
+        --end;
+    lines.insert(end, std::string(kOwnKey) + "=true");
+    std::string text;
+    for (const auto &line : lines)
+        text += line + '\n';
+    return text;
 }
 
 bool WriteDesktopEntry(const std::string &handler, const std::string &command)
 {
     const std::string data = DataHome();
+    const auto program = ProgramOf(command);
     const auto exec = DesktopExec(command);
-    if (data.empty() || !exec)
+    if (data.empty() || !program || !exec)
         return false;
+    const std::string id = Lower(handler) + ".desktop";
+    const fs::path user = fs::path(data) / "applications" / id;
+    std::string text;
+    // An installed entry for this program is used as it is: a user copy would hide it
+    // with its keys and types frozen, and outlive the package.
+    if (const fs::path installed = InstalledEntry(id); !installed.empty()) {
+        if (ReadWhole(installed, text) && ServesProgram(text, *program)) {
+            if (!ReadWhole(user, text))
+                return false;
+            std::error_code ec;
+            return text.empty() || !WrittenByUs(text, handler) || fs::remove(user, ec) || !ec;
+        }
+    }
     // A complete entry: it shadows an installed one of the same name in the menu.
-    const std::string entry = "[Desktop Entry]\n"
-                              "Type=Application\n"
-                              "Name="
-        + handler + "\nIcon=" + Lower(handler) + "\nExec=" + *exec + "\nMimeType=" + kZipMimeType
-        + ";\n"
-          "Categories=Utility;Archiving;Compression;\n"
-          "Terminal=false\n";
-    return WriteAtomically(fs::path(data) / "applications" / (Lower(handler) + ".desktop"), entry);
+    return WriteAtomically(user, CompleteEntry(*exec));
 }
 
 } // namespace
@@ -231,11 +428,8 @@ std::string DataHome() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
 
 std::optional<std::string> DesktopExec(const std::string &command)
 {
-    for (const std::string suffix : {" \"%1\"", " %1"}) {
-        if (command.size() > suffix.size() && command.ends_with(suffix))
-            return EscapeValue(QuoteExecArgument(command.substr(0, command.size() - suffix.size())) + " %f");
-    }
-    return std::nullopt;
+    const auto program = ProgramOf(command);
+    return program ? std::optional(EscapeValue(QuoteExecArgument(*program) + " %f")) : std::nullopt;
 }
 
 std::string WithDefaultApplication(const std::string &text, const std::string &mimeType, const std::string &desktopId)

@@ -1,12 +1,18 @@
 #pragma once
 // The classes root as the Linux desktop keeps it, in the XDG files:
 //   \.zip, default value N            $XDG_CONFIG_HOME/mimeapps.list names n.desktop (N in
-//                                     lower case) the default application for application/zip
-//   \N\shell\open\command, default    $XDG_DATA_HOME/applications/n.desktop, a complete
-//   value "PROGRAM "%1""              entry whose Exec starts PROGRAM with the file
+//                                     lower case) the default application for
+//                                     application/zip; so does each list of
+//                                     $XDG_CURRENT_DESKTOP (gnome-mimeapps.list, ...) that
+//                                     names another one, as it takes precedence there
+//   \N\shell\open\command, default    n.desktop installed in $XDG_DATA_DIRS when it starts
+//   value "PROGRAM "%1""              PROGRAM (our earlier copy in $XDG_DATA_HOME, which
+//                                     would hide it, is removed); otherwise a copy of the
+//                                     packaged entry in $XDG_DATA_HOME/applications whose
+//                                     Exec starts PROGRAM with the file
 // Every other key is refused (never mapped onto something else), and so is every other
-// root. Each file is written whole beside itself and renamed into place; mimeapps.list
-// keeps every line but the one it owns.
+// root. Each file is written whole beside itself and renamed into place; the lists keep
+// every line but the one they own.
 #include "platform/RegistryStore.h"
 
 #include <optional>

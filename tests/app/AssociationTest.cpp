@@ -1,5 +1,6 @@
 // "&Associate  .zip  files with  Pellux" offscreen, against the desktop's files in a
-// temporary HOME: what a No and a Yes write, what the desktop then starts, and the
+// temporary HOME: what a No and a Yes write, what the desktop (and xdg-mime) then
+// starts, an installed entry used instead of a copy, the desktop's own lists, and the
 // error box when a file cannot be written.
 #include "app/commands/Association.h"
 #include "platform/ProgramPath.h"
@@ -79,6 +80,17 @@ std::string ExecOf(const std::string &desktopFile)
     return at == std::string::npos ? "" : text.substr(at + 6, text.find('\n', at + 6) - at - 6);
 }
 
+// The packaged entry with another Exec.
+std::string PackagedWithExec(const std::string &exec)
+{
+    std::string text = ReadFile(PELLUX_PACKAGED_ENTRY);
+    const auto at = text.find("\nExec=") + 6;
+    return text.replace(at, text.find('\n', at) - at, exec);
+}
+
+// What the association copies: that, marked as ours.
+std::string CopyWithExec(const std::string &exec) { return PackagedWithExec(exec) + "X-Pellux-Association=true\n"; }
+
 class AssociationTest : public WindowTest {
 protected:
     AssociationTest()
@@ -86,6 +98,18 @@ protected:
         env.Set("HOME", dir.File("home"));
         env.Set("XDG_CONFIG_HOME", dir.File("config"));
         env.Set("XDG_DATA_HOME", dir.File("data"));
+        env.Set("XDG_DATA_DIRS", dir.File("system"));
+        env.Set("XDG_CURRENT_DESKTOP", "");
+    }
+    // What xdg-mime names the handler of ZIP archives, away from any real session.
+    static std::string XdgDefault()
+    {
+        std::string out;
+        const int status = RunShell("env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS -u DESKTOP_SESSION "
+                                    "-u KDE_FULL_SESSION -u GNOME_DESKTOP_SESSION_ID -u MATE_DESKTOP_SESSION_ID "
+                                    "xdg-mime query default application/zip 2>&1",
+                                    &out);
+        return status == 127 ? "xdg-mime missing (scripts/install-deps.sh)" : out;
     }
     void Associate(TFormMainZip &w, bool answer)
     {
@@ -152,8 +176,9 @@ TEST_F(AssociationTest, YesMakesPelluxTheZipHandlerAndKeepsEveryOtherLine)
         EXPECT_EQ(ReadFile(MimeApps()), expected);
         const std::string entry = ReadFile(DesktopFile());
         EXPECT_EQ(ExecArguments(ExecOf(DesktopFile()), "/a b/c.zip"), (Strings{ProgramFilePath(), "/a b/c.zip"}));
-        EXPECT_NE(entry.find("\nMimeType=application/zip;\n"), std::string::npos);
-        EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\nName=Pellux\nIcon=pellux\n", 0), 0u);
+        // Every key and type of the packaged entry, so the copy hides nothing.
+        EXPECT_EQ(entry, CopyWithExec(ExecOf(DesktopFile())));
+        EXPECT_EQ(XdgDefault(), "pellux.desktop\n");
 
         // A second time gives the same files.
         Associate(*w, true);
@@ -211,4 +236,87 @@ TEST_F(AssociationTest, AFileThatCannotBeWrittenShowsTheErrorBoxAndKeepsWhatWasW
     EXPECT_EQ(ui.Log.Errors, Strings{"Failed to set data for ''"});
     EXPECT_TRUE(ui.Log.Messages.empty());
     EXPECT_EQ(ReadFile(MimeApps()), "[Default Applications]\napplication/zip=pellux.desktop\n");
+}
+
+TEST_F(AssociationTest, AnInstalledEntryForThisProgramIsUsedInsteadOfACopy)
+{
+    const std::string program = ProgramFilePath();
+    fs::create_directories(dir.File("path"));
+    fs::create_symlink(program, dir.File("path/pellux"));
+    env.Set("PATH", dir.File("path") + ":" + std::getenv("PATH"));
+    env.Set("XDG_DATA_DIRS", dir.File("nothing") + ":" + dir.File("system") + ":" + dir.File("later"));
+    const std::string packaged = ReadFile(PELLUX_PACKAGED_ENTRY);
+    const std::string earlierCopy = "[Desktop Entry]\nType=Application\nName=Pellux\nIcon=pellux\nExec=/old/pellux %f\n"
+                                    "MimeType=application/zip;\nCategories=Utility;Archiving;Compression;\n"
+                                    "Terminal=false\n";
+    const std::string usersOwn = "[Desktop Entry]\nType=Application\nName=My Pellux\nExec=pellux --mine %f\n";
+    struct Case {
+        std::string Installed, UserBefore, UserAfter;
+    };
+    const Case cases[] = {
+        // The packaged entry, its program found on PATH: our copies go, the user's own stays.
+        {packaged, "", ""},
+        {packaged, earlierCopy, ""},
+        {packaged, CopyWithExec("/old/pellux %f"), ""},
+        {packaged, usersOwn, usersOwn},
+        {PackagedWithExec(program + " %f"), CopyWithExec("x %f"), ""},
+        // One for another program, or not for ZIP archives: a complete copy of ours.
+        {PackagedWithExec("sh %f"), "", CopyWithExec(program + " %f")},
+        {"[Desktop Entry]\nType=Application\nExec=pellux %f\nMimeType=text/plain;\n", earlierCopy,
+         CopyWithExec(program + " %f")},
+    };
+    for (const auto &[installed, before, after] : cases) {
+        SCOPED_TRACE(installed + "|" + before);
+        fs::remove_all(dir.File("data"));
+        dir.Write("system/applications/pellux.desktop", installed);
+        dir.Write("later/applications/pellux.desktop", packaged); // hidden by the first
+        if (!before.empty())
+            dir.Write("data/applications/pellux.desktop", before);
+        ui.Log.Answers.push_back(true);
+        AssociateZipFiles(program);
+        EXPECT_EQ(ui.Log.Errors, Strings{});
+        EXPECT_EQ(fs::exists(DesktopFile()) ? ReadFile(DesktopFile()) : "", after);
+        EXPECT_EQ(ReadFile(MimeApps()), "[Default Applications]\napplication/zip=pellux.desktop\n");
+        EXPECT_EQ(XdgDefault(), "pellux.desktop\n");
+    }
+    EXPECT_EQ(ReadFile(dir.File("system/applications/pellux.desktop")), cases[std::size(cases) - 1].Installed);
+}
+
+TEST_F(AssociationTest, ADesktopsOwnListThatNamesAnotherHandlerGetsOurLineToo)
+{
+    dir.Write("system/applications/pellux.desktop", PackagedWithExec(ProgramFilePath() + " %f"));
+    dir.Write("system/applications/org.gnome.FileRoller.desktop",
+              "[Desktop Entry]\nType=Application\nName=Other\nExec=sh %f\nMimeType=application/zip;\n");
+    const std::string gnome = "[Default Applications]\n"
+                              "text/plain=org.gnome.TextEditor.desktop\n"
+                              "application/zip=org.gnome.FileRoller.desktop;pellux.desktop;\n"
+                              "\n"
+                              "[Added Associations]\n"
+                              "application/zip=org.gnome.FileRoller.desktop;\n";
+    const std::string kde = "[Default Applications]\ntext/plain=kate.desktop\n";
+    dir.Write("config/gnome-mimeapps.list", gnome);
+    dir.Write("config/kde-mimeapps.list", kde);
+    dir.Write("config/xfce-mimeapps.list", "[Default Applications]\napplication/zip=pellux.desktop\n");
+    env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+    ASSERT_EQ(XdgDefault(), "org.gnome.FileRoller.desktop\n");
+
+    env.Set("XDG_CURRENT_DESKTOP", "ubuntu:GNOME:KDE:XFCE");
+    ui.Log.Answers.push_back(true);
+    AssociateZipFiles(ProgramFilePath());
+    EXPECT_EQ(ui.Log.Errors, Strings{});
+    EXPECT_EQ(ReadFile(dir.File("config/gnome-mimeapps.list")),
+              "[Default Applications]\n"
+              "text/plain=org.gnome.TextEditor.desktop\n"
+              "application/zip=pellux.desktop\n"
+              "\n"
+              "[Added Associations]\n"
+              "application/zip=org.gnome.FileRoller.desktop;\n");
+    // A list that names no handler for ZIP archives, or ours, is left alone; none is made.
+    EXPECT_EQ(ReadFile(dir.File("config/kde-mimeapps.list")), kde);
+    EXPECT_FALSE(fs::exists(dir.File("config/ubuntu-mimeapps.list")));
+    EXPECT_EQ(ReadFile(MimeApps()), "[Default Applications]\napplication/zip=pellux.desktop\n");
+    env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+    EXPECT_EQ(XdgDefault(), "pellux.desktop\n");
+    env.Set("XDG_CURRENT_DESKTOP", "");
+    EXPECT_EQ(XdgDefault(), "pellux.desktop\n");
 }
