@@ -237,7 +237,8 @@ void TFormWizSelfExtracting::RunZip2Exe()
     std::string C = TKq_FileSystem::GetShortPath(TKq_FileSystem::GetProgramDir() + "zip2exe");
     C += " " + TKq_FileSystem::GetShortPath(InputPath);
     C += " " + TKq_FileSystem::GetShortPath(Absolute(OutputDir));
-    TKq_FileSystem::RunCommandLine(C);
+    // The mark lets the converter show its outcome in a window; other runs use stderr alone.
+    TKq_FileSystem::RunCommandLine(C, {"PELLUX_ZIP2EXE_WINDOW=1"});
 }
 
 void TFormWizSelfExtracting::ButtonPreviousClick()

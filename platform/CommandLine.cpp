@@ -1,5 +1,8 @@
 #include "platform/CommandLine.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -47,7 +50,7 @@ std::vector<std::string> SplitCommandLine(const std::string &commandLine)
     return items;
 }
 
-bool StartProgram(const std::vector<std::string> &items)
+bool StartProgram(const std::vector<std::string> &items, const std::vector<std::string> &extra)
 {
     if (items.empty())
         return false;
@@ -56,6 +59,18 @@ bool StartProgram(const std::vector<std::string> &items)
     for (const auto &item : items)
         argv.push_back(const_cast<char *>(item.c_str()));
     argv.push_back(nullptr);
+    std::vector<char *> env;
+    for (const auto &variable : extra)
+        env.push_back(const_cast<char *>(variable.c_str()));
+    for (char **at = environ; *at; ++at) {
+        const std::string_view variable(*at);
+        const bool replaced = std::any_of(extra.begin(), extra.end(), [&](const std::string &e) {
+            return e.substr(0, e.find('=') + 1) == variable.substr(0, variable.find('=') + 1);
+        });
+        if (!replaced)
+            env.push_back(*at);
+    }
+    env.push_back(nullptr);
 
     // A program started from a window belongs to no terminal: its own session, and
     // nothing to read on stdin (it may then speak through a window of its own).
@@ -66,7 +81,7 @@ bool StartProgram(const std::vector<std::string> &items)
     ::posix_spawn_file_actions_init(&actions);
     ::posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     pid_t pid = 0;
-    const int failed = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    const int failed = ::posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), env.data());
     ::posix_spawn_file_actions_destroy(&actions);
     ::posix_spawnattr_destroy(&attributes);
     if (failed != 0)

@@ -17,8 +17,9 @@ std::vector<std::string> SplitCommandLine(const std::string &commandLine);
 
 // Starts the program named by the first item (searched on PATH when it holds no '/'),
 // the other items becoming its arguments, in the current directory, without waiting
-// for it, in a session of its own with stdin on /dev/null. Returns false when nothing
-// could be started.
-bool StartProgram(const std::vector<std::string> &items);
+// for it, in a session of its own with stdin on /dev/null. Extra ("NAME=VALUE") goes into
+// the program's environment only, over a variable of the same name. Returns false when
+// nothing could be started.
+bool StartProgram(const std::vector<std::string> &items, const std::vector<std::string> &extra = {});
 
 } // namespace pellux

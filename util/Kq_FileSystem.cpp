@@ -22,11 +22,11 @@ std::string TKq_FileSystem::GetProgramDir() { return AddBackslash(DirectoryPart(
 
 std::string TKq_FileSystem::GetShortPath(const std::string &LongPath) { return EscapeCommandLineItem(LongPath); }
 
-void TKq_FileSystem::RunCommandLine(const std::string &CommandLine)
+void TKq_FileSystem::RunCommandLine(const std::string &CommandLine, const std::vector<std::string> &Environment)
 {
     if (CommandLine.size() > MaxCommandLine)
         throw Exception("CommandLine too long\r" + CommandLine);
-    StartProgram(SplitCommandLine(CommandLine));
+    StartProgram(SplitCommandLine(CommandLine), Environment);
 }
 
 } // namespace pellux

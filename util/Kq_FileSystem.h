@@ -3,6 +3,7 @@
 // own directory, the command-line form of a path, and starting a program without
 // waiting for it. Callers call them on the class; nothing is ever instantiated.
 #include <string>
+#include <vector>
 
 namespace pellux {
 
@@ -24,8 +25,9 @@ public:
     // Starts the program named at the head of CommandLine with the other items as its
     // arguments, in the current directory, without waiting and without a shell. A
     // program that cannot be started is not reported. Raises pellux::Exception
-    // "CommandLine too long\r" + CommandLine for more than 250 characters.
-    static void RunCommandLine(const std::string &CommandLine);
+    // "CommandLine too long\r" + CommandLine for more than 250 characters. Environment
+    // ("NAME=VALUE") is added to the program's environment only.
+    static void RunCommandLine(const std::string &CommandLine, const std::vector<std::string> &Environment = {});
 
     static constexpr std::size_t MaxCommandLine = 250;
 };

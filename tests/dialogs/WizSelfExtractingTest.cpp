@@ -12,8 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+
+#include <fcntl.h>
 #include <unistd.h>
 
 using namespace pellux;
@@ -173,6 +176,72 @@ TEST_F(WizardTest, FinishStartsTheConverterAndCloses)
         ::usleep(10000);
     ASSERT_TRUE(fs::exists(made));
     EXPECT_EQ(fs::status(made).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+}
+
+// The NUL-separated items of /proc/PID/FILE.
+std::vector<std::string> ProcItems(pid_t pid, const char *file)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/" + file, std::ios::binary);
+    std::vector<std::string> items;
+    for (std::string item; std::getline(in, item, '\0');)
+        items.push_back(item);
+    return items;
+}
+
+// A running child of ours started as zip2exe; 0 when there is none.
+pid_t ConverterChild()
+{
+    for (const auto &entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // pid (comm) state ppid ...
+        const auto close = line.rfind(')');
+        if (close == std::string::npos || line.substr(0, close).find("(zip2exe") == std::string::npos)
+            continue;
+        if (std::stol(line.substr(close + 4)) == ::getpid())
+            return static_cast<pid_t>(std::stol(name));
+    }
+    return 0;
+}
+
+TEST_F(WizardTest, TheConverterAloneIsMarkedToShowAWindow)
+{
+    // The converter's stderr is a full pipe: it waits on its report, and can be looked at.
+    int pipeFds[2];
+    ASSERT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::fcntl(pipeFds[1], F_SETFL, O_NONBLOCK);
+    const std::string chunk(4096, 'x');
+    while (::write(pipeFds[1], chunk.data(), chunk.size()) > 0) {}
+    while (::write(pipeFds[1], "x", 1) > 0) {}
+    ::fcntl(pipeFds[1], F_SETFL, 0);
+    Next(zip_);
+    const int savedErr = ::dup(STDERR_FILENO);
+    ::dup2(pipeFds[1], STDERR_FILENO);
+    Next();
+    ::dup2(savedErr, STDERR_FILENO);
+    ::close(savedErr);
+    ::close(pipeFds[1]);
+
+    const pid_t child = ConverterChild();
+    std::vector<std::string> args, environment;
+    if (child != 0) {
+        args = ProcItems(child, "cmdline");
+        environment = ProcItems(child, "environ");
+    }
+    std::string drained, part(65536, '\0');
+    for (ssize_t n; (n = ::read(pipeFds[0], part.data(), part.size())) > 0;)
+        drained.append(part, 0, static_cast<std::size_t>(n));
+    ::close(pipeFds[0]);
+
+    ASSERT_NE(child, 0);
+    EXPECT_EQ(args, (std::vector<std::string>{PELLUX_BIN_DIR "/zip2exe", zip_, dir_ + "/in/"}));
+    EXPECT_EQ(std::count(environment.begin(), environment.end(), "PELLUX_ZIP2EXE_WINDOW=1"), 1);
+    EXPECT_EQ(std::getenv("PELLUX_ZIP2EXE_WINDOW"), nullptr);
+    EXPECT_NE(drained.find("zip2exe: wrote " + dir_ + "/in/A.exe"), std::string::npos);
 }
 
 TEST_F(WizardTest, ACommandLineOverTheLimitIsReportedAndTheWizardStays)

@@ -341,3 +341,23 @@ TEST_F(Zip2ExeTest, RefusalsNameTheCauseAndLeaveNoFile)
     EXPECT_EQ(version.Status, 0);
     EXPECT_EQ(version.Out, "zip2exe 1.0\n");
 }
+
+TEST_F(Zip2ExeTest, UnderADisplayWithoutATerminalOnlyTheWizardsRunTriesAWindow)
+{
+    Python("zipfile.ZipFile('a.zip', 'w').writestr('a.txt', 'a')");
+    // A display that no server answers: a window tried shows as Qt's complaint on stderr.
+    const auto run = [&](const std::string &out, const std::string &marker) {
+        fs::create_directories(dir.Path() / out);
+        return Sh("export DISPLAY=:97 " + marker + "; unset QT_QPA_PLATFORM; timeout 60 setsid -w "
+                  + Quote(kBin + "/zip2exe") + " a.zip " + out);
+    };
+    const Outcome script = run("script", "PELLUX_ZIP2EXE_WINDOW=0");
+    EXPECT_EQ(script.Status, 0);
+    EXPECT_EQ(script.Err.rfind("zip2exe: wrote " + dir.File("script/a.exe") + " (", 0), 0u) << script.Err;
+    EXPECT_EQ(script.Err.find('\n'), script.Err.size() - 1) << "one line: " << script.Err;
+
+    const Outcome wizard = run("wizard", "PELLUX_ZIP2EXE_WINDOW=1");
+    EXPECT_EQ(wizard.Status, 0);
+    EXPECT_EQ(wizard.Err.rfind("zip2exe: wrote " + dir.File("wizard/a.exe") + " (", 0), 0u) << wizard.Err;
+    EXPECT_NE(wizard.Err.find('\n'), wizard.Err.size() - 1) << "the window's try: " << wizard.Err;
+}

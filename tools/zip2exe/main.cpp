@@ -1,6 +1,7 @@
 // zip2exe ZIPFILE OUTDIR: writes OUTDIR/<name>.exe, the extractor stub with the archive
-// appended. The outcome goes to stderr; started from the desktop without a terminal
-// (as the self-extracting wizard starts it) it also shows in a message window.
+// appended. The outcome goes to stderr; started by the self-extracting wizard, which
+// marks its run with PELLUX_ZIP2EXE_WINDOW=1, it also shows in a message window. No
+// other run opens one: a script under a display must not wait on a window.
 #include "tools/zip2exe/StubImage.h"
 #include "tools/zip2exe/Zip2Exe.h"
 
@@ -11,9 +12,6 @@
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #ifndef PELLUX_ZIP2EXE_NO_WINDOW
 #include <QApplication>
@@ -36,13 +34,10 @@ std::string Grouped(std::uint64_t n)
     return digits;
 }
 
-bool HasTerminal()
+bool StartedByTheWizard()
 {
-    const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    const char *marker = std::getenv("PELLUX_ZIP2EXE_WINDOW");
+    return marker && std::strcmp(marker, "1") == 0;
 }
 
 bool DisplayAtHand()
@@ -128,7 +123,7 @@ int main(int argc, char **argv)
         text = operands[0] + ": " + error.what();
     }
     std::fprintf(stderr, "zip2exe: %s\n", text.c_str());
-    if (!HasTerminal() && DisplayAtHand())
+    if (StartedByTheWizard() && DisplayAtHand())
         ShowWindow(argc, argv, ok, ok ? windowText : "zip2exe: " + text);
     return ok ? 0 : 1;
 }
