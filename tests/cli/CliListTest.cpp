@@ -3,6 +3,8 @@
 #include "tests/support/ZipBytes.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <sys/stat.h>
 
 using namespace pellux::test;
@@ -66,9 +68,13 @@ TEST_F(CliListTest, MessagesGoToStderrAsTheWindowShowsThem)
     EXPECT_EQ(empty.Out, "");
     EXPECT_EQ(empty.Err, "No valid zip entries found\n");
 
-    const CliRun missing = Cli("list " + Quote(dir.File("missing.zip")));
-    EXPECT_EQ(missing.Status, 0);
-    EXPECT_EQ(missing.Out + missing.Err, "");
+    // A missing archive is an error, not a new one, whatever the form of the listing.
+    for (const char *form : {"", " --long", " --json"}) {
+        const CliRun missing = Cli("list " + Quote(dir.File("missing.zip")) + form);
+        EXPECT_EQ(missing.Status, 1) << form;
+        EXPECT_EQ(missing.Out, "") << form;
+        EXPECT_EQ(missing.Err, dir.File("missing.zip") + ": No such file or directory\n") << form;
+    }
 
     const CliRun text = Cli("list " + Quote(dir.Write("notes.zip", "just some notes\n")));
     EXPECT_EQ(text.Status, 1); // no archive at all
@@ -99,6 +105,12 @@ TEST_F(CliListTest, DisguisedNamesAndDamageAreWarningsAndExitWithOne)
               "warning: not in the central directory, so not extracted: unlisted.txt\n"
               "warning: names with control or direction characters: tab\\x09here.txt\n");
 
+    // With --json the warnings are in the document; a failing listing repeats them on stderr.
+    const CliRun json = Cli("list --json " + Quote(dir.File("d.zip")));
+    EXPECT_EQ(json.Status, 1);
+    EXPECT_NE(json.Out.find("\"not in the central directory, so not extracted: unlisted.txt\""), std::string::npos);
+    EXPECT_EQ(json.Err, r.Err);
+
     // A warning that only informs is no failure.
     ZipBytes tab;
     tab.LocalHeader("tab\there.txt", "1").EndRecord();
@@ -123,6 +135,84 @@ TEST_F(CliListTest, ReadErrorKeepsRowsReadBeforeItAndExitsWithOne)
     EXPECT_EQ(open.Err, "Cannot open file " + fifo + ".\n");
 }
 
+// One archive as 7-Zip, Info-ZIP zip and Python's zipfile write them: AES and ZipCrypto
+// entries, a directory, links stored and deflated (and one without a target), a name in
+// code page 437 and one flagged UTF-8 that is not. Python reads the JSON listing and
+// holds every field against what the writers stored.
+TEST_F(CliListTest, LongAndJsonListingsShowWhatThePeersStored)
+{
+    const std::string at = "cd " + Quote(dir.Path().string()) + " && ";
+    ASSERT_EQ(RunShell(at + "umask 022 && mkdir d && printf 'hello\\n' >d/a.txt"
+                       + " && ln -s \"$(printf './%.0s' $(seq 100))a.txt\" d/link"
+                       + " && printf 'hello %.0s' $(seq 100) >zc.txt && printf 'secret %.0s' $(seq 50) >aes.txt"
+                       + " && chmod 640 d/a.txt && chmod 750 d && chmod 600 zc.txt"
+                       + " && touch -h -d '2021-03-04 05:06:07 UTC' d/a.txt d/link zc.txt aes.txt d"
+                       + " && 7z a -tzip -bd -bso0 -ppw -mem=AES256 all.zip aes.txt"
+                       + " && zip -q -y -r all.zip d && zip -q -P pw all.zip zc.txt"),
+              0);
+    std::string out;
+    EXPECT_EQ(RunPython(R"(
+import json, os, subprocess, zipfile
+archive, cli = )" + std::string("'")
+                            + dir.File("all.zip") + "', '" + std::string(PELLUX_BIN_DIR) + "/pellux-cli'" + R"(
+class Raw(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.raw, self.flag_bits | self.want
+def link(name, data, method=zipfile.ZIP_STORED):
+    i = zipfile.ZipInfo(name, (2020, 1, 2, 3, 4, 6)); i.create_system = 3; i.external_attr = 0o120777 << 16
+    i.compress_type = method
+    z.writestr(i, data)
+target = './' * 100 + 'a.txt'
+with zipfile.ZipFile(archive, 'a') as z:
+    link('d/deflated-link', target.encode(), zipfile.ZIP_DEFLATED)
+    link('d/broken-link', b'')
+    for raw, flags in ((b'caf\x82.txt', 0), (b'bad\xff.txt', 0x800)):
+        i = Raw(raw.decode('latin-1'), (1999, 12, 31, 23, 59, 58)); i.raw = raw; i.want = flags; i.create_system = 0
+        z.writestr(i, b'x')
+    stored = {i.filename: i for i in z.infolist()}
+# The raw names as the listing shows them: code page 437, and the bad byte escaped.
+stored['caf\xe9.txt'], stored['bad\\xFF.txt'] = stored['caf\x82.txt'], stored['bad\xff.txt']
+r = subprocess.run([cli, 'list', archive, '--json'], capture_output=True, env=dict(os.environ, TZ='EST5', LC_ALL='C'))
+assert r.returncode == 0 and r.stderr == b'', r
+doc = json.loads(r.stdout)
+assert doc['archive'] == archive, doc['archive']
+assert doc['warnings'] == ['names flagged as UTF-8 that are not (bad bytes shown as \\xHH): bad\\xFF.txt',
+                           'cannot read the target of symbolic link d/broken-link: not a valid symbolic link'], doc['warnings']
+ut, dos = '2021-03-04T00:06:07-05:00', '2020-01-02T03:04:06-05:00'
+def entry(name, size, method, mode, mtime, encryption='none', link=None):
+    return dict(name=name, size=size, method=method, mode=mode, mtime=mtime, encryption=encryption,
+                encrypted=encryption != 'none', link=link, packed=stored[name].compress_size,
+                crc='%08x' % stored[name].CRC)
+want = [entry('aes.txt', 350, 'Deflate', '-rw-r--r--', ut, 'AES-256'),
+        entry('d/', 0, 'Stored', 'drwxr-x---', ut),
+        entry('d/link', len(target), 'Stored', 'lrwxrwxrwx', ut, link=target),
+        entry('d/a.txt', 6, 'Stored', '-rw-r-----', ut),
+        entry('zc.txt', 600, 'Deflate', '-rw-------', ut, 'ZipCrypto'),
+        entry('d/deflated-link', len(target), 'Deflate', 'lrwxrwxrwx', dos, link=target),
+        entry('d/broken-link', 0, 'Stored', 'lrwxrwxrwx', dos),
+        entry('caf\xe9.txt', 1, 'Stored', '-rw-r--r--', '1999-12-31T23:59:58-05:00'),
+        entry('bad\\xFF.txt', 1, 'Stored', '-rw-r--r--', '1999-12-31T23:59:58-05:00')]
+for got, expected in zip(doc['entries'], want):
+    assert got == expected, (got, expected)
+assert len(doc['entries']) == len(want), doc['entries']
+print('ok')
+)",
+                        &out),
+              0);
+    EXPECT_EQ(out, "ok\n");
+
+    const CliRun r = Cli("list --long " + Quote(dir.File("all.zip")), "LC_ALL=C TZ=EST5");
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(
+        r.Out.substr(0, r.Out.find('\n') + 1),
+        "Mode        Method             Size        Packed  CRC-32    Encryption  Modified                   Name\n");
+    EXPECT_NE(r.Out.find("\n-rw-r-----  Stored                6             6  363a3020  none        "
+                         "2021-03-04T00:06:07-05:00  d/a.txt\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 10);
+}
+
 TEST_F(CliListTest, LocaleDateSeparator)
 {
     // A German locale compiled into the test's own folder: "%d.%m.%Y" gives ".".
@@ -143,5 +233,6 @@ TEST_F(CliListTest, WrongUsageExitsWithTwo)
     EXPECT_EQ(Cli("").Status, 2);
     EXPECT_EQ(Cli("list").Status, 2);
     EXPECT_EQ(Cli("list a.zip b.zip").Status, 2);
+    EXPECT_EQ(Cli("list --long --json a.zip").Status, 2);
     EXPECT_EQ(Cli("frobnicate a.zip").Status, 2);
 }
