@@ -1,6 +1,7 @@
 # The Debian package (cpack -G DEB in the build folder): everything `cmake --install`
 # puts under /usr, stripped, with its dependencies read off the binaries by
 # dpkg-shlibdeps, so that `apt install ./pellux_*.deb` pulls what the programs load.
+# It has no maintainer scripts: nothing needs doing on install or removal.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME pellux)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -18,5 +19,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://pellux.example.org)
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Not CPACK_DEBIAN_PACKAGE_SHLIBDEPS: see PelluxDebStaged.cmake for why.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PelluxDebStaged.cmake)
 include(CPack)
