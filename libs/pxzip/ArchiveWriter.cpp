@@ -134,10 +134,14 @@ bool ArchiveWriter::ConsumeFront()
         ok = Close(front.Entry);
         break;
     }
+    // Stopped while a worker may still be compressing it: the job stays queued, to go
+    // only after the compressor has waited for its workers.
+    if (!ok)
+        return false;
     if (front.Job)
         queuedBytes_ -= front.Job->Input.size();
     queue_.pop_front();
-    return ok;
+    return true;
 }
 
 bool ArchiveWriter::StartEntry(std::size_t entry)
