@@ -14,13 +14,21 @@ public:
     void Run(F &&work);
     bool ErrorReported() const { return errorReported_; }
     int ExitCode() const { return errorReported_ ? 1 : 0; }
+    // -q / --quiet: nothing is printed but errors (no summary, no warnings, no progress).
+    bool Quiet() const { return quiet_; }
+    void SetQuiet(bool quiet) { quiet_ = quiet; }
 
 private:
     void Report(const std::exception &error);
     bool errorReported_ = false;
+    bool quiet_ = false;
 };
 
-int UsageError();
+// Prints what was wrong (the argument named), then the usage, on stderr; returns 2.
+// Without a reason given, the one recorded by SetUsageProblem, if any.
+int UsageError(const std::string &why = {});
+// Records why the arguments are wrong for the next UsageError; returns false.
+bool SetUsageProblem(std::string why);
 // "--password-file FILE" or "--password-file=FILE" at args[i]; steps i past its value.
 bool PasswordFileOption(const std::vector<std::string> &args, std::size_t &i, std::string &file);
 // "--name-encoding NAME" or "--name-encoding=NAME" at args[i]; steps i past its value.

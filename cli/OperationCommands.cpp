@@ -2,7 +2,10 @@
 // the options the window would set and calls the same TZipEngine operation. test checks
 // an archive through the extraction library without writing.
 #include "cli/Commands.h"
+#include "cli/Interrupt.h"
+#include "cli/NameMatch.h"
 #include "cli/Passwords.h"
+#include "cli/Progress.h"
 
 #include "platform/UserInteraction.h"
 #include "util/NameCodec.h"
@@ -21,18 +24,39 @@ namespace pellux::cli {
 namespace {
 
 // Writes message-box texts to stderr like the default service and counts them: a
-// message during an operation is a precondition or loading failure.
+// message during an operation is a precondition or loading failure. Every text takes
+// the progress line off first; `quiet` keeps the warnings back.
 class CountingInteraction : public StderrInteraction {
 public:
-    explicit CountingInteraction(int &count) : count_(count) {}
+    CountingInteraction(int &count, bool quiet) : count_(count), quiet_(quiet) {}
     void ShowMessage(const std::string &text) override
     {
         ++count_;
+        EraseProgress();
         StderrInteraction::ShowMessage(text);
+    }
+    void ShowWarnings(const std::vector<std::string> &lines) override
+    {
+        if (quiet_)
+            return;
+        EraseProgress();
+        StderrInteraction::ShowWarnings(lines);
+    }
+    using StderrInteraction::Confirm;
+    bool Confirm(const std::string &text, const std::string &title) override
+    {
+        EraseProgress();
+        return StderrInteraction::Confirm(text, title);
+    }
+    void ShowError(const std::string &text) override
+    {
+        EraseProgress();
+        StderrInteraction::ShowError(text);
     }
 
 private:
     int &count_;
+    bool quiet_;
 };
 
 class ScopedInteraction {
@@ -63,19 +87,24 @@ enum class Open {
 };
 
 // Runs one operation: opens the archive, then `operation`; `summary` prints the last
-// line and says whether the work failed. Works out the exit status.
+// line and says whether the work failed. Works out the exit status. An interrupt stops
+// the work at its next progress report and skips the summary.
 template <class Operation, class Summary>
 int RunWith(const std::string &archive, Session &session, Open open, const std::string &nameEncoding,
             Operation &&operation, Summary &&summary)
 {
     if (!KnownNameEncoding(nameEncoding))
         return 2;
+    const InterruptCatcher interrupts;
     int messages = 0;
-    ScopedInteraction ui(std::make_unique<CountingInteraction>(messages));
+    ScopedInteraction ui(std::make_unique<CountingInteraction>(messages, session.Quiet()));
     TZipEngine engine;
     engine.NameEncoding = nameEncoding;
     bool libraryError = false;
-    engine.OnMessage = [&libraryError](TZipEngine &, int32_t code, const std::string &text) {
+    engine.OnMessage = [&libraryError, &session](TZipEngine &, int32_t code, const std::string &text) {
+        if (code == 0 && session.Quiet())
+            return;
+        EraseProgress();
         // The text ends at its first NUL, as a message box would show it.
         std::fprintf(stderr, code == 0 ? "warning: %s\n" : "%s\n", text.c_str());
         if (code != 0)
@@ -92,9 +121,18 @@ int RunWith(const std::string &archive, Session &session, Open open, const std::
     // The window re-reads the archive after its work to show it; nothing here would
     // show it, and on a large archive the second read costs as much as a delete.
     engine.Designing = true;
-    if (opened || (open != Open::List && !engine.ZipFilename().empty()))
+    // Noted while the archive was read: the work is not begun.
+    bool stopped = Interrupted();
+    if (!stopped && (opened || (open != Open::List && !engine.ZipFilename().empty()))) {
+        ProgressLine progress(engine, !session.Quiet() && ProgressWanted());
         session.Run([&] { operation(engine); });
+        stopped = progress.Stopped();
+    }
     std::fflush(stderr);
+    if (stopped) {
+        std::fprintf(stderr, "%s: interrupted\n", VisibleText(archive).c_str());
+        return kInterruptedStatus;
+    }
     const bool failed = summary(engine);
     std::fflush(stdout);
     return (damaged || failed || session.ErrorReported() || libraryError || messages > 0) ? 1 : 0;
@@ -105,8 +143,9 @@ int RunOperation(const std::string &archive, Session &session, const char *verb,
                  Operation &&operation, bool afterListingError = false)
 {
     return RunWith(archive, session, afterListingError ? Open::ListAndGoOn : Open::List, nameEncoding,
-                   std::forward<Operation>(operation), [verb](const TZipEngine &engine) {
-                       std::printf("%d files were %s\n", engine.ProcessedCount, verb);
+                   std::forward<Operation>(operation), [verb, &session](const TZipEngine &engine) {
+                       if (!session.Quiet())
+                           std::printf("%d files were %s\n", engine.ProcessedCount, verb);
                        return false;
                    });
 }
@@ -124,6 +163,7 @@ std::optional<std::vector<std::string>> ParseArgs(const std::vector<std::string>
         if (!optionsDone && arg == "--") {
             optionsDone = true;
         } else if (!optionsDone && arg.size() > 1 && arg[0] == '-') {
+            SetUsageProblem("unknown option " + arg);
             if (!option(arg, i))
                 return std::nullopt;
         } else {
@@ -140,7 +180,9 @@ namespace {
 bool ValuedOption(const std::vector<std::string> &args, std::size_t &i, const std::string &option, std::string &value)
 {
     const std::string &arg = args[i];
-    if (arg == option && i + 1 < args.size()) {
+    if (arg == option) {
+        if (i + 1 >= args.size())
+            return SetUsageProblem(option + " needs a value");
         value = args[++i];
         return true;
     }
@@ -173,6 +215,38 @@ bool KnownNameEncoding(const std::string &name)
 
 namespace {
 
+// Gives the engine the stored names that NAME arguments choose; warns of patterns that
+// choose nothing, and fails when nothing at all was chosen. `allAsNone`: an operation
+// for which no names means every entry.
+void ChooseNames(TZipEngine &engine, const std::vector<std::string> &given, bool allAsNone, const Session &session)
+{
+    engine.FSpecArgs.clear();
+    if (given.empty())
+        return;
+    std::vector<std::string> stored;
+    stored.reserve(engine.DirEntries().size());
+    for (const auto &entry : engine.DirEntries())
+        stored.push_back(entry.Name());
+    ExpandedNames chosen = ExpandNames(given, stored);
+    for (const auto &pattern : session.Quiet() ? std::vector<std::string>() : chosen.Unmatched)
+        std::fprintf(stderr, "warning: no entry matches %s\n", VisibleText(pattern).c_str());
+    if (chosen.Names.empty())
+        throw std::runtime_error("no entry matches the names given");
+    if (!(chosen.All && allAsNone))
+        engine.FSpecArgs = std::move(chosen.Names);
+}
+
+// A command that changes an archive must not take a missing one for a new one.
+bool ArchiveExists(const std::string &archive)
+{
+    std::error_code error;
+    if (std::filesystem::exists(archive, error))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", VisibleText(archive).c_str(),
+                 (error ? error : std::make_error_code(std::errc::no_such_file_or_directory)).message().c_str());
+    return false;
+}
+
 bool LoadPasswords(PasswordSource &passwords)
 {
     std::string why;
@@ -184,11 +258,9 @@ bool LoadPasswords(PasswordSource &passwords)
 
 bool ParseLevel(const std::string &text, int32_t &level)
 {
-    char *end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
-        return false;
-    level = static_cast<int32_t>(value);
+    if (text.size() != 1 || text[0] < '0' || text[0] > '9')
+        return SetUsageProblem("--level takes a number from 0 to 9, not " + VisibleText(text));
+    level = text[0] - '0';
     return true;
 }
 
@@ -197,7 +269,7 @@ bool ParseLevel(const std::string &text, int32_t &level)
 int RunAdd(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
-        return UsageError();
+        return UsageError("add needs an archive and a path");
     AddOpts options;
     int32_t level = 9;
     bool encrypt = false;
@@ -225,14 +297,19 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
         }
         if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
             return true;
-        if (arg == "--level" && i + 1 < args.size())
+        if (arg == "--level") {
+            if (i + 1 >= args.size())
+                return SetUsageProblem("--level needs a value");
             return ParseLevel(args[++i], level);
+        }
         if (arg.rfind("--level=", 0) == 0)
             return ParseLevel(arg.substr(8), level);
         return false;
     });
-    if (!paths || paths->empty())
+    if (!paths)
         return UsageError();
+    if (paths->empty())
+        return UsageError("add needs a path to add");
     PasswordSource passwords(passwordFile);
     Secret password;
     if (!LoadPasswords(passwords))
@@ -258,14 +335,18 @@ int RunAdd(const std::vector<std::string> &args, Session &session)
 int RunDelete(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
-        return UsageError();
+        return UsageError("delete needs an archive and a name");
     std::string nameEncoding;
     const auto names = ParseArgs(
         args, 1, [&](const std::string &, std::size_t &i) { return NameEncodingOption(args, i, nameEncoding); });
-    if (!names || names->empty())
+    if (!names)
         return UsageError();
+    if (names->empty())
+        return UsageError("delete needs a name to delete");
+    if (!ArchiveExists(args[0]))
+        return 1;
     return RunOperation(args[0], session, "deleted", nameEncoding, [&](TZipEngine &engine) {
-        engine.FSpecArgs = *names;
+        ChooseNames(engine, *names, false, session);
         engine.Delete();
     });
 }
@@ -273,7 +354,7 @@ int RunDelete(const std::vector<std::string> &args, Session &session)
 int RunExtract(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
-        return UsageError();
+        return UsageError("extract needs an archive");
     // Stored paths are recreated by default, as the window asks for them.
     ExtrOpts options{ExtrDirNames};
     std::string target = ".";
@@ -281,7 +362,9 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
     const auto names = ParseArgs(args, 1, [&](const std::string &arg, std::size_t &i) {
         if (PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding))
             return true;
-        if (arg == "-d" && i + 1 < args.size()) {
+        if (arg == "-d") {
+            if (i + 1 >= args.size())
+                return SetUsageProblem("-d needs a directory");
             target = args[++i];
             return true;
         }
@@ -306,6 +389,7 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
         args[0], session, "extracted", nameEncoding,
         [&](TZipEngine &engine) {
             passwords.Attach(engine);
+            ChooseNames(engine, *names, true, session);
             // As with unzip -d, the directory is made first; the component would otherwise
             // extract into the current directory.
             std::error_code error;
@@ -314,7 +398,6 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
                 throw std::runtime_error("Cannot create directory " + target);
             engine.ExtrBaseDir = Absolute(target);
             engine.ExtrOptions = options;
-            engine.FSpecArgs = *names;
             engine.Extract();
         },
         true);
@@ -325,7 +408,7 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
 int RunTest(const std::vector<std::string> &args, Session &session)
 {
     if (args.empty())
-        return UsageError();
+        return UsageError("test needs an archive");
     std::string passwordFile, nameEncoding;
     const auto names = ParseArgs(args, 1, [&](const std::string &, std::size_t &i) {
         return PasswordFileOption(args, i, passwordFile) || NameEncodingOption(args, i, nameEncoding);
@@ -342,16 +425,21 @@ int RunTest(const std::vector<std::string> &args, Session &session)
         args[0], session, Open::ListAndGoOn, nameEncoding,
         [&](TZipEngine &engine) {
             passwords.Attach(engine);
-            engine.OnProgress = [&tested](TZipEngine &, ProgressType type, const std::string &, std::int32_t) {
+            // The progress line follows the reports too.
+            engine.OnProgress = [&tested, next = engine.OnProgress](TZipEngine &sender, ProgressType type,
+                                                                    const std::string &name, std::int32_t size) {
                 if (type == ProgrFile)
                     ++tested;
+                if (next)
+                    next(sender, type, name, size);
             };
-            engine.FSpecArgs = *names;
+            ChooseNames(engine, *names, true, session);
             engine.Test();
         },
-        [&tested](const TZipEngine &engine) {
+        [&tested, &session](const TZipEngine &engine) {
             const int failed = tested - engine.ProcessedCount;
-            std::printf("%d files tested, %d failed\n", tested, failed);
+            if (!session.Quiet())
+                std::printf("%d files tested, %d failed\n", tested, failed);
             return failed > 0;
         });
 }

@@ -25,17 +25,17 @@ void Session::Report(const std::exception &error)
 }
 
 namespace {
-constexpr const char *kUsage =
-    "usage: pellux-cli list ARCHIVE [--password-file FILE]\n"
-    "       pellux-cli add ARCHIVE [--dir-names] [--recurse] [--move] [--freshen] [--update]\n"
-    "                      [--zip-time] [--force-dos] [--hidden] [--symlinks] [--level N]\n"
-    "                      [--encrypt] [--password-file FILE] PATH...\n"
-    "       pellux-cli delete ARCHIVE NAME...\n"
-    "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite] [--freshen]\n"
-    "                          [--update] [--password-file FILE] [NAME...]\n"
-    "       pellux-cli test ARCHIVE [--password-file FILE] [NAME...]\n"
-    "every command also takes --name-encoding NAME: the code page (an iconv name, e.g.\n"
-    "CP866) of names stored without the UTF-8 flag; default: from the language\n";
+constexpr const char *kUsage = "usage: pellux-cli list ARCHIVE [--long | --json] [--password-file FILE]\n"
+                               "       pellux-cli add ARCHIVE [--dir-names] [--recurse] [--move] [--freshen]\n"
+                               "                  [--update] [--zip-time] [--force-dos] [--hidden] [--symlinks]\n"
+                               "                  [--level N] [--encrypt] [--password-file FILE] PATH...\n"
+                               "       pellux-cli delete ARCHIVE NAME...\n"
+                               "       pellux-cli extract ARCHIVE [-d DIR] [--junk-paths] [--overwrite]\n"
+                               "                  [--freshen] [--update] [--password-file FILE] [NAME...]\n"
+                               "       pellux-cli test ARCHIVE [--password-file FILE] [NAME...]\n"
+                               "every command also takes -q and --name-encoding NAME: the code page (an iconv\n"
+                               "name, e.g. CP866) of names stored without the UTF-8 flag (default: the\n"
+                               "language's)\n";
 
 constexpr const char *kHelp = "\n"
                               "commands:\n"
@@ -44,7 +44,11 @@ constexpr const char *kHelp = "\n"
                               "  delete    delete the entries with the stored names given\n"
                               "  extract   extract the entries named, or all, recreating their stored paths\n"
                               "  test      read and check the entries named, or all, writing nothing\n"
+                              "NAME: a stored name, a shell pattern ('docs/*.txt'; * stops at /, ** does not)\n"
+                              "or a directory ('docs/') standing for everything under it; quote patterns\n"
                               "options:\n"
+                              "  --long                list: method, sizes, CRC-32, encryption, mode, time\n"
+                              "  --json                list: one JSON object with every entry and the warnings\n"
                               "  --dir-names           store each file with its directory path\n"
                               "  --recurse             descend into directories\n"
                               "  --move                delete the files once they are in the archive\n"
@@ -53,7 +57,7 @@ constexpr const char *kHelp = "\n"
                               "  --zip-time            give the archive the time of its newest entry\n"
                               "  --force-dos           store names in the MS-DOS 8.3 form, upper case\n"
                               "  --hidden              include hidden files\n"
-                              "  --symlinks            store symbolic links as links instead of what they point to\n"
+                              "  --symlinks            store symbolic links as links, not what they point to\n"
                               "  --level N             compression level, 0 (store) to 9 (best, the default)\n"
                               "  --encrypt             encrypt the files added with AES-256\n"
                               "  --password-file FILE  the password: FILE's first line (else asked on the tty)\n"
@@ -61,13 +65,33 @@ constexpr const char *kHelp = "\n"
                               "  --junk-paths          extract every file into the target directory itself\n"
                               "  --overwrite           replace existing files when extracting\n"
                               "  --name-encoding NAME  the code page of names stored without the UTF-8 flag\n"
+                              "  -q, --quiet           print nothing but errors: no summary, warning, progress\n"
                               "  -h, --help            show this help and exit\n"
                               "  --version             show the version and exit\n"
-                              "exit status: 0 success, 1 an error or a damaged archive, 2 wrong usage\n";
+                              "a progress line is shown on a terminal; Ctrl+C stops the work, changing nothing\n"
+                              "exit status: 0 success (warnings too), 1 an error or a damaged archive,\n"
+                              "2 wrong usage, 130 stopped by Ctrl+C\n";
 } // namespace
 
-int UsageError()
+namespace {
+std::string &UsageProblem()
 {
+    static std::string problem;
+    return problem;
+}
+} // namespace
+
+bool SetUsageProblem(std::string why)
+{
+    UsageProblem() = std::move(why);
+    return false;
+}
+
+int UsageError(const std::string &why)
+{
+    const std::string &problem = why.empty() ? UsageProblem() : why;
+    if (!problem.empty())
+        std::fprintf(stderr, "pellux-cli: %s\n", problem.c_str());
     std::fputs(kUsage, stderr);
     return 2;
 }
@@ -93,19 +117,32 @@ int main(int argc, char **argv)
             return 0;
         }
     }
-    if (argc < 2)
+    // -q may stand before or after the command word; after "--" it is a name.
+    std::vector<std::string> words;
+    bool quiet = false;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        optionsDone = optionsDone || std::strcmp(argv[i], "--") == 0;
+        if (!optionsDone && (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0))
+            quiet = true;
+        else
+            words.emplace_back(argv[i]);
+    }
+    if (words.empty())
         return UsageError();
-    const std::vector<std::string> args(argv + 2, argv + argc);
+    const std::string command = words.front();
+    const std::vector<std::string> args(words.begin() + 1, words.end());
     Session session;
-    if (std::strcmp(argv[1], "list") == 0)
+    session.SetQuiet(quiet);
+    if (command == "list")
         return RunList(args, session);
-    if (std::strcmp(argv[1], "add") == 0)
+    if (command == "add")
         return RunAdd(args, session);
-    if (std::strcmp(argv[1], "delete") == 0)
+    if (command == "delete")
         return RunDelete(args, session);
-    if (std::strcmp(argv[1], "extract") == 0)
+    if (command == "extract")
         return RunExtract(args, session);
-    if (std::strcmp(argv[1], "test") == 0)
+    if (command == "test")
         return RunTest(args, session);
-    return UsageError();
+    return UsageError("unknown command " + command);
 }
