@@ -138,7 +138,7 @@ int RunList(const std::vector<std::string> &args, Session &session)
         const Format chosen = args[i] == "--long" ? Format::Long : args[i] == "--json" ? Format::Json : Format::Plain;
         if (chosen != Format::Plain) {
             if (format != Format::Plain && format != chosen)
-                return UsageError();
+                return UsageError("list takes --long or --json, not both");
             format = chosen;
             continue;
         }
