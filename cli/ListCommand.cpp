@@ -80,10 +80,28 @@ public:
     std::vector<Message> Messages;
 };
 
+void Write(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+}
+
+// The document is written entry by entry, each object serialised by Qt: held whole as a
+// QJsonArray, a million entries would take gigabytes. The output is what one
+// QJsonDocument of it all would give.
+// -q: the listing's warnings are left out; its messages, which say why it fails, are not.
+class QuietInteraction final : public StderrInteraction {
+public:
+    void ShowWarnings(const std::vector<std::string> &) override {}
+};
+
 void PrintJson(const TZipEngine &engine, const std::string &archive,
                std::vector<CollectingInteraction::Message> &messages)
 {
-    QJsonArray entries;
+    QByteArray head = QJsonDocument(QJsonObject{{QStringLiteral("archive"), Text(VisibleText(archive))}})
+                          .toJson(QJsonDocument::Compact);
+    head.chop(1); // the closing brace
+    Write(head + ",\"entries\":[");
+    bool first = true;
     ListDetails details(engine.ZipFilename());
     for (const auto &entry : engine.DirEntries()) {
         const EntryDetails d = details.Of(entry);
@@ -98,29 +116,31 @@ void PrintJson(const TZipEngine &engine, const std::string &archive,
         }
         // Built in one go: an object grown key by key keeps spare room, much of it over a
         // million entries.
-        entries.append(QJsonObject{
-            {QStringLiteral("name"), Text(name)},
-            {QStringLiteral("size"), static_cast<qint64>(entry.UncompressedSize)},
-            {QStringLiteral("packed"), static_cast<qint64>(entry.CompressedSize)},
-            {QStringLiteral("method"), Text(d.Method)},
-            {QStringLiteral("crc"), Text(CrcText(entry.Crc32))},
-            {QStringLiteral("encrypted"), entry.Encrypted()},
-            {QStringLiteral("encryption"), Text(d.Encryption)},
-            {QStringLiteral("mtime"), d.Mtime.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Text(d.Mtime))},
-            {QStringLiteral("mode"), Text(d.Mode)},
-            {QStringLiteral("link"), link},
-        });
+        const QByteArray object =
+            QJsonDocument(QJsonObject{
+                              {QStringLiteral("name"), Text(name)},
+                              {QStringLiteral("size"), static_cast<qint64>(entry.UncompressedSize)},
+                              {QStringLiteral("packed"), static_cast<qint64>(entry.CompressedSize)},
+                              {QStringLiteral("method"), Text(d.Method)},
+                              {QStringLiteral("crc"), Text(CrcText(entry.Crc32))},
+                              {QStringLiteral("encrypted"), entry.Encrypted()},
+                              {QStringLiteral("encryption"), Text(d.Encryption)},
+                              {QStringLiteral("mtime"),
+                               d.Mtime.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Text(d.Mtime))},
+                              {QStringLiteral("mode"), Text(d.Mode)},
+                              {QStringLiteral("link"), link},
+                          })
+                .toJson(QJsonDocument::Compact);
+        Write(first ? object : ',' + object);
+        first = false;
     }
     QJsonArray warnings;
     for (const auto &message : messages)
         warnings.append(Text(message.Text));
-    QJsonObject document;
-    document[QStringLiteral("archive")] = Text(VisibleText(archive));
-    document[QStringLiteral("entries")] = entries;
-    document[QStringLiteral("warnings")] = warnings;
     // One line: half the size of the indented form, and what a pipe into jq wants.
-    const QByteArray json = QJsonDocument(document).toJson(QJsonDocument::Compact) + '\n';
-    std::fwrite(json.constData(), 1, static_cast<std::size_t>(json.size()), stdout);
+    QByteArray tail = QJsonDocument(QJsonObject{{QStringLiteral("warnings"), warnings}}).toJson(QJsonDocument::Compact);
+    tail[0] = ','; // the opening brace
+    Write("]" + tail + '\n');
 }
 
 } // namespace
@@ -142,10 +162,12 @@ int RunList(const std::vector<std::string> &args, Session &session)
             format = chosen;
             continue;
         }
+        if (args[i].size() > 1 && args[i][0] == '-')
+            return UsageError("unknown option " + args[i]);
         operands.push_back(args[i]);
     }
     if (operands.size() != 1)
-        return UsageError();
+        return UsageError(operands.empty() ? "list needs an archive" : "list takes one archive");
     if (!KnownNameEncoding(nameEncoding))
         return 2;
     const std::string &archive = operands[0];
@@ -168,6 +190,8 @@ int RunList(const std::vector<std::string> &args, Session &session)
         auto collecting = std::make_unique<CollectingInteraction>();
         collected = collecting.get();
         previous = SetUserInteraction(std::move(collecting));
+    } else if (session.Quiet()) {
+        previous = SetUserInteraction(std::make_unique<QuietInteraction>());
     }
     TZipEngine engine;
     engine.NameEncoding = nameEncoding;
@@ -195,6 +219,10 @@ int RunList(const std::vector<std::string> &args, Session &session)
         return failed || session.ErrorReported() ? 1 : 0;
     }
     std::fflush(stdout);
+    if (session.Quiet()) {
+        SetUserInteraction(std::move(previous));
+        return failed ? 1 : 0;
+    }
     std::string encrypted;
     for (const auto &entry : engine.DirEntries()) {
         if (entry.Encrypted())
