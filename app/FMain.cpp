@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
@@ -171,16 +172,26 @@ void TFormMainZip::BuildListView()
     header->setSectionsMovable(false); // the columns keep their order
     header->setSortIndicatorShown(false);
     // The nominal widths were chosen for a small bitmap font; a larger desktop font
-    // still gets a whole date and time.
+    // still gets a whole date, time and size (sizes up to 12 digits, as the listing
+    // writes them: without grouping).
     const QFontMetrics metrics(ListViewFiles->font());
-    const int dateWidth = metrics.horizontalAdvance(QStringLiteral("00/00/0000")) + 14;
-    const int timeWidth = metrics.horizontalAdvance(QStringLiteral("00:00")) + 14;
+    // The delegate keeps a focus-frame margin plus one pixel on each side of the text.
+    const int cellMargins =
+        2 * (ListViewFiles->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, ListViewFiles) + 1);
+    const auto fitting = [&](const char *widest) {
+        return metrics.horizontalAdvance(QString::fromLatin1(widest)) + std::max(14, cellMargins);
+    };
+    const int dateWidth = fitting("00/00/0000");
+    const int timeWidth = fitting("00:00");
+    const int sizeWidth = fitting("999999999999");
     for (int column = 0; column < kListColumnCount; ++column) {
         int width = kListColumnWidths[static_cast<std::size_t>(column)];
         if (column == ColDate)
             width = std::max(width, dateWidth);
         if (column == ColTime)
             width = std::max(width, timeWidth);
+        if (column == ColSize || column == ColPacked)
+            width = std::max(width, sizeWidth);
         header->resizeSection(column, width);
     }
     ConnectGuarded(header, &QHeaderView::sectionClicked, this, &TFormMainZip::ListViewFilesColumnClick);
@@ -215,15 +226,15 @@ void TFormMainZip::BuildMenu()
             &TFormMainZip::CreateselfextractingArchive1Click);
     addItem(file1, "Exit1", "E&xit", &TFormMainZip::Exit1Click);
 
-    QMenu *actions1 = addMenu(MainMenu1, "Actions1", "Actions");
-    QMenu *add1 = addMenu(actions1, "Add1", "Add");
-    addItem(add1, "Addfilestoarchive1", "&Add file(s) to ZIP archive", &TFormMainZip::Addfilestoarchive1Click);
-    addItem(add1, "Adddirectorytoarchive1", "&Add directory to ZIP archive",
+    QMenu *actions1 = addMenu(MainMenu1, "Actions1", "&Actions");
+    QMenu *add1 = addMenu(actions1, "Add1", "&Add");
+    addItem(add1, "Addfilestoarchive1", "Add &file(s) to ZIP archive", &TFormMainZip::Addfilestoarchive1Click);
+    addItem(add1, "Adddirectorytoarchive1", "Add &directory to ZIP archive",
             &TFormMainZip::Adddirectorytoarchive1Click);
-    QMenu *delete1 = addMenu(actions1, "Delete1", "Delete");
+    QMenu *delete1 = addMenu(actions1, "Delete1", "&Delete");
     addItem(delete1, "Deletefilesfromarchive1", "&Delete selected files from ZIP archive",
             &TFormMainZip::Deletefilesfromarchive1Click);
-    QMenu *extract2 = addMenu(actions1, "Extract2", "Extract");
+    QMenu *extract2 = addMenu(actions1, "Extract2", "&Extract");
     addItem(extract2, "Extractselectedfiles1", "Extract &selected files from ZIP archive",
             &TFormMainZip::Extractselectedfiles1Click);
     addItem(extract2, "Extract1", "Extract &all files from ZIP archive", &TFormMainZip::Extract1Click);

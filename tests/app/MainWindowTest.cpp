@@ -2,23 +2,62 @@
 #include "tests/app/WindowFixture.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolButton>
+
+#include <map>
 
 using namespace pellux;
 using namespace pellux::test;
 
 namespace {
 
+// What the user reads: access-key marks left out, "&&" shown as one '&'.
+QString Visible(const QString &text)
+{
+    QString shown;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'&' && ++i == text.size())
+            break;
+        shown += text[i];
+    }
+    return shown;
+}
+
 QString ActionText(QWidget &w, const char *name)
 {
     auto *action = w.findChild<QAction *>(QString::fromLatin1(name));
-    return action ? action->text() : QStringLiteral("<missing>");
+    return action ? Visible(action->text()) : QStringLiteral("<missing>");
+}
+
+// Fails for every two items of one menu (or of the bar) that share an access key,
+// and, where `everyItem`, for an item that has none; goes down into submenus.
+void ExpectDistinctAccessKeys(const QString &where, const QList<QAction *> &items, bool everyItem)
+{
+    std::map<int, QString> taken;
+    for (QAction *action : items) {
+        if (action->isSeparator())
+            continue;
+        const QString text = action->menu() ? action->menu()->title() : action->text();
+        const QKeySequence key = QKeySequence::mnemonic(text);
+        if (key.isEmpty()) {
+            EXPECT_FALSE(everyItem) << where.toStdString() << ": no access key in " << text.toStdString();
+        } else {
+            const auto [at, fresh] = taken.emplace(key[0].toCombined(), text);
+            EXPECT_TRUE(fresh) << where.toStdString() << ": " << text.toStdString() << " and "
+                               << at->second.toStdString() << " share a key";
+        }
+        if (QMenu *menu = action->menu())
+            ExpectDistinctAccessKeys(Visible(menu->title()), menu->actions(),
+                                     everyItem || menu->objectName() == QStringLiteral("Actions1"));
+    }
 }
 
 } // namespace
@@ -91,8 +130,8 @@ TEST_F(WindowTest, MenuCaptions)
         {"CloseArchive1", "&Close ZIP archive"},
         {"CreateselfextractingArchive1", "&Make self-extracting archive"},
         {"Exit1", "E&xit"},
-        {"Addfilestoarchive1", "&Add file(s) to ZIP archive"},
-        {"Adddirectorytoarchive1", "&Add directory to ZIP archive"},
+        {"Addfilestoarchive1", "Add &file(s) to ZIP archive"},
+        {"Adddirectorytoarchive1", "Add &directory to ZIP archive"},
         {"Deletefilesfromarchive1", "&Delete selected files from ZIP archive"},
         {"Extractselectedfiles1", "Extract &selected files from ZIP archive"},
         {"Extract1", "Extract &all files from ZIP archive"},
@@ -100,18 +139,27 @@ TEST_F(WindowTest, MenuCaptions)
         {"About1", "&About"},
     };
     for (const auto &[name, caption] : items)
-        EXPECT_EQ(ActionText(*w, name), QString::fromLatin1(caption)) << name;
+        EXPECT_EQ(ActionText(*w, name), Visible(QString::fromLatin1(caption))) << name;
     const std::pair<const char *, const char *> menus[] = {
-        {"File1", "&File"},      {"Actions1", "Actions"},  {"Add1", "Add"},    {"Delete1", "Delete"},
-        {"Extract2", "Extract"}, {"Options1", "&Options"}, {"Help1", "&Help"},
+        {"File1", "&File"},       {"Actions1", "&Actions"}, {"Add1", "&Add"},   {"Delete1", "&Delete"},
+        {"Extract2", "&Extract"}, {"Options1", "&Options"}, {"Help1", "&Help"},
     };
     for (const auto &[name, caption] : menus) {
         auto *menu = w->findChild<QMenu *>(QString::fromLatin1(name));
         ASSERT_NE(menu, nullptr) << name;
-        EXPECT_EQ(menu->title(), QString::fromLatin1(caption)) << name;
+        EXPECT_EQ(Visible(menu->title()), Visible(QString::fromLatin1(caption))) << name;
     }
     EXPECT_EQ(w->findChild<QMenu *>(QStringLiteral("Add1"))->parent(),
               w->findChild<QMenu *>(QStringLiteral("Actions1")));
+}
+
+// Every command of Actions is a few keys away: Alt+A, then a letter per level.
+TEST_F(WindowTest, MenusHaveDistinctAccessKeys)
+{
+    auto w = Start();
+    ExpectDistinctAccessKeys(QStringLiteral("menu bar"), w->MainMenu1->actions(), false);
+    EXPECT_EQ(QKeySequence::mnemonic(w->findChild<QMenu *>(QStringLiteral("Actions1"))->title()),
+              QKeySequence(Qt::ALT | Qt::Key_A));
 }
 
 TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
@@ -126,6 +174,40 @@ TEST_F(WindowTest, ListHasSevenColumnsInFileOrderAndIsReadOnly)
     EXPECT_EQ(w->ListViewFiles->selectionMode(), QAbstractItemView::ExtendedSelection);
     EXPECT_EQ(w->ListViewFiles->editTriggers(), QAbstractItemView::NoEditTriggers);
     EXPECT_EQ(w->Listing().rowCount(), 0);
+}
+
+// Files of 10 MB and more must not be cut to "123456…", whatever the font.
+TEST_F(WindowTest, SizeColumnsShowTwelveDigitsWholeAndKeepTheirNominalWidth)
+{
+    const QFont saved = QApplication::font();
+    for (int pixels : {6, 0, 24}) {
+        QFont font = saved;
+        if (pixels > 0)
+            font.setPixelSize(pixels);
+        QApplication::setFont(font);
+        auto w = Start();
+        w->Listing().Rebuild([](const std::function<void(ListRow &&)> &sink) {
+            ListRow row;
+            row.StoredName = row.Text[ColFilename] = "big.iso";
+            row.Text[ColSize] = SizeText(999'999'999'999);
+            row.Text[ColPacked] = SizeText(888'888'888'888);
+            sink(std::move(row));
+        });
+        const QFontMetrics metrics(w->ListViewFiles->font());
+        const int margins =
+            2 * (w->ListViewFiles->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w->ListViewFiles) + 1);
+        for (int column : {ColSize, ColPacked}) {
+            const int width = w->ListViewFiles->header()->sectionSize(column);
+            const QString text = QString::fromStdString(w->GetColumnText(0, column));
+            EXPECT_EQ(text.size(), 12) << column;
+            EXPECT_LE(metrics.horizontalAdvance(text) + margins, width) << pixels << "px, column " << column;
+            EXPECT_GE(width, kListColumnWidths[static_cast<std::size_t>(column)]) << column;
+        }
+        if (pixels == 6) { // a font small enough for the nominal widths keeps them
+            EXPECT_EQ(w->ListViewFiles->header()->sectionSize(ColSize), kListColumnWidths[ColSize]);
+        }
+    }
+    QApplication::setFont(saved);
 }
 
 TEST_F(WindowTest, DecodedAndEscapedNamesShowAsTheyAreAndSortWithTheirRows)
