@@ -17,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <stdexcept>
 
 namespace pellux::cli {
@@ -37,6 +38,7 @@ public:
     }
     void ShowWarnings(const std::vector<std::string> &lines) override
     {
+        shown_.insert(lines.begin(), lines.end());
         if (quiet_)
             return;
         EraseProgress();
@@ -53,10 +55,13 @@ public:
         EraseProgress();
         StderrInteraction::ShowError(text);
     }
+    // True for a warning the listing already showed.
+    bool Shown(const std::string &line) const { return shown_.count(line) > 0; }
 
 private:
     int &count_;
     bool quiet_;
+    std::set<std::string> shown_;
 };
 
 class ScopedInteraction {
@@ -97,12 +102,20 @@ int RunWith(const std::string &archive, Session &session, Open open, const std::
         return 2;
     const InterruptCatcher interrupts;
     int messages = 0;
-    ScopedInteraction ui(std::make_unique<CountingInteraction>(messages, session.Quiet()));
+    auto counting = std::make_unique<CountingInteraction>(messages, session.Quiet());
+    const CountingInteraction &listing = *counting;
+    ScopedInteraction ui(std::move(counting));
     TZipEngine engine;
     engine.NameEncoding = nameEncoding;
     bool libraryError = false;
-    engine.OnMessage = [&libraryError, &session](TZipEngine &, int32_t code, const std::string &text) {
+    engine.OnMessage = [&libraryError, &session, &listing](TZipEngine &sender, int32_t code, const std::string &text) {
         if (code == 0 && session.Quiet())
+            return;
+        // The library checks the archive again and names it in front of what it finds;
+        // what the listing said already is said once.
+        const std::string prefix = sender.ZipFilename() + ": ";
+        if (code == 0 && text.compare(0, prefix.size(), prefix) == 0
+            && listing.Shown(std::string(text.c_str() + prefix.size())))
             return;
         EraseProgress();
         // The text ends at its first NUL, as a message box would show it.

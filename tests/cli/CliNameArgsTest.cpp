@@ -113,3 +113,13 @@ TEST_F(CliNameArgsTest, RecursionSaysHowManyHiddenFilesItLeftOut)
     ASSERT_EQ(Cli("add c.zip --recurse --hidden src", &out), 0);
     EXPECT_EQ(ReadFile(err), "");
 }
+
+TEST_F(CliNameArgsTest, AWarningOfTheListingIsNotSaidAgainByTheWork)
+{
+    dir.Write("pre.zip", "JUNKJUNK" + ReadFile(dir.File("a.zip")));
+    for (const char *args : {"test pre.zip", "extract pre.zip -d out"}) {
+        ASSERT_EQ(Cli(args), 0) << args;
+        EXPECT_EQ(ReadFile(err), "warning: the archive's offsets are off by 8 bytes (data was put in front of it)\n")
+            << args;
+    }
+}
