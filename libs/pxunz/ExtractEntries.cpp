@@ -7,7 +7,7 @@
 #include "libs/pxunz/Encryption.h"
 #include "libs/pxunz/EntryData.h"
 #include "libs/pxunz/OutputTree.h"
-#include "libs/pxunz/SafePath.h"
+#include "util/SafePath.h"
 #include "util/ArchiveFile.h"
 #include "util/LittleEndian.h"
 

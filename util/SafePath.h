@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace pellux::libs {
+namespace pellux {
 
 struct SafeName {
     std::vector<std::string> Dirs; // directories below the extraction directory
@@ -28,4 +28,4 @@ std::string StripDrive(const std::string &name, std::string *prefix);
 std::optional<std::vector<std::vector<std::string>>> LinkTargetPath(const std::vector<std::string> &linkDirs,
                                                                     const std::string &target);
 
-} // namespace pellux::libs
+} // namespace pellux

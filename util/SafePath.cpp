@@ -1,8 +1,8 @@
-#include "libs/pxunz/SafePath.h"
+#include "util/SafePath.h"
 
 #include <algorithm>
 
-namespace pellux::libs {
+namespace pellux {
 
 namespace {
 
@@ -119,4 +119,4 @@ std::optional<std::vector<std::vector<std::string>>> LinkTargetPath(const std::v
     return left;
 }
 
-} // namespace pellux::libs
+} // namespace pellux
