@@ -397,7 +397,11 @@ void TFormMainZip::FillFileList()
         const auto &entries = zipEngine_->DirEntries();
         listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); },
                           static_cast<std::size_t>(zipEngine_->EntryCount()),
-                          [&](std::size_t row) { return entries[row].Encrypted(); });
+                          [&](std::size_t row) { return entries[row].Encrypted(); },
+                          [&](std::size_t row) {
+                              const std::string *why = zipEngine_->EntryWarning(row);
+                              return why ? std::string_view(*why) : std::string_view();
+                          });
     } catch (...) {
         pathSeparator_ = builder.PathSeparator;
         throw;

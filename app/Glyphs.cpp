@@ -3,6 +3,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPolygonF>
 
 namespace pellux::toolglyphs {
 
@@ -148,6 +149,19 @@ QIcon Locked()
         p.setBrush(kYellow);
         p.drawRect(2, 6, 10, 7);             // body
         p.fillRect(6, 8, 2, 3, kDarkYellow); // keyhole
+    });
+}
+
+QIcon Warned()
+{
+    return Make(14, 14, [](QPainter &p) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(QPen(kDarkYellow, 1));
+        p.setBrush(kYellow);
+        p.drawPolygon(QPolygonF({QPointF(7, 0.5), QPointF(13.5, 13), QPointF(0.5, 13)}));
+        p.setRenderHint(QPainter::Antialiasing, false);
+        p.fillRect(6, 4, 2, 5, Qt::black); // the exclamation mark
+        p.fillRect(6, 10, 2, 2, Qt::black);
     });
 }
 

@@ -26,7 +26,7 @@ char *ListingModel::Allocate(std::size_t size)
     return at;
 }
 
-void ListingModel::Append(const ListRow &row, bool encrypted)
+void ListingModel::Append(const ListRow &row, bool encrypted, std::string_view warning)
 {
     const std::string &stored = row.StoredName;
     const std::string &name = row.Text[ColFilename];
@@ -40,7 +40,10 @@ void ListingModel::Append(const ListRow &row, bool encrypted)
         packed.Shared |= PackedRow::kPathIsHead;
     if (encrypted)
         packed.Shared |= PackedRow::kEncrypted;
-    std::size_t size = stored.size();
+    warning = warning.substr(0, 0xFFFF);
+    if (!warning.empty())
+        packed.Shared |= PackedRow::kWarned;
+    std::size_t size = stored.size() + (warning.empty() ? 0 : 2 + warning.size());
     if (!(packed.Shared & PackedRow::kNameIsTail))
         size += name.size();
     if (!(packed.Shared & PackedRow::kPathIsHead))
@@ -62,7 +65,12 @@ void ListingModel::Append(const ListRow &row, bool encrypted)
         at = std::copy(text.begin(), text.end(), at);
     }
     if (!(packed.Shared & PackedRow::kPathIsHead))
-        std::copy(path.begin(), path.end(), at);
+        at = std::copy(path.begin(), path.end(), at);
+    if (!warning.empty()) {
+        *at++ = static_cast<char>(warning.size() & 0xFF);
+        *at++ = static_cast<char>(warning.size() >> 8);
+        std::copy(warning.begin(), warning.end(), at);
+    }
     rows_.push_back(packed);
 }
 
@@ -76,6 +84,15 @@ ListRow ListingModel::Row(int row) const
     return result;
 }
 
+std::string_view ListingModel::Warning(int row) const
+{
+    const PackedRow &packed = rows_[static_cast<std::size_t>(row)];
+    if (!(packed.Shared & PackedRow::kWarned))
+        return {};
+    const auto *at = reinterpret_cast<const unsigned char *>(packed.Begin + packed.TextsSize());
+    return {reinterpret_cast<const char *>(at + 2), static_cast<std::size_t>(at[0] | at[1] << 8)};
+}
+
 int ListingModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());
@@ -87,9 +104,14 @@ QVariant ListingModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid())
         return {};
-    // Where any name has a padlock, the others keep its room so that all stay in line.
-    if (role == Qt::DecorationRole && index.column() == ColFilename && anyEncrypted_)
-        return Encrypted(index.row()) ? locked_ : unmarked_;
+    // Where any name has a mark, the others keep its room so that all stay in line.
+    // A warning tells more than the padlock, so it stands in its place.
+    if (role == Qt::DecorationRole && index.column() == ColFilename && anyMarked_)
+        return !Warning(index.row()).empty() ? warned_ : Encrypted(index.row()) ? locked_ : unmarked_;
+    if (role == Qt::ToolTipRole) {
+        const std::string_view why = Warning(index.row());
+        return why.empty() ? QVariant() : QString::fromUtf8(why.data(), static_cast<qsizetype>(why.size()));
+    }
     if (role != Qt::DisplayRole)
         return {};
     const std::string_view text = Text(index.row(), index.column());
@@ -104,7 +126,8 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void ListingModel::Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
-                           std::size_t expectedRows, const std::function<bool(std::size_t)> &encrypted)
+                           std::size_t expectedRows, const std::function<bool(std::size_t)> &encrypted,
+                           const std::function<std::string_view(std::size_t)> &warning)
 {
     beginResetModel();
     // The old rows go before the new are made, not after.
@@ -112,19 +135,21 @@ void ListingModel::Rebuild(const std::function<void(const std::function<void(Lis
     blocks_.clear();
     blockFree_ = 0;
     blockNext_ = nullptr;
-    anyEncrypted_ = false;
+    anyMarked_ = false;
     try {
         rows_.reserve(expectedRows);
         producer([&](ListRow &&row) {
             const bool locked = encrypted && encrypted(rows_.size());
-            if (locked && !anyEncrypted_) {
-                anyEncrypted_ = true;
+            const std::string_view why = warning ? warning(rows_.size()) : std::string_view();
+            if ((locked || !why.empty()) && !anyMarked_) {
+                anyMarked_ = true;
                 if (locked_.isNull()) {
                     locked_ = toolglyphs::Locked();
+                    warned_ = toolglyphs::Warned();
                     unmarked_ = toolglyphs::Unmarked();
                 }
             }
-            Append(row, locked);
+            Append(row, locked, why);
         });
     } catch (...) {
         endResetModel();

@@ -1,11 +1,11 @@
 #include "cli/ListDetails.h"
 
+#include "util/ExtractionPlan.h"
 #include "util/LittleEndian.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +20,6 @@ constexpr std::uint16_t kMethodAes = 99;
 constexpr std::uint16_t kExtraAes = 0x9901;
 constexpr std::uint16_t kExtraNtfs = 0x000A;
 constexpr std::uint16_t kFlagStrongEncryption = 1u << 6;
-// Extraction refuses longer targets; so a listing reads no more.
-constexpr std::uint64_t kMaxLinkTarget = 4096;
 
 const unsigned char *Bytes(std::string_view s) { return reinterpret_cast<const unsigned char *>(s.data()); }
 
@@ -267,43 +265,18 @@ EntryDetails ListDetails::Of(const ZipDirEntry &entry)
 
 std::optional<std::string> ListDetails::LinkTarget(const ZipDirEntry &entry, std::string *why)
 {
-    auto fail = [&](const char *text) -> std::optional<std::string> {
-        *why = text;
-        return std::nullopt;
-    };
-    if (entry.Encrypted())
-        return fail("encrypted");
-    if (entry.UncompressedSize > kMaxLinkTarget || entry.CompressedSize > 2 * kMaxLinkTarget)
-        return fail("its target is too long");
-    if (entry.CompressionMethod != 0 && entry.CompressionMethod != 8)
-        return fail("compressed in a way the listing does not read");
+    CentralEntry data;
+    data.Flags = entry.GeneralPurposeFlag;
+    data.Method = entry.CompressionMethod;
+    data.Crc32 = entry.Crc32;
+    data.CompressedSize = entry.CompressedSize;
+    data.UncompressedSize = entry.UncompressedSize;
     LocalExtra(entry);
-    std::string data(static_cast<std::size_t>(entry.CompressedSize), '\0');
-    if (!local_ || !source_->ReadAt(local_->DataStart, data.data(), data.size()))
-        return fail("its data cannot be read");
-    std::string target;
-    if (entry.CompressionMethod == 0) {
-        target = std::move(data);
-    } else {
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
-            return fail("its data cannot be read");
-        target.resize(static_cast<std::size_t>(entry.UncompressedSize));
-        z.next_in = reinterpret_cast<Bytef *>(data.data());
-        z.avail_in = static_cast<uInt>(data.size());
-        z.next_out = reinterpret_cast<Bytef *>(target.data());
-        z.avail_out = static_cast<uInt>(target.size());
-        const int result = inflate(&z, Z_FINISH);
-        inflateEnd(&z);
-        if (result != Z_STREAM_END || z.avail_out != 0)
-            return fail("its data is damaged");
+    if (!local_) {
+        *why = "its data cannot be read";
+        return std::nullopt;
     }
-    if (target.size() != entry.UncompressedSize
-        || crc32(0, reinterpret_cast<const Bytef *>(target.data()), static_cast<uInt>(target.size())) != entry.Crc32)
-        return fail("its data is damaged");
-    if (target.empty() || target.find('\0') != std::string::npos)
-        return fail("not a valid symbolic link");
-    return target;
+    return ReadLinkTarget(*source_, data, local_->DataStart, why);
 }
 
 } // namespace pellux::cli

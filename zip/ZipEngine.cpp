@@ -5,6 +5,7 @@
 #include "zip/ZipBridge.h"
 #include "zip/ZipListReader.h"
 
+#include <algorithm>
 #include <memory>
 #include <sys/stat.h>
 
@@ -51,12 +52,23 @@ std::int32_t TZipEngine::EntryCount() const
     return zipFilename_.empty() ? 0 : static_cast<std::int32_t>(dirEntries_.size());
 }
 
-void TZipEngine::ClearDirEntries() { dirEntries_.clear(); }
+void TZipEngine::ClearDirEntries()
+{
+    dirEntries_.clear();
+    entryWarnings_.clear();
+}
 
 void TZipEngine::FireDirUpdate()
 {
     if (OnDirUpdate)
         OnDirUpdate(*this);
+}
+
+const std::string *TZipEngine::EntryWarning(std::size_t index) const
+{
+    const auto at = std::lower_bound(entryWarnings_.begin(), entryWarnings_.end(), index,
+                                     [](const ListReport::EntryWarning &w, std::size_t i) { return w.Entry < i; });
+    return at != entryWarnings_.end() && at->Entry == index ? &at->Why : nullptr;
 }
 
 void TZipEngine::List()
@@ -77,17 +89,22 @@ void TZipEngine::List()
 
     ListOutcome outcome;
     ListReport report;
-    auto warn = [&] {
+    // Kept before the update event, whose listing marks the entries; shown after it.
+    auto keep = [&] {
+        usedNameEncoding_ = report.NameEncoding;
         listWarnings_ = std::move(report.Warnings);
+        entryWarnings_ = std::move(report.EntryWarnings);
         listDamaged_ = report.Damaged;
+    };
+    auto warn = [&] {
         if (!listWarnings_.empty())
             UI().ShowWarnings(listWarnings_);
     };
     try {
         outcome = ReadEntryList(*stream, dirEntries_, &report, NameEncoding);
-        usedNameEncoding_ = report.NameEncoding; // the update event shows it
+        keep();
     } catch (...) {
-        usedNameEncoding_ = report.NameEncoding;
+        keep();
         stream.reset(); // closed before the listing sees what was read
         FireDirUpdate();
         warn();

@@ -6,6 +6,7 @@
 #include "abi/PxUnz.h"
 #include "abi/PxZip.h"
 #include "zip/ZipDirEntry.h"
+#include "zip/ZipListReader.h"
 #include "zip/ZipTypes.h"
 
 #include <cstdint>
@@ -89,6 +90,9 @@ public:
     // with a valid end record is one).
     const std::vector<std::string> &ListWarnings() const { return listWarnings_; }
     bool ListDamaged() const { return listDamaged_; }
+    // Why extraction will refuse DirEntries()[index], or write it otherwise than shown;
+    // null for the entries it writes as listed.
+    const std::string *EntryWarning(std::size_t index) const;
     bool NoArchiveFound() const { return noArchiveFound_; }
 
     // The operations. Each takes its input from the properties above, runs one of the
@@ -154,6 +158,7 @@ private:
     std::size_t passwordsOffered_ = 0; // of passwords_, in the running library call
     std::vector<ZipDirEntry> dirEntries_;
     std::vector<std::string> listWarnings_;
+    std::vector<ListReport::EntryWarning> entryWarnings_; // by ascending entry index
     bool listDamaged_ = false;
     bool noArchiveFound_ = false;
     std::string usedNameEncoding_ = "UTF-8";

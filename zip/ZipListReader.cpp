@@ -1,6 +1,7 @@
 #include "zip/ZipListReader.h"
 
 #include "platform/Exceptions.h"
+#include "util/ExtractionPlan.h"
 #include "util/LittleEndian.h"
 #include "util/NameCodec.h"
 #include "util/ZipRecords.h"
@@ -389,6 +390,54 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::ve
         report.Warnings.push_back("names with control or direction characters: " + NameList(disguised));
 }
 
+// Why the check refuses entries, by central index (ascending); read before the walk
+// lets go of the directory's names. The check's problems name the refused in order.
+std::vector<std::pair<std::size_t, std::string>> RefusalReasons(const CentralDirectory &directory,
+                                                                const ArchiveCheck &check, const NameDecoding &names)
+{
+    std::vector<std::pair<std::size_t, std::string>> refusals;
+    for (std::size_t i = 0, k = 0; i < check.Refused.size() && k < check.EntryProblems.size(); ++i) {
+        if (!check.Refused[i])
+            continue;
+        const std::string &problem = check.EntryProblems[k++];
+        const std::string prefix = VisibleName(names.Name(directory.Entries[i])) + ": ";
+        refusals.emplace_back(
+            i, "Not extracted: " + (problem.starts_with(prefix) ? problem.substr(prefix.size()) : problem));
+    }
+    return refusals;
+}
+
+// The walked entries that extraction will refuse or write otherwise than shown, with
+// why: the forecast's entries, those the check refuses and those not in the directory.
+void MarkEntries(const std::vector<ZipDirEntry> &entries, const std::vector<bool> &listed,
+                 const CentralDirectory &directory, const CentralByOffset &central,
+                 const std::vector<std::pair<std::size_t, std::string>> &refusals, const ExtractionForecast &forecast,
+                 ListReport &report)
+{
+    const std::size_t firstWalked = entries.size() - listed.size();
+    for (std::size_t w = 0; w < listed.size(); ++w) {
+        const std::size_t at = firstWalked + w;
+        if (!listed[w]) {
+            report.EntryWarnings.push_back({at, "Not extracted: it is not in the central directory"});
+            continue;
+        }
+        const CentralEntry *c = central.Find(entries[at].HeaderOffset);
+        if (!c)
+            continue;
+        const auto index = static_cast<std::size_t>(c - directory.Entries.data());
+        const auto byIndex = [](const auto &a, std::size_t i) { return a.Index < i; };
+        const auto f = std::lower_bound(forecast.Entries.begin(), forecast.Entries.end(), index, byIndex);
+        if (f != forecast.Entries.end() && f->Index == index) {
+            report.EntryWarnings.push_back({at, f->Why});
+            continue;
+        }
+        const auto r = std::lower_bound(refusals.begin(), refusals.end(), index,
+                                        [](const auto &a, std::size_t i) { return a.first < i; });
+        if (r != refusals.end() && r->first == index)
+            report.EntryWarnings.push_back({at, r->second});
+    }
+}
+
 } // namespace
 
 ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report,
@@ -399,6 +448,8 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     StreamSource source(stream);
     std::optional<CentralDirectory> directory = ReadCentralDirectory(source);
     ArchiveCheck check;
+    ExtractionForecast forecast;
+    std::vector<std::pair<std::size_t, std::string>> refusals;
     CentralByOffset central;
     std::optional<std::int64_t> lowest;
     // Extraction chooses the code page over the directory's names: so does the listing.
@@ -409,6 +460,9 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         for (const auto *list : {&check.Overlaps, &check.ProblemSummary, &check.Notes})
             r.Warnings.insert(r.Warnings.end(), list->begin(), list->end());
         r.Damaged = check.Overlapping() || !check.ProblemSummary.empty() || !directory->Damage.empty();
+        forecast = ForecastExtraction(source, *directory, check.Refused, *names);
+        refusals = RefusalReasons(*directory, check, *names);
+        r.Warnings.insert(r.Warnings.end(), forecast.Warnings.begin(), forecast.Warnings.end());
         central.Index(directory->Entries);
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
@@ -444,6 +498,8 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
     }
     r.NameEncoding = walker.FinishNames(nameEncoding);
     CompareWithDirectory(entries, listed, directory, central, check, names ? *names : NameDecoding(), r);
+    if (directory)
+        MarkEntries(entries, listed, *directory, central, refusals, forecast, r);
     if (!walker.BrokenNames().empty())
         r.Warnings.push_back("names flagged as UTF-8 that are not (bad bytes shown as \\xHH): "
                              + NameList(walker.BrokenNames()));

@@ -28,6 +28,13 @@ struct ListReport {
     // archive is damaged or tampered with. Others only inform (data put in front,
     // counts that are off, names with control characters).
     bool Damaged = false;
+    // The entries extraction will refuse, or write otherwise than shown, by their index
+    // in the entry list (ascending), each with why, in sentences for the user.
+    struct EntryWarning {
+        std::size_t Entry;
+        std::string Why;
+    };
+    std::vector<EntryWarning> EntryWarnings;
     // A valid end record and no entries at all: an archive, but empty.
     bool EmptyArchive = false;
     // What the archive's legacy names were read in: "UTF-8" when it holds none, else

@@ -7,8 +7,8 @@
 #include "libs/pxunz/Encryption.h"
 #include "libs/pxunz/EntryData.h"
 #include "libs/pxunz/OutputTree.h"
-#include "util/SafePath.h"
 #include "util/ArchiveFile.h"
+#include "util/ExtractionPlan.h"
 #include "util/LittleEndian.h"
 
 #include <fcntl.h>
@@ -30,9 +30,6 @@
 namespace pellux::libs {
 
 namespace {
-
-constexpr std::uint64_t kMaxLinkTarget = 4096;
-constexpr unsigned kHostUnix = 3; // "version made by", high byte (APPNOTE 4.4.2)
 
 struct DirMetadata {
     std::vector<std::string> Dirs;
@@ -121,14 +118,6 @@ bool Publish(int dir, PendingFile &file, const std::string &leaf)
 
 bool DiskFull(int error) { return error == ENOSPC || error == EFBIG || error == EDQUOT; }
 
-std::optional<unsigned> UnixMode(const CentralEntry &entry)
-{
-    const unsigned mode = entry.ExternalAttributes >> 16;
-    if ((entry.VersionMadeBy >> 8) != kHostUnix || mode == 0)
-        return std::nullopt;
-    return mode;
-}
-
 // The extended timestamp's modification time (UTC) when present, else the NTFS one,
 // else the DOS time.
 std::time_t EntryMtime(const ArchiveEntry &entry)
@@ -160,13 +149,6 @@ std::time_t EntryMtime(const ArchiveEntry &entry)
         }
     }
     return DosDateTimeToTime(entry.Central.DosDateTime);
-}
-
-bool IsDirectoryEntry(const CentralEntry &entry)
-{
-    const auto mode = UnixMode(entry);
-    const std::string &name = entry.Name;
-    return (!name.empty() && (name.back() == '/' || name.back() == '\\')) || (mode && S_ISDIR(*mode));
 }
 
 bool WriteAll(int fd, const unsigned char *data, std::size_t size)
@@ -213,12 +195,17 @@ public:
             }
             chosen.push_back(&entry);
         }
-        if (reporter_.Total(BytesToWrite(chosen)))
+        const std::vector<bool> earlier = EarlierCopies(chosen, contents.Names);
+        if (reporter_.Total(BytesToWrite(chosen, earlier)))
             return 0;
-        for (const ArchiveEntry *entry : chosen) {
+        for (std::size_t i = 0; i < chosen.size(); ++i) {
             if (reporter_.Stopped() || diskFull_)
                 break;
-            Entry(*entry, contents.Names);
+            if (earlier[i])
+                reporter_.Warning("skipping " + VisibleName(contents.Names.Name(chosen[i]->Central))
+                                  + ": a later entry of the same name is extracted instead");
+            else
+                Entry(*chosen[i], contents.Names);
         }
         if (!skippedEncrypted_.empty())
             reporter_.Error(kPxUnsupported, SkippedEncryptedText(skippedEncrypted_));
@@ -235,10 +222,13 @@ public:
 private:
     // The data of the wanted files: what the steps will add up to unless some are
     // skipped. Encrypted ones count when a password can be asked for.
-    std::uint64_t BytesToWrite(const std::vector<const ArchiveEntry *> &entries) const
+    std::uint64_t BytesToWrite(const std::vector<const ArchiveEntry *> &entries, const std::vector<bool> &earlier) const
     {
         std::uint64_t bytes = 0;
-        for (const ArchiveEntry *entry : entries) {
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const ArchiveEntry *entry = entries[i];
+            if (earlier[i])
+                continue;
             const auto mode = UnixMode(entry->Central);
             const CipherKind cipher = CipherOf(*entry).Kind;
             const bool readable =
@@ -247,6 +237,24 @@ private:
                 bytes += entry->Central.UncompressedSize;
         }
         return bytes;
+    }
+
+    // The files that another, later one of the same path replaces: only the last of them
+    // is written, whether or not existing files are overwritten.
+    std::vector<bool> EarlierCopies(const std::vector<const ArchiveEntry *> &chosen, const NameDecoding &names) const
+    {
+        auto pathOf = [&](std::size_t i) {
+            const CentralEntry &central = chosen[i]->Central;
+            if (!chosen[i]->Refused.empty() || IsDirectoryEntry(central))
+                return std::string();
+            const Landing landing = LandingOf(central, names.Name(central), request_.DirNames);
+            return landing.Safe ? LandingPath(*landing.Safe) : std::string();
+        };
+        std::vector<std::uint64_t> hashes(chosen.size(), 0);
+        for (std::size_t i = 0; i < chosen.size(); ++i)
+            if (const std::string path = pathOf(i); !path.empty())
+                hashes[i] = LandingHash(path);
+        return EarlierNamesakes(hashes, pathOf);
     }
 
     void Entry(const ArchiveEntry &entry, const NameDecoding &names)
@@ -258,20 +266,14 @@ private:
             reporter_.Error(kPxArchiveError, "skipping " + shown + ": " + entry.Refused);
             return;
         }
-        if (name.find('\0') != std::string::npos) {
-            reporter_.Error(kPxUnsafeName, "skipping " + shown + ": its name holds a NUL byte");
-            return;
-        }
-        std::string drive;
-        name = StripDrive(name, &drive);
-        if (!drive.empty())
-            reporter_.Warning(shown + ": drive prefix " + drive + " removed");
+        const Landing landing = LandingOf(central, name, request_.DirNames);
+        if (!landing.Drive.empty())
+            reporter_.Warning(shown + ": drive prefix " + landing.Drive + " removed");
         const auto mode = UnixMode(central);
         const bool isDir = IsDirectoryEntry(central);
-        const bool isLink = !isDir && mode && S_ISLNK(*mode);
-        std::string why;
-        auto safe = MakeSafeName(isDir && !name.empty() && name.back() != '/' ? name + "/" : name, request_.DirNames,
-                                 &why, !EscapedBackslashes(central.Name, name));
+        const bool isLink = IsLinkEntry(central);
+        std::string why = landing.Why;
+        auto safe = landing.Safe;
         if (!safe) {
             reporter_.Error(kPxUnsafeName, "skipping " + shown + ": " + why);
             return;
