@@ -53,8 +53,11 @@ void PrintLongListing(const TZipEngine &engine)
         return;
     std::printf(kLongRow, "Mode", "Method", "Size", "Packed", "CRC-32", "Encryption", "Modified", "Name");
     ListDetails details(engine.ZipFilename());
-    for (const auto &entry : engine.DirEntries()) {
+    const auto &entries = engine.DirEntries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ZipDirEntry &entry = entries[i];
         const EntryDetails d = details.Of(entry);
+        const std::string *warning = engine.EntryWarning(i);
         std::printf(kLongRow, d.Mode.c_str(), d.Method.c_str(), std::to_string(entry.UncompressedSize).c_str(),
                     std::to_string(entry.CompressedSize).c_str(), CrcText(entry.Crc32).c_str(), d.Encryption.c_str(),
                     d.Mtime.empty() ? "-" : d.Mtime.c_str(), VisibleName(entry.Name()).c_str());
@@ -103,8 +106,11 @@ void PrintJson(const TZipEngine &engine, const std::string &archive,
     Write(head + ",\"entries\":[");
     bool first = true;
     ListDetails details(engine.ZipFilename());
-    for (const auto &entry : engine.DirEntries()) {
+    const auto &entries = engine.DirEntries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const ZipDirEntry &entry = entries[i];
         const EntryDetails d = details.Of(entry);
+        const std::string *warning = engine.EntryWarning(i);
         const std::string name = VisibleName(entry.Name());
         QJsonValue link = QJsonValue::Null;
         if (d.Link) {
@@ -117,19 +123,21 @@ void PrintJson(const TZipEngine &engine, const std::string &archive,
         // Built in one go: an object grown key by key keeps spare room, much of it over a
         // million entries.
         const QByteArray object =
-            QJsonDocument(QJsonObject{
-                              {QStringLiteral("name"), Text(name)},
-                              {QStringLiteral("size"), static_cast<qint64>(entry.UncompressedSize)},
-                              {QStringLiteral("packed"), static_cast<qint64>(entry.CompressedSize)},
-                              {QStringLiteral("method"), Text(d.Method)},
-                              {QStringLiteral("crc"), Text(CrcText(entry.Crc32))},
-                              {QStringLiteral("encrypted"), entry.Encrypted()},
-                              {QStringLiteral("encryption"), Text(d.Encryption)},
-                              {QStringLiteral("mtime"),
-                               d.Mtime.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Text(d.Mtime))},
-                              {QStringLiteral("mode"), Text(d.Mode)},
-                              {QStringLiteral("link"), link},
-                          })
+            QJsonDocument(
+                QJsonObject{
+                    {QStringLiteral("name"), Text(name)},
+                    {QStringLiteral("size"), static_cast<qint64>(entry.UncompressedSize)},
+                    {QStringLiteral("packed"), static_cast<qint64>(entry.CompressedSize)},
+                    {QStringLiteral("method"), Text(d.Method)},
+                    {QStringLiteral("crc"), Text(CrcText(entry.Crc32))},
+                    {QStringLiteral("encrypted"), entry.Encrypted()},
+                    {QStringLiteral("encryption"), Text(d.Encryption)},
+                    {QStringLiteral("mtime"),
+                     d.Mtime.empty() ? QJsonValue(QJsonValue::Null) : QJsonValue(Text(d.Mtime))},
+                    {QStringLiteral("mode"), Text(d.Mode)},
+                    {QStringLiteral("link"), link},
+                    {QStringLiteral("warning"), warning ? QJsonValue(Text(*warning)) : QJsonValue(QJsonValue::Null)},
+                })
                 .toJson(QJsonDocument::Compact);
         Write(first ? object : ',' + object);
         first = false;

@@ -166,6 +166,7 @@ target = './' * 100 + 'a.txt'
 with zipfile.ZipFile(archive, 'a') as z:
     link('d/deflated-link', target.encode(), zipfile.ZIP_DEFLATED)
     link('d/broken-link', b'')
+    link('d/up', b'../../etc')
     for raw, flags in ((b'caf\x82.txt', 0), (b'bad\xff.txt', 0x800)):
         i = Raw(raw.decode('latin-1'), (1999, 12, 31, 23, 59, 58)); i.raw = raw; i.want = flags; i.create_system = 0
         z.writestr(i, b'x')
@@ -176,12 +177,13 @@ r = subprocess.run([cli, 'list', archive, '--json'], capture_output=True, env=di
 assert r.returncode == 0 and r.stderr == b'', r
 doc = json.loads(r.stdout)
 assert doc['archive'] == archive, doc['archive']
-assert doc['warnings'] == ['names flagged as UTF-8 that are not (bad bytes shown as \\xHH): bad\\xFF.txt',
+assert doc['warnings'] == ['symbolic links pointing out of the target, not extracted: d/up -> ../../etc',
+                           'names flagged as UTF-8 that are not (bad bytes shown as \\xHH): bad\\xFF.txt',
                            'cannot read the target of symbolic link d/broken-link: not a valid symbolic link'], doc['warnings']
 ut, dos = '2021-03-04T00:06:07-05:00', '2020-01-02T03:04:06-05:00'
-def entry(name, size, method, mode, mtime, encryption='none', link=None):
+def entry(name, size, method, mode, mtime, encryption='none', link=None, warning=None):
     return dict(name=name, size=size, method=method, mode=mode, mtime=mtime, encryption=encryption,
-                encrypted=encryption != 'none', link=link, packed=stored[name].compress_size,
+                encrypted=encryption != 'none', link=link, warning=warning, packed=stored[name].compress_size,
                 crc='%08x' % stored[name].CRC)
 want = [entry('aes.txt', 350, 'Deflate', '-rw-r--r--', ut, 'AES-256'),
         entry('d/', 0, 'Stored', 'drwxr-x---', ut),
@@ -190,6 +192,8 @@ want = [entry('aes.txt', 350, 'Deflate', '-rw-r--r--', ut, 'AES-256'),
         entry('zc.txt', 600, 'Deflate', '-rw-------', ut, 'ZipCrypto'),
         entry('d/deflated-link', len(target), 'Deflate', 'lrwxrwxrwx', dos, link=target),
         entry('d/broken-link', 0, 'Stored', 'lrwxrwxrwx', dos),
+        entry('d/up', 9, 'Stored', 'lrwxrwxrwx', dos, link='../../etc',
+              warning='Not extracted: symbolic link points outside (../../etc)'),
         entry('caf\xe9.txt', 1, 'Stored', '-rw-r--r--', '1999-12-31T23:59:58-05:00'),
         entry('bad\\xFF.txt', 1, 'Stored', '-rw-r--r--', '1999-12-31T23:59:58-05:00')]
 for got, expected in zip(doc['entries'], want):
@@ -210,7 +214,7 @@ print('ok')
                          "2021-03-04T00:06:07-05:00  d/a.txt\n"),
               std::string::npos)
         << r.Out;
-    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 10);
+    EXPECT_EQ(std::count(r.Out.begin(), r.Out.end(), '\n'), 11);
 }
 
 TEST_F(CliListTest, LocaleDateSeparator)
