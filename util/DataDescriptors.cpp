@@ -70,14 +70,18 @@ std::optional<DataDescriptor> FindDataDescriptor(ByteSource &source, const Local
             const std::uint64_t after = to - p; // bytes from p to the window's end
             DataDescriptor d;
             if (after >= 16 && HasSignature(at, 7, 8)) {
-                if (le::U32(at + 8) == p - start) {
-                    d = {le::U32(at + 4), le::U32(at + 8), le::U32(at + 12), p + 16};
-                    return d;
-                }
-                if (after >= 24 && le::U64(at + 8) == p - start) {
-                    d = {le::U32(at + 4), le::U64(at + 8), le::U64(at + 16), p + 24};
-                    return d;
-                }
+                // The low half of a 64-bit size reads as a 32-bit one: of the two forms,
+                // the one that a record or the file's end follows is the one written.
+                const bool narrow = le::U32(at + 8) == p - start;
+                const bool wide = after >= 24 && le::U64(at + 8) == p - start;
+                const auto endsThere = [&](std::uint64_t end) {
+                    unsigned char s[4];
+                    return end == size || (source.ReadAt(end, s, 4) && IsRecordAfterData(s));
+                };
+                if (wide && (!narrow || (endsThere(p + 24) && !endsThere(p + 16))))
+                    return DataDescriptor{le::U32(at + 4), le::U64(at + 8), le::U64(at + 16), p + 24};
+                if (narrow)
+                    return DataDescriptor{le::U32(at + 4), le::U32(at + 8), le::U32(at + 12), p + 16};
             }
             // Without a signature the descriptor ends where the next record (or the file) does.
             if (p == size || (after >= 4 && IsRecordAfterData(at))) {

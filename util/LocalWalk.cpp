@@ -10,10 +10,18 @@ namespace pellux {
 
 namespace {
 
+// A streamed entry's header states no sizes: zeros, or (ZIP64) saturated fields whose
+// ZIP64 field is missing or holds zeros too.
+bool SizesUnknown(const LocalHeader &local)
+{
+    const auto unknown = [](std::uint64_t size) { return size == 0 || size == kSaturated32; };
+    return unknown(local.CompressedSize) && unknown(local.UncompressedSize);
+}
+
 // A local header a writer could have made: stray "PK\3\4" bytes in a stub rarely are.
 bool Plausible(const LocalHeader &local, std::uint64_t fileSize)
 {
-    const bool sizesFollow = (local.Flags & kFlagDataDescriptor) && local.CompressedSize == 0;
+    const bool sizesFollow = (local.Flags & kFlagDataDescriptor) && SizesUnknown(local);
     return !local.Name.empty() && (local.VersionNeeded & 0xFF) <= 99 && local.Method <= 99
         && (sizesFollow || local.CompressedSize <= fileSize - local.DataStart);
 }
@@ -69,7 +77,7 @@ LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known)
             entry.Crc32 = central->Crc32;
             entry.CompressedSize = central->CompressedSize;
             entry.UncompressedSize = central->UncompressedSize;
-        } else if (streamed && entry.CompressedSize == 0 && entry.UncompressedSize == 0) {
+        } else if (streamed && SizesUnknown(*local)) {
             const auto descriptor = FindDataDescriptor(source, *local);
             if (!descriptor) {
                 entry.Local = std::move(*local);

@@ -277,10 +277,12 @@ private:
             e.UncompressedSize = central->UncompressedSize;
             dataSize = central->CompressedSize;
             zip64 = zip64 || dataSize >= 0xFFFFFFFFu || e.UncompressedSize >= 0xFFFFFFFFu;
+        } else if (hasDescriptor && dataSize == 0) {
+            // Streamed: zero sizes, or a ZIP64 field of zeros (the descriptor is then 64-bit).
+            e.CompressedSize = 0;
+            ResolveFromDescriptor(e, afterName + e.ExtraFieldLength, dataSize, zip64);
         } else if (zip64) {
             e.CompressedSize = dataSize;
-        } else if (hasDescriptor && e.CompressedSize == 0) {
-            ResolveFromDescriptor(e, afterName + e.ExtraFieldLength, dataSize, zip64);
         }
 
         // The entry's extra field and data must leave room for an end record.
