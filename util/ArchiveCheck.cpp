@@ -14,6 +14,7 @@ namespace {
 
 // One entry's two headers, with what the rules word their findings by.
 struct EntryHeaders {
+    ByteSource &Source;
     const CentralEntry &Central;
     const LocalHeader &Local;
     const CentralDirectory &Directory;
@@ -105,6 +106,40 @@ bool FlagsDiffer(const EntryHeaders &e)
     return ((e.Local.Flags ^ e.Central.Flags) & (kFlagEncrypted | kFlagUtf8)) != 0;
 }
 
+// Stored data is its own size: extraction copies the compressed size's bytes and then
+// fails the entry, its output longer or shorter than declared.
+bool StoredSizesDiffer(const EntryHeaders &e)
+{
+    return e.Central.Method == 0 && !(e.Central.Flags & kFlagEncrypted)
+        && e.Central.CompressedSize != e.Central.UncompressedSize;
+}
+
+// A sub-field whose length runs past the extra field's end; fewer than four bytes left
+// over are padding (aligning tools add it).
+bool ExtraCutShort(std::string_view extra)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
+    std::size_t i = 0;
+    while (i + 4 <= extra.size())
+        i += 4 + static_cast<std::size_t>(p[i + 2] | p[i + 3] << 8);
+    return i > extra.size();
+}
+
+bool EitherExtraCutShort(const EntryHeaders &e)
+{
+    return ExtraCutShort(e.Central.Extra) || ExtraCutShort(e.Local.Extra);
+}
+
+// The descriptor after a streamed entry's data, when it states the directory's size
+// (else it is no descriptor of this data), holds the CRC the writer computed.
+bool DescriptorCrcDiffers(const EntryHeaders &e)
+{
+    if (!e.SizesFollow())
+        return false;
+    const auto descriptor = ReadDataDescriptor(e.Source, DataEnd(e.Local, e.Central), e.Central.CompressedSize);
+    return descriptor && descriptor->CompressedSize == e.Central.CompressedSize && descriptor->Crc32 != e.Central.Crc32;
+}
+
 struct DifferenceRule {
     bool (*Differs)(const EntryHeaders &);
     const char *Note; // the names follow
@@ -112,6 +147,9 @@ struct DifferenceRule {
 constexpr DifferenceRule kDifferenceRules[] = {
     {CrcDiffers, "CRC differs between the local header and the central directory: "},
     {FlagsDiffer, "flags differ between the local header and the central directory: "},
+    {DescriptorCrcDiffers, "CRC differs between the data descriptor and the central directory: "},
+    {StoredSizesDiffer, "stored, but its two sizes differ (extraction fails): "},
+    {EitherExtraCutShort, "extra field cut short: "},
 };
 
 // --- Notes on the archive as a whole, before the entries' differences. ------------
@@ -120,7 +158,31 @@ std::optional<std::string> DirectoryDamage(ByteSource &, const CentralDirectory 
 {
     if (directory.Damage.empty())
         return std::nullopt;
+    if (directory.FromLocalHeaders)
+        return directory.Damage + ": the entries are read from their local headers";
     return directory.Damage;
+}
+
+// Readers that take the last end record would read the one in the comment instead.
+std::optional<std::string> EndRecordInComment(ByteSource &, const CentralDirectory &directory)
+{
+    const pellux_end_record &end = directory.End;
+    if (!end.passed_over)
+        return std::nullopt;
+    return "the archive comment holds another end record, "
+        + (end.passed_over_entries == 0 ? std::string("of an empty archive")
+                                        : "of " + std::to_string(end.passed_over_entries) + " entries")
+        + "; the entries of the earlier one are read";
+}
+
+std::optional<std::string> CommentCutShort(ByteSource &source, const CentralDirectory &directory)
+{
+    const pellux_end_record &end = directory.End;
+    const std::uint64_t commentEnd = end.end_pos + PELLUX_END_SIZE + end.comment_length;
+    if (commentEnd <= source.Size())
+        return std::nullopt;
+    return "the archive comment is cut short: its length runs " + std::to_string(commentEnd - source.Size())
+        + " bytes past the end of the file";
 }
 
 std::optional<std::string> EntryCountDiffers(ByteSource &, const CentralDirectory &directory)
@@ -158,10 +220,7 @@ std::optional<std::string> AnotherArchiveFollows(ByteSource &source, const Centr
 
 using ArchiveRule = std::optional<std::string> (*)(ByteSource &, const CentralDirectory &);
 constexpr ArchiveRule kArchiveRules[] = {
-    DirectoryDamage,
-    EntryCountDiffers,
-    OffsetsOff,
-    AnotherArchiveFollows,
+    DirectoryDamage, EndRecordInComment, CommentCutShort, EntryCountDiffers, OffsetsOff, AnotherArchiveFollows,
 };
 
 // The accepted entries whose bytes, header to end of data, overlap another's. Sorted by
@@ -243,7 +302,7 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
             refuse(i, {"local header missing", "local header missing"});
             continue;
         }
-        const EntryHeaders headers{c, *local, directory, *names};
+        const EntryHeaders headers{source, c, *local, directory, *names};
         if (const auto refusal = FirstRefusal(headers)) {
             refuse(i, *refusal);
             continue;

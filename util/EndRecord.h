@@ -38,6 +38,11 @@ struct pellux_end_record {
     uint64_t directory_size;
     uint64_t directory_offset; /* where the records say it begins */
     int64_t shift;             /* real minus stated positions: data put in front unadjusted */
+    int end64_corrupt;         /* the ZIP64 records behind the locator cannot be true */
+    /* A later end record, in this one's comment, was passed over: the last record whose
+     * comment ends at the end of the file and whose directory holds entries wins. */
+    int passed_over;
+    uint64_t passed_over_entries; /* the count that record states */
 };
 
 static inline uint16_t pellux_le16(const unsigned char *p) { return (uint16_t)(p[0] | p[1] << 8); }
@@ -83,8 +88,13 @@ static inline int pellux_read_end64(pellux_read_at read, void *context, struct p
         r->entry_count = pellux_le64(b + 32);
         r->directory_size = pellux_le64(b + 40);
         r->directory_offset = pellux_le64(b + 48);
+        /* Values no archive of this size can hold: a directory running past the file's
+         * start or past the records, more entries than its bytes hold (46 at least each). */
+        r->end64_corrupt = r->directory_size > r->end64_pos || r->directory_offset > r->end64_pos
+            || r->entry_count > r->directory_size / 46;
         return 1;
     }
+    r->end64_corrupt = 1; /* a locator, but no ZIP64 end record where it says */
     return 0;
 }
 
@@ -105,13 +115,19 @@ static inline int pellux_try_end_record(pellux_read_at read, void *context, cons
     r->directory_offset = pellux_le32(end + 16);
     r->has_locator = 0;
     r->has_end64 = 0;
+    r->end64_corrupt = 0;
+    r->passed_over = 0;
+    r->passed_over_entries = 0;
     if (end_pos >= PELLUX_LOCATOR_SIZE && !read(context, end_pos - PELLUX_LOCATOR_SIZE, b, 4)
         && pellux_is_signature(b, 6, 7)) {
         r->has_locator = 1;
         r->locator_pos = end_pos - PELLUX_LOCATOR_SIZE;
         r->has_end64 = pellux_read_end64(read, context, r);
-        if (r->has_end64)
+        if (r->has_end64) {
+            if (r->end64_corrupt)
+                return 0;
             directory_end = r->end64_pos;
+        }
     }
     if (r->directory_size > directory_end)
         return 0;
@@ -121,17 +137,23 @@ static inline int pellux_try_end_record(pellux_read_at read, void *context, cons
     /* The directory ends where the end records begin; where they say it begins tells how
      * far everything moved when data went in front without the offsets being adjusted. */
     r->shift = (int64_t)(r->directory_start - r->directory_offset);
+    r->end64_corrupt = 0; /* a locator without its record: the plain record served */
     return 1;
 }
 
-/* The last end record in the file that leads to a central directory. */
+/* Of the end records that lead to a central directory, the last whose comment ends
+ * right at the end of the file and whose directory holds entries: a record of an empty
+ * archive inside the comment is a decoy that would hide the entries. Without such a
+ * record, the last that leads to a directory. When none leads to one, *r tells of the
+ * last record whose ZIP64 records cannot be true, if any (end64_corrupt). */
 static inline int pellux_find_end_record(pellux_read_at read, void *context, uint64_t file_size,
                                          struct pellux_end_record *r)
 {
     size_t length = file_size < PELLUX_END_SEARCH ? (size_t)file_size : (size_t)PELLUX_END_SEARCH;
     uint64_t base = file_size - length;
     unsigned char *tail;
-    int result = PELLUX_END_NONE;
+    int result = PELLUX_END_NONE, have_first = 0, have_corrupt = 0, at_end;
+    struct pellux_end_record candidate, first, corrupt;
     size_t i;
     if (file_size < PELLUX_END_SIZE)
         return PELLUX_END_NONE;
@@ -143,13 +165,39 @@ static inline int pellux_find_end_record(pellux_read_at read, void *context, uin
     for (i = length - PELLUX_END_SIZE + 1; i-- > 0;) {
         if (!pellux_is_signature(tail + i, 5, 6))
             continue;
-        result = PELLUX_END_OUT_OF_RANGE;
-        if (pellux_try_end_record(read, context, tail + i, base + i, r)) {
-            result = PELLUX_END_FOUND;
-            break;
+        if (result == PELLUX_END_NONE)
+            result = PELLUX_END_OUT_OF_RANGE;
+        at_end = base + i + PELLUX_END_SIZE + pellux_le16(tail + i + 20) == file_size;
+        if (have_first && !at_end)
+            continue; /* once one leads to a directory, only records ending the file may win */
+        if (!pellux_try_end_record(read, context, tail + i, base + i, &candidate)) {
+            if (candidate.end64_corrupt && !have_corrupt && !have_first) {
+                corrupt = candidate;
+                have_corrupt = 1;
+            }
+            continue;
+        }
+        if (at_end && candidate.directory_size && candidate.entry_count) {
+            if (have_first) {
+                candidate.passed_over = 1;
+                candidate.passed_over_entries = first.entry_count;
+            }
+            *r = candidate;
+            free(tail);
+            return PELLUX_END_FOUND;
+        }
+        if (!have_first) {
+            first = candidate;
+            have_first = 1;
         }
     }
     free(tail);
+    if (have_first) {
+        *r = first;
+        return PELLUX_END_FOUND;
+    }
+    if (have_corrupt)
+        *r = corrupt;
     return result;
 }
 

@@ -70,10 +70,51 @@ std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint
     return std::nullopt;
 }
 
+namespace {
+
+// When the ZIP64 end records cannot be true, the directory they point to is not to be
+// trusted either: the entries are those the local headers hold, and Damage says why.
+CentralDirectory FromLocalHeaders(ByteSource &source, const pellux_end_record &end)
+{
+    CentralDirectory directory;
+    directory.End = end;
+    directory.Damage = "corrupt ZIP64 end record";
+    directory.FromLocalHeaders = true;
+    LocalWalk walk = WalkLocalHeaders(source);
+    for (auto &walked : walk.Entries) {
+        if (!walked.Complete)
+            break;
+        LocalHeader &local = walked.Local;
+        CentralEntry &c = directory.Entries.emplace_back();
+        c.Name = std::move(local.Name);
+        c.Extra = std::move(local.Extra);
+        c.VersionNeeded = local.VersionNeeded;
+        c.Flags = local.Flags;
+        c.Method = local.Method;
+        c.DosDateTime = local.DosDateTime;
+        c.Crc32 = walked.Crc32;
+        c.CompressedSize = walked.CompressedSize;
+        c.UncompressedSize = walked.UncompressedSize;
+        c.LocalOffset = c.StatedOffset = local.Offset;
+    }
+    // The entries end where the end records begin; what the records say is not used.
+    directory.End.directory_start = end.has_locator ? end.locator_pos : end.end_pos;
+    directory.End.directory_size = 0;
+    directory.End.directory_offset = directory.End.directory_start;
+    directory.End.entry_count = directory.Entries.size();
+    directory.End.shift = 0;
+    return directory;
+}
+
+} // namespace
+
 std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
 {
     CentralDirectory directory;
-    if (pellux_find_end_record(ReadCallback, &source, source.Size(), &directory.End) != PELLUX_END_FOUND)
+    const int found = pellux_find_end_record(ReadCallback, &source, source.Size(), &directory.End);
+    if (found == PELLUX_END_OUT_OF_RANGE && directory.End.end64_corrupt)
+        return FromLocalHeaders(source, directory.End);
+    if (found != PELLUX_END_FOUND)
         return std::nullopt;
     const pellux_end_record &end = directory.End;
     const std::uint64_t size = end.directory_size;

@@ -80,6 +80,9 @@ struct CentralDirectory {
     // The end record misplaces the directory, but entries' offsets are right as stored
     // (for all of them: nothing was put in front, and End.shift is then 0).
     bool DirectoryOffsetWrong = false;
+    // The ZIP64 end records cannot be true (Damage says so): Entries are those the local
+    // headers hold, as WalkLocalHeaders finds them, the complete ones.
+    bool FromLocalHeaders = false;
 };
 
 // The archive's central directory; nullopt when no end record leads to one.
