@@ -440,6 +440,26 @@ void MarkEntries(const std::vector<ZipDirEntry> &entries, const std::vector<bool
     }
 }
 
+// Without a directory extraction recovers the entries from their local headers, by
+// the names the walk read: the forecast is made over those.
+void ForecastRecovered(ByteSource &source, const std::vector<ZipDirEntry> &entries, std::size_t firstWalked,
+                       ListReport &report)
+{
+    CentralDirectory recovered;
+    for (std::size_t i = firstWalked; i < entries.size(); ++i) {
+        CentralEntry c;
+        c.Name = entries[i].Name(); // already read: UTF-8, read as it stands
+        c.Flags = static_cast<std::uint16_t>(entries[i].GeneralPurposeFlag | kFlagUtf8);
+        c.Method = entries[i].CompressionMethod;
+        c.LocalOffset = c.StatedOffset = static_cast<std::uint64_t>(entries[i].HeaderOffset);
+        recovered.Entries.push_back(std::move(c));
+    }
+    ExtractionForecast forecast = ForecastExtraction(source, recovered, {}, NameDecoding());
+    report.Warnings.insert(report.Warnings.end(), forecast.Warnings.begin(), forecast.Warnings.end());
+    for (auto &f : forecast.Entries)
+        report.EntryWarnings.push_back({firstWalked + f.Index, std::move(f.Why)});
+}
+
 } // namespace
 
 ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report,
@@ -496,12 +516,16 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         walker.Walk(*first);
     } catch (...) {
         r.NameEncoding = walker.FinishNames(nameEncoding); // the entries read so far stay, named
+        if (!directory)
+            ForecastRecovered(source, entries, entries.size() - listed.size(), r);
         throw;
     }
     r.NameEncoding = walker.FinishNames(nameEncoding);
     CompareWithDirectory(entries, listed, directory, central, check, names ? *names : NameDecoding(), r);
     if (directory)
         MarkEntries(entries, listed, *directory, central, refusals, forecast, r);
+    else
+        ForecastRecovered(source, entries, entries.size() - listed.size(), r);
     if (!walker.BrokenNames().empty())
         r.Warnings.push_back("names flagged as UTF-8 that are not (bad bytes shown as \\xHH): "
                              + NameList(walker.BrokenNames()));

@@ -3,6 +3,7 @@
 #include "app/Glyphs.h"
 #include "tests/app/WindowFixture.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <set>
 
@@ -109,6 +110,17 @@ TEST_F(WindowTest, EntriesExtractionRefusesOrChangesAreNamedAtOpenAndMarkedOnThe
     EXPECT_EQ(ReadFile(out + "/setup.sh"), "two");
     EXPECT_EQ(Tree(dir.File("work")), (std::set<std::string>{"out/boot.ini", "out/setup.sh", "out/ok.txt"}));
     EXPECT_FALSE(fs::exists(dir.File("evil")) || fs::exists(dir.File("note.txt")));
+
+    // Without its central directory the entries are recovered from their local headers,
+    // and the listing forecasts over those.
+    const std::string whole = ReadFile(archive);
+    const std::string cut = dir.Write("cut.zip", whole.substr(0, whole.find("PK\x01\x02")));
+    ui.Log.Warnings.clear();
+    EXPECT_ANY_THROW(w->OpenZipFile(cut)); // the walk ends in a read error, after the entries
+    EXPECT_NE(std::find(ui.Log.Warnings.begin(), ui.Log.Warnings.end(), "absolute names, not extracted: /etc/cron.d/x"),
+              ui.Log.Warnings.end());
+    ASSERT_GE(model.rowCount(), 2);
+    EXPECT_EQ(tip(1), "Not extracted: absolute path");
 }
 
 TEST_F(WindowTest, ArchivesOfEveryPeerOpenWithoutAWarningOrAMark)
