@@ -13,17 +13,26 @@ namespace {
 constexpr unsigned kHostUnix = 3; // "version made by", high byte (APPNOTE 4.4.2)
 constexpr std::uint16_t kMethodAes = 99;
 
-// A name MakeSafeName would keep as it stands: most are, and a million need not be split.
+// A name MakeSafeName would keep as it stands: most are, and a million need not be
+// split. One pass: no backslash or NUL, no drive, and no component empty, "." or ".."
+// (a leading "/" is an empty one).
 bool IsPlainPath(std::string_view name)
 {
-    if (name.empty() || name.front() == '/' || (name.size() >= 2 && name[1] == ':') || name.starts_with("./"))
+    if (name.empty() || (name.size() >= 2 && name[1] == ':'))
         return false;
-    if (name.find_first_of(std::string_view("\\\0", 2)) != std::string_view::npos)
-        return false;
-    for (const std::string_view bad : {"//", "/./", ".."})
-        if (name.find(bad) != std::string_view::npos)
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= name.size(); ++i) {
+        const char c = i < name.size() ? name[i] : '/';
+        if (c == '\\' || c == '\0')
             return false;
-    return !name.ends_with("/.");
+        if (c != '/')
+            continue;
+        const std::size_t length = i - start;
+        if (length == 0 || (name[start] == '.' && (length == 1 || (length == 2 && name[start + 1] == '.'))))
+            return false;
+        start = i + 1;
+    }
+    return true;
 }
 
 // The kinds of forecast, in the order the listing names them.
