@@ -40,7 +40,7 @@ enum Kind { kNul, kAbsolute, kClimbs, kUnicodeEscape, kEmpty, kDrive, kLinkOut, 
 constexpr const char *kKindTexts[kKindCount] = {
     "names holding a NUL byte, not extracted: ",
     "absolute names, not extracted: ",
-    "names leading out of the target with \"..\", not extracted: ",
+    "names with \"..\" in their path, not extracted: ",
     "names whose Unicode path field leads out of the target, not extracted: ",
     "empty names, not extracted: ",
     "drive prefixes, removed when extracting: ",

@@ -57,7 +57,7 @@ TEST_F(WindowTest, EntriesExtractionRefusesOrChangesAreNamedAtOpenAndMarkedOnThe
     auto w = Start({archive});
     EXPECT_EQ(ui.Log.Warnings,
               (Strings{"absolute names, not extracted: /etc/cron.d/x",
-                       "names leading out of the target with \"..\", not extracted: ../../.bashrc, a\\..\\..\\evil",
+                       "names with \"..\" in their path, not extracted: ../../.bashrc, a\\..\\..\\evil",
                        "names whose Unicode path field leads out of the target, not extracted: ../note.txt",
                        "drive prefixes, removed when extracting: C:\\boot.ini as boot.ini",
                        "symbolic links pointing out of the target, not extracted: docs -> /home",
