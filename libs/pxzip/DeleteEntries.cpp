@@ -42,7 +42,6 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
         return 0;
 
     OutputFile out;
-    std::vector<EntryRecord> kept;
     auto fail = [&] {
         if (!reporter.Stopped())
             reporter.Error(kPxArchiveError, "cannot write " + archivePath + ": " + out.Error());
@@ -51,8 +50,7 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
     if (!out.Create(archivePath))
         return fail();
     // Runs of entries that stay, each in as few copies as the kernel allows.
-    kept.resize(archive.Count() - static_cast<std::size_t>(removed));
-    for (std::size_t i = 0, at = 0; i < archive.Count();) {
+    for (std::size_t i = 0; i < archive.Count();) {
         if (deleted[i]) {
             ++i;
             continue;
@@ -60,18 +58,18 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
         std::size_t run = 1;
         while (i + run < archive.Count() && !deleted[i + run])
             ++run;
-        if (!archive.Copy(i, run, out, reporter, &kept[at]))
+        if (!archive.CopyHere(i, run, out, reporter))
             return fail();
         i += run;
-        at += run;
     }
     const std::uint64_t directoryStart = out.Position();
-    for (const auto &record : kept) {
-        if (!out.Write(CentralHeaderBytes(record)))
+    for (std::size_t i = 0; i < archive.Count(); ++i) {
+        if (!deleted[i] && !out.Write(CentralHeaderBytes(archive.Record(i))))
             return fail();
     }
     const std::uint64_t directorySize = out.Position() - directoryStart;
-    if (!out.Write(EndRecordBytes(kept.size(), directoryStart, directorySize, archive.Comment())) || !out.Commit())
+    const std::size_t kept = archive.Count() - static_cast<std::size_t>(removed);
+    if (!out.Write(EndRecordBytes(kept, directoryStart, directorySize, archive.Comment())) || !out.Commit())
         return fail();
     return removed;
 }

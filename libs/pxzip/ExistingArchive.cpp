@@ -12,7 +12,10 @@
 #include <zip.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace pellux::libs {
 
@@ -68,8 +71,80 @@ bool LibzipRefuses(const std::string &path, bool mayBeMissing, Reporter &reporte
 
 } // namespace
 
+// The old archive's cached pages are of no use once copied, and the new archive replaces
+// it: left in the cache, they are all freed when the old file goes, on the command's
+// time. Dropped behind the copy, on another core, that work is done while the copy runs.
+class ExistingArchive::CacheRelease {
+public:
+    explicit CacheRelease(int fd) : fd_(fd), worker_([this] { Run(); }) {}
+    ~CacheRelease()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_one();
+        worker_.join();
+    }
+    CacheRelease(const CacheRelease &) = delete;
+    CacheRelease &operator=(const CacheRelease &) = delete;
+
+    // Bytes [offset, offset + length) were copied.
+    void Copied(std::uint64_t offset, std::uint64_t length)
+    {
+        bool ready;
+        {
+            const std::lock_guard lock(mutex_);
+            if (offset != pendingEnd_) {
+                ranges_.emplace_back(pendingStart_, pendingEnd_);
+                pendingStart_ = offset;
+            }
+            pendingEnd_ = offset + length;
+            ready = pendingEnd_ - pendingStart_ >= kStep;
+            if (ready) {
+                ranges_.emplace_back(pendingStart_, pendingEnd_);
+                pendingStart_ = pendingEnd_;
+            }
+        }
+        if (ready)
+            wake_.notify_one();
+    }
+
+private:
+    static constexpr std::uint64_t kStep = 4 << 20;
+
+    void Run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return done_ || !ranges_.empty(); });
+            if (done_)
+                return; // what is left goes with the file
+            const auto ranges = std::move(ranges_);
+            ranges_.clear();
+            lock.unlock();
+            for (const auto &[from, to] : ranges) {
+                if (to > from)
+                    ::posix_fadvise(fd_, static_cast<off_t>(from), static_cast<off_t>(to - from), POSIX_FADV_DONTNEED);
+            }
+            lock.lock();
+        }
+    }
+
+    int fd_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges_;
+    std::uint64_t pendingStart_ = 0, pendingEnd_ = 0;
+    bool done_ = false;
+    std::thread worker_; // last: started once the rest is set
+};
+
+ExistingArchive::ExistingArchive() = default;
+
 ExistingArchive::~ExistingArchive()
 {
+    release_.reset();
     if (fd_ >= 0)
         ::close(fd_);
 }
@@ -146,7 +221,7 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
             }
             ends_[i] = descriptor->End;
         }
-        names_.emplace(e.Name, i);
+        names_.emplace(r.Name, i);
     }
     comment_.resize(directory->End.comment_length);
     if (!comment_.empty() && !source.ReadAt(directory->End.end_pos + 22, comment_.data(), comment_.size()))
@@ -176,8 +251,9 @@ std::time_t ExistingArchive::Mtime(std::size_t i) const
     return FromDosDateTime(records_[i].DosDateTime);
 }
 
-bool ExistingArchive::Copy(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter,
-                           EntryRecord *copied) const
+template <typename Placed>
+bool ExistingArchive::CopyRuns(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter,
+                               Placed placed) const
 {
     std::size_t i = first;
     const std::size_t end = first + count;
@@ -185,16 +261,35 @@ bool ExistingArchive::Copy(std::size_t first, std::size_t count, OutputFile &out
         std::size_t last = i;
         while (last + 1 < end && ends_[last] == starts_[last + 1])
             ++last;
-        for (std::size_t k = i; k <= last; ++k) {
-            copied[k - first] = records_[k];
-            copied[k - first].Offset = out.Position() + (starts_[k] - starts_[i]);
-        }
-        if (!out.CopyFrom(fd_, starts_[i], ends_[last] - starts_[i],
-                          [&](std::uint64_t n) { return reporter.Advance(n); }))
+        for (std::size_t k = i; k <= last; ++k)
+            placed(k, out.Position() + (starts_[k] - starts_[i]));
+        if (!release_)
+            release_ = std::make_unique<CacheRelease>(fd_);
+        std::uint64_t at = starts_[i];
+        if (!out.CopyFrom(fd_, at, ends_[last] - at, [&](std::uint64_t n) {
+                release_->Copied(at, n);
+                at += n;
+                return reporter.Advance(n);
+            }))
             return false;
         i = last + 1;
     }
     return true;
+}
+
+bool ExistingArchive::Copy(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter,
+                           EntryRecord *copied) const
+{
+    return CopyRuns(first, count, out, reporter, [&](std::size_t k, std::uint64_t offset) {
+        copied[k - first] = records_[k];
+        copied[k - first].Offset = offset;
+    });
+}
+
+bool ExistingArchive::CopyHere(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter)
+{
+    return CopyRuns(first, count, out, reporter,
+                    [this](std::size_t k, std::uint64_t offset) { records_[k].Offset = offset; });
 }
 
 } // namespace pellux::libs

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -15,7 +17,7 @@ namespace pellux::libs {
 
 class ExistingArchive {
 public:
-    ExistingArchive() = default;
+    ExistingArchive();
     ~ExistingArchive();
     ExistingArchive(const ExistingArchive &) = delete;
     ExistingArchive &operator=(const ExistingArchive &) = delete;
@@ -39,14 +41,24 @@ public:
     // records with the new offsets; neighbours on disk go in one copy, and each piece
     // copied counts as progress.
     bool Copy(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter, EntryRecord *copied) const;
+    // The same, for a caller that keeps no copies: the entries' own records take the
+    // new offsets (Record(i).Offset).
+    bool CopyHere(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter);
 
 private:
+    class CacheRelease;
+
+    // Copies entries first .. first + count - 1 and tells `placed(i, offset)` where each went.
+    template <typename Placed>
+    bool CopyRuns(std::size_t first, std::size_t count, OutputFile &out, Reporter &reporter, Placed placed) const;
+
     std::string path_;
     int fd_ = -1;
     std::vector<EntryRecord> records_;
     std::vector<std::uint64_t> starts_, ends_;
-    std::unordered_map<std::string, std::size_t> names_;
+    std::unordered_map<std::string_view, std::size_t> names_; // views of records_' names
     std::string comment_;
+    mutable std::unique_ptr<CacheRelease> release_; // started by the first copy
 };
 
 } // namespace pellux::libs
