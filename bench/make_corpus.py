@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Writes an operations benchmark corpus, the same bytes on every run.
 
-    make_corpus.py DIR [small|large]
+    make_corpus.py DIR [small|large|mixed]
 
 small (about 300 MB): 20,000 small source-like files in 400 folders, 200 medium files
 of mixed kinds, one large compressible log and one incompressible file.
 large (about 340 MB): most bytes in a few large files: a 100 MB log, a 100 MB video,
-photos and audio, none of them but the log compressible. File times are fixed too.
+photos and audio, none of them but the log compressible.
+mixed (about 300 MB): a source tree of 8,000 small files, already compressed media of
+1-20 MB (photos, video, archives) and two large compressible files, a 80 MB log and a
+60 MB CSV export. File times are fixed too.
 """
 import os
 import random
@@ -110,4 +113,34 @@ def large_corpus():
         write("audio/track%02d.flac" % i, b"fLaC" + rng.randbytes(rng.randint(5 << 10, 8 << 10) << 10))
 
 
-small_corpus() if kind_of_corpus == "small" else large_corpus()
+def csv_export(target):
+    rows = []
+    size = 0
+    row = 0
+    while size < target:
+        line = "%d,%s,%s,%d.%02d,2026-%02d-%02d,%s\n" % (
+            row, rng.choice(WORDS), rng.choice(WORDS), rng.randint(0, 9999), rng.randint(0, 99),
+            rng.randint(1, 12), rng.randint(1, 28), rng.choice(("open", "closed", "pending")))
+        rows.append(line)
+        size += len(line)
+        row += 1
+    return "".join(rows).encode()
+
+
+def mixed_corpus():
+    pool = source_text(4 << 20)
+    for i in range(8000):
+        size = max(200, min(int(rng.lognormvariate(7.8, 0.8)), 20000))
+        start = rng.randrange(0, len(pool) - size)
+        write("project/src/pkg%02d/unit%04d.cpp" % (i % 60, i), pool[start:start + size])
+    # Media that does not compress, in sizes from a photo to a short video.
+    headers = (b"\xff\xd8\xff\xe0\x00\x10JFIF", b"\x00\x00\x00\x20ftypisom", b"PK\x03\x04", b"\x89PNG\r\n\x1a\n")
+    names = ("photos/DSC%04d.jpg", "video/clip%02d.mp4", "downloads/bundle%02d.zip", "images/scan%02d.png")
+    for i in range(14):
+        size = rng.randint(1 << 20, 14 << 20) if i % 4 else rng.randint(12 << 20, 20 << 20)
+        write(names[i % 4] % i, headers[i % 4] + rng.randbytes(size))
+    write("logs/access.log", server_log(80 << 20))
+    write("exports/orders.csv", csv_export(60 << 20))
+
+
+{"small": small_corpus, "large": large_corpus, "mixed": mixed_corpus}[kind_of_corpus]()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Add, extract and delete speed, side by side in one run, on two corpora (make_corpus.py):
-# "small", ~300 MB mostly of many small files, and "large", ~340 MB in a few large
-# files that mostly do not compress. For each:
+# Add, extract and delete speed, side by side in one run, on three corpora (make_corpus.py):
+# "small", ~300 MB mostly of many small files, "large", ~340 MB in a few large files that
+# mostly do not compress, and "mixed", ~310 MB of source files, already compressed media
+# and two large compressible files. For each:
 #   pellux-cli add --recurse --dir-names --level 9   against  zip -r -9
 #   pellux-cli add ... --level 6                     against  zip -r -6
 #   pigz -9 -p 2 on a tar of the same files          (the limit for deflate on 2 cores)
@@ -9,14 +10,15 @@
 #   pellux-cli delete of 10 entries                  against  zip -d
 # Each pair runs alternately, RUNS times, from a flushed page cache state; prints the
 # best wall time (the machine is shared: the best run is the least disturbed), the
-# ratio pellux/peer, peak memory, and the archive sizes. CORPORA picks the corpora.
+# ratio pellux/peer, peak memory, and the archive sizes. CORPORA picks the corpora;
+# they are made once under WORK_ROOT (default build/bench), never in the source tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD=${BUILD:-$ROOT/build/release}
 RUNS=${RUNS:-3}
 DELETE_RUNS=${DELETE_RUNS:-5}
-CORPORA=${CORPORA:-small large}
+CORPORA=${CORPORA:-small large mixed}
 if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxzip.so" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
