@@ -42,7 +42,7 @@ constexpr const char *kKindTexts[kKindCount] = {
     "absolute names, not extracted: ",
     "names with \"..\" in their path, not extracted: ",
     "names whose Unicode path field leads out of the target, not extracted: ",
-    "empty names, not extracted: ",
+    "entries with an empty name, not extracted: ",
     "drive prefixes, removed when extracting: ",
     "symbolic links pointing out of the target, not extracted: ",
     "names stored more than once, only the last of each extracted: ",
@@ -255,9 +255,12 @@ ExtractionForecast ForecastExtraction(ByteSource &source, const CentralDirectory
         else
             forecast.Entries.push_back(std::move(f));
     }
-    for (int kind = 0; kind < kKindCount; ++kind)
+    for (int kind = 0; kind < kKindCount; ++kind) {
+        // Empty names are counted: a list of them would show nothing.
         if (!kinds[kind].empty())
-            forecast.Warnings.push_back(kKindTexts[kind] + NameList(kinds[kind]));
+            forecast.Warnings.push_back(
+                kKindTexts[kind] + (kind == kEmpty ? std::to_string(kinds[kind].size()) : NameList(kinds[kind])));
+    }
     return forecast;
 }
 
