@@ -215,8 +215,7 @@ bool ArchiveWriter::WriteData(Pending &pending)
         if (!Await(&job))
             return false;
     } else if (!state.Encrypt)
-        job.Crc32 = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
+        job.Crc32 = Crc32(0, job.Input.data(), job.Input.size());
     if (!state.Started) {
         // The first chunk decides for the whole entry.
         state.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
@@ -324,7 +323,7 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
     if (item.IsLink()) {
         auto job = std::make_unique<DeflateJob>();
         job->Input = item.LinkTarget;
-        job->Whole = job->Last = true;
+        job->Last = true;
         if (reporter_.Advance(size))
             return false;
         return job->Input.empty() || Push(Pending{Pending::Data, entry, 0, false, std::move(job)});
@@ -355,7 +354,6 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
         }
         const bool first = done == 0;
         done += static_cast<std::uint64_t>(got);
-        job->Whole = first && size <= Compressor::kChunk;
         job->Last = done >= size || static_cast<std::size_t>(got) < want;
         if (!first)
             job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));

@@ -46,45 +46,32 @@ void DeriveKeys(KeyJob &job)
         && job.Cipher->Start(job.Password, KeyJob::kStrength, job.Salt, job.Verifier);
 }
 
-// One worker's compressors, made at its first job and reused for every later one.
+// One worker's stream, made at its first job and reset for every later one.
 class WorkerState {
 public:
     explicit WorkerState(int level) : level_(level) {}
     ~WorkerState()
     {
-        if (zlibReady_)
+        if (ready_)
             deflateEnd(&stream_);
-        if (whole_)
-            libdeflate_free_compressor(whole_);
     }
     WorkerState(const WorkerState &) = delete;
     WorkerState &operator=(const WorkerState &) = delete;
 
     void Compress(DeflateJob &job)
     {
-        job.Crc32 = static_cast<std::uint32_t>(
-            crc32(0, reinterpret_cast<const Bytef *>(job.Input.data()), static_cast<uInt>(job.Input.size())));
-        job.Failed = !(job.Whole ? CompressWhole(job) : CompressChunk(job));
+        job.Crc32 = Crc32(0, job.Input.data(), job.Input.size());
+        job.Failed = !Deflate(job);
     }
 
 private:
-    bool CompressWhole(DeflateJob &job)
+    bool Deflate(DeflateJob &job)
     {
-        if (!whole_ && !(whole_ = libdeflate_alloc_compressor(level_)))
-            return false;
-        job.Output.resize(libdeflate_deflate_compress_bound(whole_, job.Input.size()));
-        const std::size_t n = libdeflate_deflate_compress(whole_, job.Input.data(), job.Input.size(), job.Output.data(),
-                                                          job.Output.size());
-        job.Output.resize(n);
-        return n > 0;
-    }
-
-    bool CompressChunk(DeflateJob &job)
-    {
-        if (!zlibReady_) {
+        if (!ready_) {
+            // zip's window and hash size.
             if (deflateInit2(&stream_, level_, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
                 return false;
-            zlibReady_ = true;
+            ready_ = true;
         } else if (deflateReset(&stream_) != Z_OK) {
             return false;
         }
@@ -108,11 +95,16 @@ private:
 
     int level_;
     z_stream stream_{};
-    bool zlibReady_ = false;
-    libdeflate_compressor *whole_ = nullptr;
+    bool ready_ = false;
 };
 
 } // namespace
+
+std::uint32_t Crc32(std::uint32_t crc, const void *data, std::size_t length)
+{
+    // libdeflate's runs on the carry-less multiply, several times zlib's speed.
+    return libdeflate_crc32(crc, data, length);
+}
 
 Compressor::Compressor(int level, unsigned workers) : level_(level)
 {

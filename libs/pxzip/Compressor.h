@@ -1,10 +1,13 @@
 #pragma once
-// Deflate on every core. A job is a whole small file (libdeflate, one buffer) or one
-// chunk of a large file (zlib, primed with the 32 KiB before it and ended by a sync
-// flush, so that the chunks joined in order make one deflate stream). Each worker keeps
-// its compressor state from job to job. Chunks are cut by size alone, so the output is
-// the same whatever the number of workers. The workers also derive the keys of encrypted
-// entries: that costs more than compressing a small file.
+// Deflate on every core. A job is a whole small file or one chunk of a large file,
+// primed with the 32 KiB before it and ended by a sync flush, so that the chunks joined
+// in order make one deflate stream. zlib does all of it, at the level asked: its match
+// search is the one zip's levels stand for, so no file comes out larger than zip makes
+// it (libdeflate's is faster, but its guess of a minimum match length costs a fifth on
+// some files, such as a column of numbers). Each worker keeps its stream from job to
+// job. Chunks are cut by size alone, so the output is the same whatever the number of
+// workers. The workers also derive the keys of encrypted entries: that costs more than
+// compressing a small file.
 #include "libs/common/WinZipAes.h"
 
 #include <chrono>
@@ -23,13 +26,15 @@ namespace pellux::libs {
 struct DeflateJob {
     std::string Input;
     std::string Dictionary; // the input's last 32 KiB before this chunk; empty at a start
-    bool Whole = false;     // the whole entry in one buffer
     bool Last = false;      // the stream's last chunk
     std::string Output;
     std::uint32_t Crc32 = 0; // of Input
     bool Failed = false;     // out of memory
     bool Done = false;
 };
+
+// CRC-32 of `length` bytes, going on from `crc` (0 at the start).
+std::uint32_t Crc32(std::uint32_t crc, const void *data, std::size_t length);
 
 // One encrypted entry's salt (fresh from the system) and its keys from the password.
 struct KeyJob {
