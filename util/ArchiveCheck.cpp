@@ -190,6 +190,10 @@ std::optional<std::string> EntryCountDiffers(ByteSource &, const CentralDirector
     const std::size_t held = directory.Entries.size();
     if (directory.End.entry_count == held || !directory.Damage.empty())
         return std::nullopt;
+    // Each central header takes 46 bytes at least.
+    if (directory.End.has_end64 && directory.End.entry_count > directory.End.directory_size / 46)
+        return "corrupt ZIP64 end record: it counts " + std::to_string(directory.End.entry_count)
+            + " entries, the central directory holds " + std::to_string(held);
     return "the end record counts " + std::to_string(directory.End.entry_count)
         + " entries, the central directory holds " + std::to_string(held);
 }

@@ -89,9 +89,9 @@ static inline int pellux_read_end64(pellux_read_at read, void *context, struct p
         r->directory_size = pellux_le64(b + 40);
         r->directory_offset = pellux_le64(b + 48);
         /* Values no archive of this size can hold: a directory running past the file's
-         * start or past the records, more entries than its bytes hold (46 at least each). */
-        r->end64_corrupt = r->directory_size > r->end64_pos || r->directory_offset > r->end64_pos
-            || r->entry_count > r->directory_size / 46;
+         * start or past the records. (A count its bytes cannot hold leaves the directory
+         * readable; the archive check names it.) */
+        r->end64_corrupt = r->directory_size > r->end64_pos || r->directory_offset > r->end64_pos;
         return 1;
     }
     r->end64_corrupt = 1; /* a locator, but no ZIP64 end record where it says */

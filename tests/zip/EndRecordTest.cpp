@@ -108,13 +108,19 @@ TEST_F(EndRecordTest, AZip64EndRecordThatCannotBeTrueLeavesTheLocalHeaders)
     EXPECT_EQ(sound.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_TRUE(sound.Log.Warnings.empty()) << ::testing::PrintToString(sound.Log.Warnings);
 
+    // A count the directory's bytes cannot hold: the directory is still read.
+    const Listing counted = List(archive(1000, e.DirectorySize, e.DirectoryStart, end64));
+    EXPECT_EQ(counted.Names(), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(
+        counted.Log.Warnings,
+        std::vector<std::string>{"corrupt ZIP64 end record: it counts 1000 entries, the central directory holds 2"});
+
     const struct {
         const char *What;
         std::string Bytes;
     } corrupt[] = {
         {"directory larger than the file", archive(2, 1ull << 40, e.DirectoryStart, end64)},
         {"directory after the records", archive(2, e.DirectorySize, 1ull << 40, end64)},
-        {"more entries than the directory holds", archive(1000, e.DirectorySize, e.DirectoryStart, end64)},
         {"locator pointing past the file, no record", archive(0, 0, 0, 1ull << 40)},
     };
     for (const auto &c : corrupt) {
