@@ -59,6 +59,7 @@ protected:
         const Listing l = ListFile(archive);
         EXPECT_EQ(l.Error, "");
         EXPECT_TRUE(l.Log.Messages.empty());
+        EXPECT_TRUE(l.Log.Warnings.empty()) << ::testing::PrintToString(l.Log.Warnings);
         EXPECT_EQ(l.Entries.size(), expectedEntries);
         EXPECT_EQ(OurManifest(l), PythonManifest(archive));
     }
@@ -93,6 +94,15 @@ TEST_F(ReaderPeersTest, ArchiveWrittenByInfoZipWithExtraFields)
     const std::string archive = dir.File("iz.zip");
     ASSERT_EQ(RunShell("cd " + Quote(dir.Path().string()) + " && zip -q -r -9 iz.zip tree"), 0);
     ExpectSameAsPython(archive, 6); // three files and three directories
+}
+
+TEST_F(ReaderPeersTest, ArchiveWrittenBy7Zip)
+{
+    // Its extra fields (NTFS times) and an archive comment: nothing to warn of.
+    dir.Write("7z/a.txt", std::string(20000, 'a'));
+    dir.Write("7z/sub/b.bin", std::string("\x00\xFF\x10", 3));
+    ASSERT_EQ(RunShell("cd " + Quote(dir.File("7z")) + " && 7z a -tzip -bso0 -bsp0 ../7z.zip a.txt sub"), 0);
+    ExpectSameAsPython(dir.File("7z.zip"), 3); // two files and a directory
 }
 
 TEST_F(ReaderPeersTest, StreamedArchivesWithDataDescriptorsListWithTrueSizes)
