@@ -32,6 +32,9 @@ std::int32_t DeleteEntries(const std::string &archivePath, const std::vector<std
     }
     if (removed == 0)
         return 0;
+    if (const std::uint64_t unheld = archive.UnheldBytes())
+        reporter.Warning(archivePath + ": " + std::to_string(unheld)
+                         + " bytes between entries belong to no entry; they are left out");
     // Copying the entries that stay is the work.
     std::uint64_t copied = 0;
     for (std::size_t i = 0; i < archive.Count(); ++i) {

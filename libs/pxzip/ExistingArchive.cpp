@@ -11,10 +11,12 @@
 #include <unistd.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <numeric>
 #include <thread>
 
 namespace pellux::libs {
@@ -223,10 +225,28 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
         }
         names_.emplace(r.Name, i);
     }
+    directoryStart_ = directory->End.directory_start;
     comment_.resize(directory->End.comment_length);
     if (!comment_.empty() && !source.ReadAt(directory->End.end_pos + 22, comment_.data(), comment_.size()))
         comment_.clear();
     return true;
+}
+
+std::uint64_t ExistingArchive::UnheldBytes() const
+{
+    if (records_.empty())
+        return 0;
+    std::vector<std::size_t> order(records_.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    if (!std::is_sorted(starts_.begin(), starts_.end()))
+        std::sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) { return starts_[a] < starts_[b]; });
+    std::uint64_t unheld = 0, at = starts_[order.front()];
+    for (const std::size_t i : order) {
+        if (starts_[i] > at)
+            unheld += starts_[i] - at;
+        at = std::max(at, ends_[i]);
+    }
+    return unheld + (directoryStart_ > at ? directoryStart_ - at : 0);
 }
 
 std::ptrdiff_t ExistingArchive::Find(const std::string &name) const

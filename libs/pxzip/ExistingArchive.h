@@ -36,6 +36,9 @@ public:
     // Bytes a copy of the entry moves: its local header, data and descriptor.
     std::uint64_t Length(std::size_t i) const { return ends_[i] - starts_[i]; }
     const std::string &Comment() const { return comment_; }
+    // Bytes between the first entry and the directory that no entry holds: a local
+    // header the directory does not list, or other data. A copy leaves them out.
+    std::uint64_t UnheldBytes() const;
 
     // Appends entries first .. first + count - 1 to `out` as they are and gives their
     // records with the new offsets; neighbours on disk go in one copy, and each piece
@@ -58,6 +61,7 @@ private:
     std::vector<std::uint64_t> starts_, ends_;
     std::unordered_map<std::string_view, std::size_t> names_; // views of records_' names
     std::string comment_;
+    std::uint64_t directoryStart_ = 0;
     mutable std::unique_ptr<CacheRelease> release_; // started by the first copy
 };
 
