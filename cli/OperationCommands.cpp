@@ -12,6 +12,7 @@
 #include "util/ZipRecords.h"
 #include "zip/ZipEngine.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -89,6 +90,9 @@ std::string Absolute(const std::string &path)
 enum class Open {
     List,        // as the window opens it; a listing error ends the work
     ListAndGoOn, // the same, but the work runs after a listing error, as the window keeps such an archive open
+    // Not listed: the library reads the archive and checks every local header before it
+    // changes anything, and names given literally need no stored names to match.
+    Unlisted,
 };
 
 // Runs one operation: opens the archive, then `operation`; `summary` prints the last
@@ -124,6 +128,7 @@ int RunWith(const std::string &archive, Session &session, Open open, const std::
             libraryError = true;
     };
     bool opened = false;
+    engine.Designing = open == Open::Unlisted;
     session.Run([&] {
         engine.SetZipFilename(Absolute(archive));
         opened = true;
@@ -153,9 +158,9 @@ int RunWith(const std::string &archive, Session &session, Open open, const std::
 
 template <class Operation>
 int RunOperation(const std::string &archive, Session &session, const char *verb, const std::string &nameEncoding,
-                 Operation &&operation, bool afterListingError = false)
+                 Operation &&operation, Open open = Open::List)
 {
-    return RunWith(archive, session, afterListingError ? Open::ListAndGoOn : Open::List, nameEncoding,
+    return RunWith(archive, session, open, nameEncoding,
                    std::forward<Operation>(operation), [verb, &session](const TZipEngine &engine) {
                        if (!session.Quiet())
                            std::printf("%d files were %s\n", engine.ProcessedCount, verb);
@@ -358,10 +363,15 @@ int RunDelete(const std::vector<std::string> &args, Session &session)
         return UsageError("delete needs a name to delete");
     if (!ArchiveExists(args[0]))
         return 1;
-    return RunOperation(args[0], session, "deleted", nameEncoding, [&](TZipEngine &engine) {
-        ChooseNames(engine, *names, false, session);
-        engine.Delete();
-    });
+    // Only patterns need the stored names: otherwise the archive is read once, by the library.
+    const bool literal = std::none_of(names->begin(), names->end(), IsNamePattern);
+    return RunOperation(
+        args[0], session, "deleted", nameEncoding,
+        [&](TZipEngine &engine) {
+            ChooseNames(engine, *names, false, session);
+            engine.Delete();
+        },
+        literal ? Open::Unlisted : Open::List);
 }
 
 int RunExtract(const std::vector<std::string> &args, Session &session)
@@ -413,7 +423,7 @@ int RunExtract(const std::vector<std::string> &args, Session &session)
             engine.ExtrOptions = options;
             engine.Extract();
         },
-        true);
+        Open::ListAndGoOn);
 }
 
 // The archive is not listed first: the library reads it itself, and a damaged archive
