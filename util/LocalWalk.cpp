@@ -113,4 +113,21 @@ LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known)
     return walk;
 }
 
+CentralEntry CentralOf(const WalkedEntry &walked)
+{
+    const LocalHeader &local = walked.Local;
+    CentralEntry c;
+    c.Name = local.Name;
+    c.Extra = local.Extra;
+    c.VersionNeeded = local.VersionNeeded;
+    c.Flags = local.Flags;
+    c.Method = local.Method;
+    c.DosDateTime = local.DosDateTime;
+    c.Crc32 = walked.Crc32;
+    c.CompressedSize = walked.CompressedSize;
+    c.UncompressedSize = walked.UncompressedSize;
+    c.LocalOffset = c.StatedOffset = local.Offset;
+    return c;
+}
+
 } // namespace pellux

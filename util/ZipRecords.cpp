@@ -81,21 +81,10 @@ CentralDirectory FromLocalHeaders(ByteSource &source, const pellux_end_record &e
     directory.Damage = "corrupt ZIP64 end record";
     directory.FromLocalHeaders = true;
     LocalWalk walk = WalkLocalHeaders(source);
-    for (auto &walked : walk.Entries) {
+    for (const auto &walked : walk.Entries) {
         if (!walked.Complete)
             break;
-        LocalHeader &local = walked.Local;
-        CentralEntry &c = directory.Entries.emplace_back();
-        c.Name = std::move(local.Name);
-        c.Extra = std::move(local.Extra);
-        c.VersionNeeded = local.VersionNeeded;
-        c.Flags = local.Flags;
-        c.Method = local.Method;
-        c.DosDateTime = local.DosDateTime;
-        c.Crc32 = walked.Crc32;
-        c.CompressedSize = walked.CompressedSize;
-        c.UncompressedSize = walked.UncompressedSize;
-        c.LocalOffset = c.StatedOffset = local.Offset;
+        directory.Entries.push_back(CentralOf(walked));
     }
     // The entries end where the end records begin; what the records say is not used.
     directory.End.directory_start = end.has_locator ? end.locator_pos : end.end_pos;

@@ -267,4 +267,8 @@ struct LocalWalk {
 // directory read in part) give the sizes of streamed entries at their offsets.
 LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known = nullptr);
 
+// The directory entry a walked entry stands for: its local header's fields, with the
+// CRC and sizes the walk found.
+CentralEntry CentralOf(const WalkedEntry &walked);
+
 } // namespace pellux

@@ -54,16 +54,8 @@ ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
                 found[i] = known = true;
             }
         }
-        if (!known) {
-            CentralEntry &c = entry.Central;
-            c.Name = local.Name;
-            c.Extra = local.Extra;
-            c.VersionNeeded = local.VersionNeeded;
-            c.Flags = local.Flags;
-            c.Method = local.Method;
-            c.DosDateTime = local.DosDateTime;
-            c.LocalOffset = c.StatedOffset = local.Offset;
-        }
+        if (!known)
+            entry.Central = CentralOf(walked);
         entry.Central.Crc32 = walked.Crc32;
         entry.Central.CompressedSize = walked.CompressedSize;
         entry.Central.UncompressedSize = walked.UncompressedSize;
