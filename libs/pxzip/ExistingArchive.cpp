@@ -58,6 +58,17 @@ private:
     std::uint64_t start_ = 0;
 };
 
+// Whether WithoutExtraField(extra, id) would take anything out.
+bool HoldsField(const std::string &extra, std::uint16_t id)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
+    for (std::size_t i = 0; i + 4 <= extra.size(); i += 4 + le::U16(p + i + 2)) {
+        if (le::U16(p + i) == id)
+            return true;
+    }
+    return false;
+}
+
 // Where our reader finds no archive, libzip's verdict is given, in the words users know.
 bool LibzipRefuses(const std::string &path, bool mayBeMissing, Reporter &reporter)
 {
@@ -168,7 +179,7 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
     ReadAheadSource source(fd_);
     if (source.Size() == 0)
         return !LibzipRefuses(path, mayBeMissing, reporter);
-    const auto directory = ReadCentralDirectory(source);
+    auto directory = ReadCentralDirectory(source);
     if (!directory || !directory->Damage.empty()) {
         if (!LibzipRefuses(path, mayBeMissing, reporter))
             reporter.Error(kPxArchiveError, path + ": " + (directory ? directory->Damage : ErrorText(ZIP_ER_NOZIP)));
@@ -186,7 +197,7 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
         reporter.Error(kPxArchiveError, "cannot read " + path);
         return false;
     }
-    const auto &entries = directory->Entries;
+    auto &entries = directory->Entries; // taken apart: the records keep its strings
     records_.resize(entries.size());
     starts_.resize(entries.size());
     ends_.resize(entries.size());
@@ -194,10 +205,10 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto *h = reinterpret_cast<const unsigned char *>(raw.data() + p);
         const std::size_t nameLength = le::U16(h + 28), extraLength = le::U16(h + 30), commentLength = le::U16(h + 32);
-        const CentralEntry &e = entries[i];
+        CentralEntry &e = entries[i];
         EntryRecord &r = records_[i];
-        r.Name = e.Name;
-        r.Extra = WithoutExtraField(e.Extra, kExtraZip64);
+        r.Name = std::move(e.Name);
+        r.Extra = HoldsField(e.Extra, kExtraZip64) ? WithoutExtraField(e.Extra, kExtraZip64) : std::move(e.Extra);
         r.Comment = raw.substr(p + kCentralFixed + nameLength + extraLength, commentLength);
         r.VersionMadeBy = e.VersionMadeBy;
         r.VersionNeeded = e.VersionNeeded;
@@ -218,12 +229,11 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
         if (e.Flags & kFlagDataDescriptor) {
             const auto descriptor = ReadDataDescriptor(source, ends_[i], e.CompressedSize);
             if (!descriptor) {
-                reporter.Error(kPxArchiveError, "cannot read " + path + ": " + VisibleName(EntryName(e.Name, e.Extra)));
+                reporter.Error(kPxArchiveError, "cannot read " + path + ": " + VisibleName(EntryName(r.Name, r.Extra)));
                 return false;
             }
             ends_[i] = descriptor->End;
         }
-        names_.emplace(r.Name, i);
     }
     directoryStart_ = directory->End.directory_start;
     comment_.resize(directory->End.comment_length);
@@ -251,6 +261,19 @@ std::uint64_t ExistingArchive::UnheldBytes() const
 
 std::ptrdiff_t ExistingArchive::Find(const std::string &name) const
 {
+    // A delete's few names cost less one by one than an index of every name does.
+    if (names_.empty() && ++lookups_ <= kLookupsWithoutIndex) {
+        for (std::size_t i = 0; i < records_.size(); ++i) {
+            if (records_[i].Name == name)
+                return static_cast<std::ptrdiff_t>(i);
+        }
+        return -1;
+    }
+    if (names_.empty()) {
+        names_.reserve(records_.size());
+        for (std::size_t i = 0; i < records_.size(); ++i)
+            names_.emplace(records_[i].Name, i); // the first of a name stays
+    }
     const auto it = names_.find(name);
     return it == names_.end() ? -1 : static_cast<std::ptrdiff_t>(it->second);
 }

@@ -59,7 +59,9 @@ private:
     int fd_ = -1;
     std::vector<EntryRecord> records_;
     std::vector<std::uint64_t> starts_, ends_;
-    std::unordered_map<std::string_view, std::size_t> names_; // views of records_' names
+    static constexpr unsigned kLookupsWithoutIndex = 32;
+    mutable unsigned lookups_ = 0;
+    mutable std::unordered_map<std::string_view, std::size_t> names_; // views of records_' names, made when needed
     std::string comment_;
     std::uint64_t directoryStart_ = 0;
     mutable std::unique_ptr<CacheRelease> release_; // started by the first copy
