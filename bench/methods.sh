@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Extraction speed per compression method, side by side in one run: pellux-cli extract
 # against 7z x on the same archive, one ~100 MB entry each (SIZE_MB). Prints the wall
-# time (best of RUNS) of both and the ratio pellux/7z; the target is ratio <= 1.0.
+# time (best of RUNS, the two taking turns) of both and the ratio pellux/7z; the
+# target is ratio <= 1.0. `uptime` closes the table: the machine's load at the time.
 # AES-256 is a deflate entry encrypted by 7z; both tools are given its password.
 # The methods no tool here writes come from the test encoders, which are slow: their
 # entries are OLD_MB only.
@@ -58,19 +59,25 @@ ARCHIVES=(
   "implode|$ENCODE implode8k-lit old.bin implode.zip"
 )
 
-best() { # COMMAND: the best wall time of RUNS runs, in seconds
-  local b="" s e t
-  for _ in $(seq "$RUNS"); do
-    rm -rf out && mkdir out
-    sync
-    s=$(date +%s%N)
-    bash -c "$1" >/dev/null 2>err.txt || { echo "failed: $1" >&2; cat err.txt >&2; echo "-"; return; }
-    e=$(date +%s%N)
-    t=$(((e - s) / 1000000))
-    if [ -z "$b" ] || [ "$t" -lt "$b" ]; then b=$t; fi
-  done
-  printf '%d.%03d' $((b / 1000)) $((b % 1000))
+# Times one run of COMMAND in milliseconds into the variable named NAME, keeping the
+# lower of it and what NAME holds; "-" once a run failed.
+time_into() { # NAME COMMAND
+  local s e t
+  [ "${!1}" = "-" ] && return
+  rm -rf out && mkdir out
+  sync
+  s=$(date +%s%N)
+  if ! bash -c "$2" >/dev/null 2>err.txt; then
+    echo "failed: $2" >&2
+    cat err.txt >&2
+    printf -v "$1" '%s' "-"
+    return
+  fi
+  e=$(date +%s%N)
+  t=$(((e - s) / 1000000))
+  if [ -z "${!1}" ] || [ "$t" -lt "${!1}" ]; then printf -v "$1" '%s' "$t"; fi
 }
+seconds() { [ "$1" = "-" ] && echo "-" || printf '%d.%03d' $(($1 / 1000)) $(($1 % 1000)); }
 
 printf '%-10s %8s %10s %10s %7s\n' method MB pellux-s 7z-s ratio
 for item in "${ARCHIVES[@]}"; do
@@ -79,9 +86,22 @@ for item in "${ARCHIVES[@]}"; do
   [[ -z "$ONLY" || "$name" =~ $ONLY ]] || continue
   [ -f "$name.zip" ] || eval "$command"
   mb=$(python3 -c "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).infolist()[0].file_size >> 20)" "$name.zip")
-  p=$(best "$CLI extract $name.zip -d out --password-file password.txt")
-  z=$(best "7z x -y -bd -p$PASSWORD -oout $name.zip")
+  # The two tools take turns, each going first every other run: a change in the load
+  # of a shared machine then falls on both.
+  pm="" zm=""
+  for run in $(seq "$RUNS"); do
+    if ((run % 2)); then
+      time_into pm "$CLI extract $name.zip -d out --password-file password.txt"
+      time_into zm "7z x -y -bd -p$PASSWORD -oout $name.zip"
+    else
+      time_into zm "7z x -y -bd -p$PASSWORD -oout $name.zip"
+      time_into pm "$CLI extract $name.zip -d out --password-file password.txt"
+    fi
+  done
+  p=$(seconds "$pm")
+  z=$(seconds "$zm")
   ratio=$(python3 -c "import sys; a, b = sys.argv[1:]; print('%.2f' % (float(a) / float(b)) if '-' not in (a, b) else '-')" "$p" "$z")
   printf '%-10s %8s %10s %10s %7s\n' "$name" "$mb" "$p" "$z" "$ratio"
 done
 rm -rf out
+uptime
