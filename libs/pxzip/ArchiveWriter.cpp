@@ -5,12 +5,15 @@
 #include "util/NameCodec.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace pellux::libs {
 
@@ -37,28 +40,93 @@ std::uint16_t LevelFlags(int level)
     return level == 1 ? 3u << 1 : 0u;
 }
 
-// Reads up to `want` bytes, counting each piece of at most a step as progress. Returns
-// the bytes read (fewer at the end of the file), -1 on an error, -2 when stopped.
-std::int64_t ReadCounted(int fd, std::string &into, std::size_t want, Reporter &reporter)
+bool AllZero(std::string_view bytes)
 {
-    into.resize(want);
-    std::size_t got = 0;
-    while (got < want) {
-        const std::size_t piece = std::min<std::size_t>(want - got, Reporter::kStepBytes);
-        const ssize_t n = ::read(fd, into.data() + got, piece);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-        if (reporter.Advance(static_cast<std::uint64_t>(n)))
-            return -2;
-    }
-    into.resize(got);
-    return static_cast<std::int64_t>(got);
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0; });
 }
+
+// Reads a file chunk by chunk. In a sparse file (fewer blocks than its size needs) the
+// holes are found with SEEK_DATA and SEEK_HOLE and not read; where the file system cannot
+// tell, all of the file is data.
+class FileReader {
+public:
+    FileReader(int fd, bool sparse) : fd_(fd), sparse_(sparse) {}
+
+    // Whether all of [from, to) is a hole.
+    bool Hole(std::uint64_t from, std::uint64_t to) { return sparse_ && Find(from) && dataAt_ >= to && end_ >= to; }
+
+    // Reads up to `want` bytes at `from`, holes as zeros, counting each piece of at most
+    // a step as progress. Returns the bytes read (fewer at the end of the file), -1 on an
+    // error, -2 when stopped.
+    std::int64_t Read(std::string &into, std::uint64_t from, std::size_t want, Reporter &reporter)
+    {
+        into.assign(want, '\0');
+        const std::uint64_t end = from + want;
+        std::uint64_t at = from;
+        while (at < end) {
+            std::uint64_t to = end;
+            if (sparse_ && Find(at)) {
+                const std::uint64_t data = std::min(dataAt_, end);
+                if (data > at) {
+                    if (end_ <= at) // the file was cut short while it was read
+                        break;
+                    const std::uint64_t hole = std::min(data, end_);
+                    if (reporter.Advance(hole - at))
+                        return -2;
+                    at = hole;
+                    continue;
+                }
+                to = std::min(end, holeAt_);
+            }
+            const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(to - at, Reporter::kStepBytes));
+            const ssize_t n = ::pread(fd_, into.data() + (at - from), piece, static_cast<off_t>(at));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return -1;
+            if (n == 0)
+                break;
+            at += static_cast<std::uint64_t>(n);
+            if (reporter.Advance(static_cast<std::uint64_t>(n)))
+                return -2;
+        }
+        into.resize(static_cast<std::size_t>(at - from));
+        return static_cast<std::int64_t>(at - from);
+    }
+
+private:
+    // Finds the hole [holeFrom_, dataAt_) and the data [dataAt_, holeAt_) around `at`;
+    // false when the file system cannot tell, and all of the file is read from then on.
+    bool Find(std::uint64_t at)
+    {
+        if (at >= holeFrom_ && at < holeAt_)
+            return true;
+        const off_t data = ::lseek(fd_, static_cast<off_t>(at), SEEK_DATA);
+        if (data < 0 && errno == ENXIO) {
+            // No data after `at`: a hole up to the end of the file as it is now.
+            struct stat st {};
+            if (::fstat(fd_, &st) != 0)
+                return sparse_ = false;
+            holeFrom_ = at;
+            dataAt_ = holeAt_ = UINT64_MAX;
+            end_ = static_cast<std::uint64_t>(st.st_size);
+            return true;
+        }
+        const off_t hole = data < 0 ? -1 : ::lseek(fd_, data, SEEK_HOLE);
+        if (hole <= data)
+            return sparse_ = false;
+        holeFrom_ = at;
+        dataAt_ = static_cast<std::uint64_t>(data);
+        holeAt_ = static_cast<std::uint64_t>(hole);
+        end_ = UINT64_MAX;
+        return true;
+    }
+
+    int fd_;
+    bool sparse_;
+    std::uint64_t holeFrom_ = 0, dataAt_ = 0, holeAt_ = 0;
+    std::uint64_t end_ = UINT64_MAX; // the file's end, once past its last data
+};
 
 // Deflate is kept only where it saves something.
 bool Compressed(const DeflateJob &job)
@@ -95,13 +163,14 @@ bool ArchiveWriter::Begin()
 bool ArchiveWriter::Push(Pending pending)
 {
     const std::size_t workers = compressor_ ? compressor_->Workers() : 1;
-    // Enough queued to keep every worker busy while the oldest is written, no more.
-    while (!queue_.empty()
-           && (queue_.size() >= 4 * workers + 4 || queuedBytes_ >= (2 * workers + 2) * Compressor::kChunk)) {
+    // Enough queued to keep every worker busy while the oldest is written, no more; on
+    // many cores, memory sets the limit.
+    const std::size_t bytes = std::min<std::size_t>((2 * workers + 2) * Compressor::kChunk, 64u << 20);
+    while (!queue_.empty() && (queue_.size() >= 4 * workers + 4 || queuedBytes_ >= bytes)) {
         if (!ConsumeFront())
             return false;
     }
-    if (pending.Job) {
+    if (pending.Job && !pending.Shared) {
         queuedBytes_ += pending.Job->Input.size();
         if (pending.Compress)
             compressor_->Submit(pending.Job.get());
@@ -138,7 +207,7 @@ bool ArchiveWriter::ConsumeFront()
     // only after the compressor has waited for its workers.
     if (!ok)
         return false;
-    if (front.Job)
+    if (front.Job && !front.Shared)
         queuedBytes_ -= front.Job->Input.size();
     queue_.pop_front();
     return true;
@@ -214,8 +283,9 @@ bool ArchiveWriter::WriteData(Pending &pending)
         // last read are compressed.
         if (!Await(&job))
             return false;
-    } else if (!state.Encrypt)
+    } else if (!state.Encrypt && !pending.Shared) {
         job.Crc32 = Crc32(0, job.Input.data(), job.Input.size());
+    }
     if (!state.Started) {
         // The first chunk decides for the whole entry.
         state.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
@@ -225,17 +295,21 @@ bool ArchiveWriter::WriteData(Pending &pending)
         reporter_.Error(kPxInternalError, "cannot compress " + state.Path);
         return false;
     }
-    std::string &bytes = state.Method == kMethodDeflate ? job.Output : job.Input;
-    if (state.Key)
-        state.Key->Cipher->Encrypt(reinterpret_cast<unsigned char *>(bytes.data()), bytes.size());
-    if (!out_.Write(bytes))
+    std::string *bytes = state.Method == kMethodDeflate ? &job.Output : &job.Input;
+    std::string own;
+    if (state.Key) {
+        if (pending.Shared) // encrypted in place, the shared chunk would be lost
+            bytes = &(own = *bytes);
+        state.Key->Cipher->Encrypt(reinterpret_cast<unsigned char *>(bytes->data()), bytes->size());
+    }
+    if (!out_.Write(*bytes))
         return WriteFailed();
     if (!state.Encrypt)
         record.Crc32 = record.UncompressedSize == 0
             ? job.Crc32
             : static_cast<std::uint32_t>(
                 crc32_combine(record.Crc32, job.Crc32, static_cast<z_off_t>(job.Input.size())));
-    record.CompressedSize += bytes.size();
+    record.CompressedSize += bytes->size();
     record.UncompressedSize += job.Input.size();
     return true;
 }
@@ -321,7 +395,7 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
     if (reporter_.File(item.Name, size))
         return false;
     if (item.IsLink()) {
-        auto job = std::make_unique<DeflateJob>();
+        auto job = std::make_shared<DeflateJob>();
         job->Input = item.LinkTarget;
         job->Last = true;
         if (reporter_.Advance(size))
@@ -333,36 +407,58 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
         reporter_.Error(kPxFileError, "cannot read " + item.Path + ": " + std::strerror(errno));
         return false;
     }
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     struct Closer {
         int fd;
         ~Closer() { ::close(fd); }
     } closer{fd};
+    const bool sparse = static_cast<std::uint64_t>(item.Stat.st_blocks) * 512 < size;
+    if (!sparse)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    FileReader reader(fd, sparse);
 
     // Bytes past the size seen when the files were collected are left out.
     std::uint64_t done = 0;
     std::string previous;
+    bool previousZero = false; // all of the window before `done` is zeros
     while (done < size) {
-        auto job = std::make_unique<DeflateJob>();
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, Compressor::kChunk));
-        const std::int64_t got = ReadCounted(fd, job->Input, want, reporter_);
+        const bool first = done == 0;
+        const bool compress = level_ > 0 && (first || states_[entry].Method == kMethodDeflate);
+        // A whole chunk of hole, not the last: nothing to read.
+        if (previousZero && want == Compressor::kChunk && done + want < size && reader.Hole(done, done + want)) {
+            done += want;
+            if (reporter_.Advance(want))
+                return false;
+            if (!Push(Pending{Pending::Data, entry, 0, compress, ZeroChunk(compress), 1, true}))
+                return false;
+            continue;
+        }
+        auto job = std::make_shared<DeflateJob>();
+        const std::int64_t got = reader.Read(job->Input, done, want, reporter_);
         if (got == -2)
             return false;
         if (got < 0) {
             reporter_.Error(kPxFileError, "cannot read " + item.Path + ": " + std::strerror(errno));
             return false;
         }
-        const bool first = done == 0;
         done += static_cast<std::uint64_t>(got);
         job->Last = done >= size || static_cast<std::size_t>(got) < want;
-        if (!first)
-            job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
-        if (!job->Last)
-            previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
-        const bool compress = level_ > 0 && (first || states_[entry].Method == kMethodDeflate);
         const bool last = job->Last;
+        bool shared = false;
+        if (previousZero && !last && job->Input.size() == Compressor::kChunk && AllZero(job->Input)) {
+            job = ZeroChunk(compress);
+            shared = true;
+        } else {
+            if (!first)
+                job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
+            if (!last) {
+                previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
+                previousZero = previous.size() == Compressor::kWindow && AllZero(previous);
+            }
+        }
         // A file cut short still needs the stream's final block.
-        if ((got > 0 || (!first && compress)) && !Push(Pending{Pending::Data, entry, 0, compress, std::move(job)}))
+        if ((got > 0 || (!first && compress))
+            && !Push(Pending{Pending::Data, entry, 0, compress, std::move(job), 1, shared}))
             return false;
         // The rest of a large file waits for its first chunk to tell whether it compresses.
         if (first && !last && !Drain())
@@ -371,6 +467,21 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
             break;
     }
     return true;
+}
+
+std::shared_ptr<DeflateJob> ArchiveWriter::ZeroChunk(bool compress)
+{
+    if (!zeroChunk_) {
+        zeroChunk_ = std::make_shared<DeflateJob>();
+        zeroChunk_->Input.assign(Compressor::kChunk, '\0');
+        zeroChunk_->Dictionary.assign(Compressor::kWindow, '\0');
+        zeroChunk_->Crc32 = Crc32(0, zeroChunk_->Input.data(), zeroChunk_->Input.size());
+    }
+    if (compress && !zeroSubmitted_) {
+        zeroSubmitted_ = true;
+        compressor_->Submit(zeroChunk_.get());
+    }
+    return zeroChunk_;
 }
 
 bool ArchiveWriter::Finish()

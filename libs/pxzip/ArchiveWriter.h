@@ -4,6 +4,9 @@
 // thread; the workers only compress. At most a few chunks per worker are held at once.
 // With a password, each new file entry is encrypted (WinZip AES-256, AE-2) as it is
 // written, in order, on the caller's thread; only its keys are derived on the workers.
+// The holes of a sparse file are not read, and a chunk of zeros after zeros reuses the
+// compressed form and CRC of the first: the archive is the same as for the file written
+// out in full.
 #include "libs/common/Reporter.h"
 #include "libs/pxzip/Collect.h"
 #include "libs/pxzip/Compressor.h"
@@ -41,8 +44,9 @@ private:
         std::size_t Entry;  // in records_
         std::size_t Source; // Copy: the old archive's first entry
         bool Compress = false;
-        std::unique_ptr<DeflateJob> Job;
+        std::shared_ptr<DeflateJob> Job;
         std::size_t Count = 1; // Copy: entries in the run
+        bool Shared = false;   // Job is zeroChunk_, written again and again
     };
     struct EntryState {
         bool Started = false; // the local header is written
@@ -62,6 +66,7 @@ private:
     bool StartEntry(std::size_t entry);
     bool StartEncryption(std::size_t entry);
     bool AddFile(const SourceItem &item, std::size_t entry);
+    std::shared_ptr<DeflateJob> ZeroChunk(bool compress);
     bool WriteFailed();
     // Waits for a worker's job, answering the caller meanwhile; false when stopped.
     template <typename Job>
@@ -78,7 +83,11 @@ private:
     std::deque<Pending> queue_;
     std::size_t queuedBytes_ = 0;
     std::chrono::steady_clock::time_point lastStep_{}; // of the steps sent while waiting
-    std::unique_ptr<Compressor> compressor_;           // last: gone before the jobs it may still hold
+    // A chunk of zeros after zeros, as every such chunk of a deflate stream comes out:
+    // holes of sparse files and runs of zeros are compressed once.
+    std::shared_ptr<DeflateJob> zeroChunk_;
+    bool zeroSubmitted_ = false;
+    std::unique_ptr<Compressor> compressor_; // last: gone before the jobs it may still hold
 };
 
 } // namespace pellux::libs

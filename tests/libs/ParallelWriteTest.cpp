@@ -1,6 +1,7 @@
 // libpxzip.so writing archives on several cores: the same archive whatever the number of
-// workers, large files split into chunks of one deflate stream, entries that stay copied
-// byte for byte, and no trace of a write that did not finish.
+// workers, large files split into chunks of one deflate stream, sparse files read by
+// their data only, entries that stay copied byte for byte, and no trace of a write that
+// did not finish.
 #include "tests/libs/LibDriver.h"
 #include "tests/support/TempDir.h"
 
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <random>
 
 namespace pellux::test {
@@ -55,6 +57,35 @@ std::string RawEntries(const std::string &archive)
                     "  print(i.filename,i.compress_type,hashlib.sha1(f[i.header_offset:end]).hexdigest())\n",
               &out);
     return out;
+}
+
+// A file of `size` bytes that is all hole but for `pieces` (offset, bytes); false where
+// the file system keeps no holes.
+bool WriteSparse(const std::string &path, off_t size, const std::vector<std::pair<off_t, std::string>> &pieces)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    bool written = fd >= 0 && ::ftruncate(fd, size) == 0;
+    for (const auto &[at, bytes] : pieces)
+        written = written && ::pwrite(fd, bytes.data(), bytes.size(), at) == static_cast<ssize_t>(bytes.size());
+    struct stat st {};
+    written = written && ::fstat(fd, &st) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    EXPECT_TRUE(written) << path;
+    return written && st.st_blocks * 512 < size;
+}
+
+// Bytes this process has read from files so far.
+std::uint64_t BytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    std::uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return 0;
 }
 
 class ParallelWriteTest : public ::testing::Test {
@@ -109,6 +140,86 @@ TEST_F(ParallelWriteTest, TheArchiveIsTheSameWhateverTheNumberOfWorkersAndPeersR
     EXPECT_NE(raw.find("src/small/f3.txt 8 "), std::string::npos);
     EXPECT_NE(raw.find("src/video.bin 0 "), std::string::npos);
     EXPECT_NE(raw.find("src/photo.jpg 0 "), std::string::npos);
+}
+
+// Holes are not read, and come out as the same file written in full would: chunks of
+// zeros after zeros share one compressed form. Past the last data the file ends in a hole.
+TEST_F(ParallelWriteTest, ASparseFileIsReadByItsDataAndComesOutAsTheFileInFull)
+{
+    constexpr off_t kMiB = 1 << 20;
+    const std::vector<std::pair<off_t, std::string>> pieces{
+        {8 * kMiB - 5000, LogText(kMiB + 777, 1)}, // across a chunk's end
+        {40 * kMiB, std::string(6 * kMiB, '\0')},  // zeros written, not a hole
+        {52 * kMiB - 100, RandomBytes(200000, 2)},
+        {90 * kMiB, LogText(300000, 3)}};
+    if (!WriteSparse(dir.File("sparse/disk.img"), 100 * kMiB, pieces))
+        GTEST_SKIP() << "no sparse files here";
+    {
+        fs::create_directories(dir.File("dense"));
+        std::ofstream dense(dir.File("dense/disk.img"), std::ios::binary);
+        const std::string zeros(kMiB, '\0');
+        for (off_t at = 0; at < 100 * kMiB; at += kMiB)
+            dense.write(zeros.data(), kMiB);
+        for (const auto &[at, bytes] : pieces) {
+            dense.seekp(at);
+            dense.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        }
+    }
+    for (const auto *file : {"sparse/disk.img", "dense/disk.img"}) {
+        const timespec times[2] = {{1600000000, 0}, {1600000000, 0}};
+        ::utimensat(AT_FDCWD, dir.File(file).c_str(), times, 0);
+    }
+
+    SetWorkers(2);
+    ZipOptions flat;
+    flat.DirNames = false;
+    const std::uint64_t readBefore = BytesRead();
+    ASSERT_EQ(RunZip(archive, {dir.File("sparse/disk.img")}, flat).Result, 1);
+    EXPECT_LT(BytesRead() - readBefore, 16u << 20); // of 100 MiB, under 8 are data
+    const std::string denseArchive = dir.File("dense.zip");
+    ASSERT_EQ(RunZip(denseArchive, {dir.File("dense/disk.img")}, flat).Result, 1);
+    EXPECT_EQ(RawEntries(archive), RawEntries(denseArchive));
+    EXPECT_LT(fs::file_size(archive), 1u << 20);
+
+    EXPECT_EQ(RunShell("unzip -tqq " + Quote(archive) + " >/dev/null"), 0);
+    EXPECT_EQ(RunShell("7z t " + Quote(archive) + " >/dev/null"), 0);
+    std::string sums;
+    RunPython("import hashlib,zipfile\n"
+              "h=hashlib.sha256()\n"
+              "with zipfile.ZipFile('"
+                  + archive
+                  + "').open('disk.img') as f:\n"
+                    "  while b:=f.read(1<<20): h.update(b)\n"
+                    "print(h.hexdigest()==hashlib.sha256(open('"
+                  + dir.File("sparse/disk.img") + "','rb').read()).hexdigest())\n",
+              &sums);
+    EXPECT_EQ(sums, "True\n");
+}
+
+// Stored and encrypted, the shared chunk of zeros is written as often as it comes and
+// never ciphered in place.
+TEST_F(ParallelWriteTest, ASparseFileStoredOrEncryptedKeepsEveryHoleZero)
+{
+    constexpr off_t kMiB = 1 << 20;
+    const std::string file = dir.File("disk.img");
+    if (!WriteSparse(file, 24 * kMiB, {{3 * kMiB, LogText(kMiB, 4)}, {20 * kMiB + 9, "end of the data"}}))
+        GTEST_SKIP() << "no sparse files here";
+    const std::string cli = Quote(std::string(PELLUX_BIN_DIR) + "/pellux-cli");
+    dir.Write("pw.txt", "pw\n");
+    for (const char *level : {"0", "6"}) {
+        SCOPED_TRACE(level);
+        fs::remove(archive);
+        ASSERT_EQ(RunShell(cli + " add -q " + Quote(archive) + " --level " + level + " --encrypt --password-file "
+                           + Quote(dir.File("pw.txt")) + " " + Quote(file)),
+                  0);
+        EXPECT_EQ(RunShell("7z t -ppw " + Quote(archive) + " >/dev/null"), 0);
+        EXPECT_EQ(RunShell("7z x -so -ppw " + Quote(archive) + " | cmp - " + Quote(file)), 0);
+    }
+    ZipOptions stored;
+    stored.Level = 0;
+    fs::remove(archive);
+    ASSERT_EQ(RunZip(archive, {file}, stored).Result, 1);
+    EXPECT_EQ(RunShell("unzip -p " + Quote(archive) + " | cmp - " + Quote(file)), 0);
 }
 
 TEST_F(ParallelWriteTest, EntriesThatStayKeepTheirExactBytes)
