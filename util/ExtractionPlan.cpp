@@ -121,14 +121,16 @@ std::vector<bool> EarlierNamesakes(const std::vector<std::uint64_t> &hashes,
         std::size_t end = run + 1;
         while (end < order.size() && order[end].first == order[run].first)
             ++end;
-        // Equal hashes mostly mean equal paths; the paths themselves decide.
-        for (std::size_t a = run; end - run > 1 && a + 1 < end; ++a) {
-            const std::string path = pathOf(order[a].second);
-            for (std::size_t b = a + 1; b < end; ++b)
-                if (pathOf(order[b].second) == path) {
-                    earlier[order[a].second] = true;
-                    break;
-                }
+        // Equal hashes mostly mean equal paths; the paths themselves decide, each read
+        // once (an archive may hold one name a hundred thousand times).
+        if (end - run > 1) {
+            std::vector<std::pair<std::string, std::size_t>> paths;
+            for (std::size_t k = run; k < end; ++k)
+                paths.emplace_back(pathOf(order[k].second), order[k].second);
+            std::sort(paths.begin(), paths.end());
+            for (std::size_t k = 0; k + 1 < paths.size(); ++k)
+                if (paths[k].first == paths[k + 1].first)
+                    earlier[paths[k].second] = true;
         }
         run = end;
     }
