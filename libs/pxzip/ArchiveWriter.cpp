@@ -421,8 +421,9 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
     std::string previous;
     bool previousZero = false; // all of the window before `done` is zeros
     while (done < size) {
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, Compressor::kChunk));
         const bool first = done == 0;
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::uint64_t>(size - done, first ? Compressor::kFirstChunk : Compressor::kChunk));
         const bool compress = level_ > 0 && (first || states_[entry].Method == kMethodDeflate);
         // A whole chunk of hole, not the last: nothing to read.
         if (previousZero && want == Compressor::kChunk && done + want < size && reader.Hole(done, done + want)) {

@@ -52,6 +52,9 @@ public:
     // Each chunk's end costs a block header and a sync flush, some 18 bytes: on data
     // that compresses a thousandfold (zeros) that is 0.4 % at 4 MiB, 1.7 % at 1 MiB.
     static constexpr std::size_t kChunk = 4 << 20;
+    // A file's first chunk tells whether the rest is compressed: small, so that little
+    // work goes into a file that does not compress.
+    static constexpr std::size_t kFirstChunk = 1 << 20;
     static constexpr std::size_t kWindow = 32 << 10;
 
     // `workers` 0 takes PELLUX_ZIP_WORKERS from the environment, else one per core.

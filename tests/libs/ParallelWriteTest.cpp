@@ -148,7 +148,7 @@ TEST_F(ParallelWriteTest, ASparseFileIsReadByItsDataAndComesOutAsTheFileInFull)
 {
     constexpr off_t kMiB = 1 << 20;
     const std::vector<std::pair<off_t, std::string>> pieces{
-        {8 * kMiB - 5000, LogText(kMiB + 777, 1)}, // across a chunk's end
+        {9 * kMiB - 5000, LogText(kMiB + 777, 1)}, // across a chunk's end
         {40 * kMiB, std::string(6 * kMiB, '\0')},  // zeros written, not a hole
         {52 * kMiB - 100, RandomBytes(200000, 2)},
         {90 * kMiB, LogText(300000, 3)}};
