@@ -161,7 +161,7 @@ std::string ModeText(unsigned mode)
     return text;
 }
 
-bool IsDirectoryName(const std::string &stored)
+bool IsDirectoryName(std::string_view stored)
 {
     return !stored.empty() && (stored.back() == '/' || stored.back() == '\\');
 }
@@ -247,7 +247,7 @@ EntryDetails ListDetails::Of(const ZipDirEntry &entry)
 
     // The Unix mode where a Unix host stored one; else what its name and MS-DOS
     // attributes say.
-    const bool directoryName = IsDirectoryName(entry.FileName);
+    const bool directoryName = IsDirectoryName(entry.FileName());
     unsigned mode = central && (central->VersionMadeBy >> 8) == kHostUnix ? central->ExternalAttributes >> 16 : 0;
     if (mode == 0) {
         const unsigned dos = central ? central->ExternalAttributes & 0xFF : 0;

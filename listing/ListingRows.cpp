@@ -10,7 +10,7 @@ void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::func
     ListRow row;
     for (std::int32_t i = 0; i < count; ++i) {
         const ZipDirEntry &entry = entries[static_cast<std::size_t>(i)];
-        builder.FillListRow(row, entry.FileName, entry.Name(), entry.CompressedSize, ListDateTimeOf(entry.DosDateTime),
+        builder.FillListRow(row, entry.FileName(), entry.Name(), entry.CompressedSize, ListDateTimeOf(entry.DosDateTime),
                             entry.UncompressedSize);
         sink(std::move(row));
     }

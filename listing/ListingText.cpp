@@ -196,7 +196,7 @@ ListRow ListingBuilder::AddListRow(const std::string &fileName, const std::strin
     return row;
 }
 
-void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, const std::string &name,
+void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, std::string_view name,
                                  std::uint64_t compressedSize, const ListDateTime &dateTime,
                                  std::uint64_t uncompressedSize)
 {

@@ -74,7 +74,7 @@ public:
                        const ListDateTime &dateTime, std::uint64_t uncompressedSize);
     // The same into `row`, whose strings keep their memory: a million rows need not
     // allocate each one's texts anew.
-    void FillListRow(ListRow &row, std::string_view fileName, const std::string &name, std::uint64_t compressedSize,
+    void FillListRow(ListRow &row, std::string_view fileName, std::string_view name, std::uint64_t compressedSize,
                      const ListDateTime &dateTime, std::uint64_t uncompressedSize);
     // The stored bytes decoded as the name.
     ListRow AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,

@@ -97,6 +97,55 @@ CentralDirectory FromLocalHeaders(ByteSource &source, const pellux_end_record &e
 
 } // namespace
 
+// Reads the central header at position `p` of the directory into `e` and steps `p`
+// past it; false where no whole header is.
+static bool ReadCentralHeader(DirectoryWindow &window, std::uint64_t &p, std::uint64_t size, std::int64_t shift,
+                       CentralEntry &e)
+{
+    const unsigned char *h = nullptr;
+    if (!(p + kCentralFixed <= size && (h = window.At(p, kCentralFixed)) && HasSignature(h, 1, 2)))
+        return false;
+    e = CentralEntry();
+    e.VersionMadeBy = le::U16(h + 4);
+    e.VersionNeeded = le::U16(h + 6);
+    e.Flags = le::U16(h + 8);
+    e.Method = le::U16(h + 10);
+    e.DosDateTime = le::U32(h + 12);
+    e.Crc32 = le::U32(h + 16);
+    e.CompressedSize = le::U32(h + 20);
+    e.UncompressedSize = le::U32(h + 24);
+    const std::size_t nameLength = le::U16(h + 28);
+    const std::size_t extraLength = le::U16(h + 30);
+    const std::size_t commentLength = le::U16(h + 32);
+    e.DiskStart = le::U16(h + 34);
+    e.ExternalAttributes = le::U32(h + 38);
+    e.StatedOffset = le::U32(h + 42);
+    const std::uint64_t next = p + kCentralFixed + nameLength + extraLength + commentLength;
+    if (next > size)
+        return false;
+    const auto *rest = reinterpret_cast<const char *>(window.At(p, kCentralFixed + nameLength + extraLength));
+    if (!rest)
+        return false;
+    e.Name.assign(rest + kCentralFixed, nameLength);
+    e.Extra.assign(rest + kCentralFixed + nameLength, extraLength);
+    // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
+    if (const auto zip64 = FindExtraField(e.Extra, kExtraZip64)) {
+        const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
+        std::size_t used = 0;
+        for (std::uint64_t *field : {&e.UncompressedSize, &e.CompressedSize, &e.StatedOffset}) {
+            if (*field == kSaturated32 && used + 8 <= zip64->size()) {
+                *field = le::U64(z + used);
+                used += 8;
+            }
+        }
+        if (e.DiskStart == 0xFFFF && used + 4 <= zip64->size())
+            e.DiskStart = le::U32(z + used);
+    }
+    e.LocalOffset = e.StatedOffset + static_cast<std::uint64_t>(shift);
+    p = next;
+    return true;
+}
+
 std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
 {
     CentralDirectory directory;
@@ -115,48 +164,9 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
     // The count may lie; the directory's size bounds how many headers it can hold.
     directory.Entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.entry_count, size / kCentralFixed)));
     std::uint64_t p = 0;
-    const unsigned char *h = nullptr;
-    while (p + kCentralFixed <= size && (h = window.At(p, kCentralFixed)) && HasSignature(h, 1, 2)) {
-        CentralEntry e;
-        e.VersionMadeBy = le::U16(h + 4);
-        e.VersionNeeded = le::U16(h + 6);
-        e.Flags = le::U16(h + 8);
-        e.Method = le::U16(h + 10);
-        e.DosDateTime = le::U32(h + 12);
-        e.Crc32 = le::U32(h + 16);
-        e.CompressedSize = le::U32(h + 20);
-        e.UncompressedSize = le::U32(h + 24);
-        const std::size_t nameLength = le::U16(h + 28);
-        const std::size_t extraLength = le::U16(h + 30);
-        const std::size_t commentLength = le::U16(h + 32);
-        e.DiskStart = le::U16(h + 34);
-        e.ExternalAttributes = le::U32(h + 38);
-        e.StatedOffset = le::U32(h + 42);
-        const std::uint64_t next = p + kCentralFixed + nameLength + extraLength + commentLength;
-        if (next > size)
-            break;
-        const auto *rest = reinterpret_cast<const char *>(window.At(p, kCentralFixed + nameLength + extraLength));
-        if (!rest)
-            break;
-        e.Name.assign(rest + kCentralFixed, nameLength);
-        e.Extra.assign(rest + kCentralFixed + nameLength, extraLength);
-        // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
-        if (const auto zip64 = FindExtraField(e.Extra, kExtraZip64)) {
-            const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
-            std::size_t used = 0;
-            for (std::uint64_t *field : {&e.UncompressedSize, &e.CompressedSize, &e.StatedOffset}) {
-                if (*field == kSaturated32 && used + 8 <= zip64->size()) {
-                    *field = le::U64(z + used);
-                    used += 8;
-                }
-            }
-            if (e.DiskStart == 0xFFFF && used + 4 <= zip64->size())
-                e.DiskStart = le::U32(z + used);
-        }
-        e.LocalOffset = e.StatedOffset + static_cast<std::uint64_t>(end.shift);
+    CentralEntry e;
+    while (ReadCentralHeader(window, p, size, end.shift, e))
         directory.Entries.push_back(std::move(e));
-        p = next;
-    }
     // A shift says data was put in front of the archive, unless the entries' headers are
     // where their offsets say: then the end record, or a writer's arithmetic, is wrong.
     if (end.shift != 0) {
@@ -185,6 +195,38 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
         directory.Damage =
             "the central directory is damaged after " + std::to_string(directory.Entries.size()) + " entries";
     return directory;
+}
+
+std::vector<CentralEntry> ReadCentralEntries(ByteSource &source, const CentralDirectory &directory,
+                                            const std::vector<std::size_t> &indices)
+{
+    std::vector<CentralEntry> chosen;
+    if (indices.empty())
+        return chosen;
+    chosen.reserve(indices.size());
+    if (directory.FromLocalHeaders) {
+        // No directory bytes to read by position: the local headers again.
+        if (const auto again = ReadCentralDirectory(source))
+            for (const std::size_t i : indices)
+                if (i < again->Entries.size())
+                    chosen.push_back(again->Entries[i]);
+        return chosen;
+    }
+    const pellux_end_record &end = directory.End;
+    if (end.directory_start > source.Size() || end.directory_size > source.Size() - end.directory_start)
+        return chosen;
+    DirectoryWindow window(source, end.directory_start, end.directory_size);
+    std::uint64_t p = 0;
+    CentralEntry e;
+    auto wanted = indices.begin();
+    for (std::size_t i = 0; wanted != indices.end() && ReadCentralHeader(window, p, end.directory_size, end.shift, e);
+         ++i) {
+        if (i == *wanted) {
+            chosen.push_back(std::move(e));
+            ++wanted;
+        }
+    }
+    return chosen;
 }
 
 std::optional<LocalHeader> ReadLocalHeader(ByteSource &source, std::uint64_t offset)

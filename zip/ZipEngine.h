@@ -80,7 +80,7 @@ public:
 
     // The number of entries while an archive name is set, else 0.
     std::int32_t EntryCount() const;
-    const std::vector<ZipDirEntry> &DirEntries() const { return dirEntries_; }
+    const ZipEntryList &DirEntries() const { return dirEntries_; }
 
     // Re-reads DirEntries from ZipFilename and fires OnDirUpdate. What the reader found
     // wrong with the archive is shown once, as warnings.
@@ -156,7 +156,7 @@ private:
     Secret addPassword_;
     std::vector<Secret> passwords_;    // given for the current archive, in order
     std::size_t passwordsOffered_ = 0; // of passwords_, in the running library call
-    std::vector<ZipDirEntry> dirEntries_;
+    ZipEntryList dirEntries_;
     std::vector<std::string> listWarnings_;
     std::vector<ListReport::EntryWarning> entryWarnings_; // by ascending entry index
     bool listDamaged_ = false;

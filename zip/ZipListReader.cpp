@@ -78,42 +78,74 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> Zip64Sizes(std::string_vi
     return std::pair{le::U64(p), le::U64(p + 8)};
 }
 
+// What the walk needs of a directory entry. The rest of the directory is let go of
+// before the walk: a million entries need not be held twice.
+struct CentralSummary {
+    std::uint64_t LocalOffset = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
+    std::uint32_t Crc32 = 0;
+    std::uint16_t Flags = 0;
+    std::uint16_t VersionMadeBy = 0;
+};
+
 // The central directory's entries by where their local headers really lie, sorted; of
 // entries sharing a header, the first in the directory stands first. Most writers keep
 // the directory in file order: then it serves as its own table.
 class CentralByOffset {
 public:
-    void Index(std::vector<CentralEntry> &entries)
+    // Keeps of the entries what the walk needs, and of their extra fields only the
+    // Unicode Path fields: only those change how a name reads.
+    void Index(const std::vector<CentralEntry> &entries)
     {
-        entries_ = &entries;
+        entries_.clear();
+        entries_.reserve(entries.size());
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const CentralEntry &c = entries[i];
+            entries_.push_back({c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
+            if (const auto field = FindExtraField(c.Extra, kExtraUnicodePath)) {
+                std::string extra(4, '\0');
+                extra[0] = static_cast<char>(kExtraUnicodePath & 0xFF);
+                extra[1] = static_cast<char>(kExtraUnicodePath >> 8);
+                extra[2] = static_cast<char>(field->size() & 0xFF);
+                extra[3] = static_cast<char>(field->size() >> 8);
+                extras_.emplace_back(i, extra.append(*field));
+            }
+        }
         walked_.assign(entries.size(), false);
-        const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) {
+        const auto byOffset = [](const CentralSummary &a, const CentralSummary &b) {
             return static_cast<std::int64_t>(a.LocalOffset) < static_cast<std::int64_t>(b.LocalOffset);
         };
-        if (std::is_sorted(entries.begin(), entries.end(), byOffset))
+        if (std::is_sorted(entries_.begin(), entries_.end(), byOffset))
             return;
-        order_.resize(entries.size());
-        for (std::size_t i = 0; i < entries.size(); ++i)
+        order_.resize(entries_.size());
+        for (std::size_t i = 0; i < entries_.size(); ++i)
             order_[i] = i;
         std::stable_sort(order_.begin(), order_.end(),
-                         [&](std::size_t a, std::size_t b) { return byOffset(entries[a], entries[b]); });
+                         [&](std::size_t a, std::size_t b) { return byOffset(entries_[a], entries_[b]); });
     }
     bool Empty() const { return Count() == 0; }
-    CentralEntry *Find(std::int64_t offset) const
+    std::size_t Size() const { return Count(); }
+    const CentralSummary *Find(std::int64_t offset) const
     {
         const std::size_t k = LowerBound(offset);
         return k < Count() && OffsetAt(k) == offset ? &At(k) : nullptr;
     }
-    // Once the walk has read the header at `offset`, the names of its directory entries
-    // are needed no more (only entries the walk misses are named): a million names need
-    // not stay twice. Marks the entries there as walked.
+    // The directory index of an entry Find returned.
+    std::size_t IndexOf(const CentralSummary *entry) const { return static_cast<std::size_t>(entry - entries_.data()); }
+    // The Unicode Path field of an entry Find returned, or nothing.
+    std::string_view NameExtra(const CentralSummary *entry) const
+    {
+        const std::size_t index = IndexOf(entry);
+        const auto at = std::lower_bound(extras_.begin(), extras_.end(), index,
+                                         [](const auto &a, std::size_t i) { return a.first < i; });
+        return at != extras_.end() && at->first == index ? std::string_view(at->second) : std::string_view();
+    }
+    // Marks the directory's entries whose header lies at `offset` as walked.
     void Release(std::int64_t offset)
     {
-        for (std::size_t k = LowerBound(offset); k < Count() && OffsetAt(k) == offset; ++k) {
-            std::string().swap(At(k).Name);
-            std::string().swap(At(k).Extra);
+        for (std::size_t k = LowerBound(offset); k < Count() && OffsetAt(k) == offset; ++k)
             walked_[order_.empty() ? k : order_[k]] = true;
-        }
     }
     // Whether the walk read the header of directory entry `index`.
     bool Walked(std::size_t index) const { return index < walked_.size() && walked_[index]; }
@@ -125,8 +157,8 @@ public:
     }
 
 private:
-    std::size_t Count() const { return entries_ ? entries_->size() : 0; }
-    CentralEntry &At(std::size_t k) const { return (*entries_)[order_.empty() ? k : order_[k]]; }
+    std::size_t Count() const { return entries_.size(); }
+    const CentralSummary &At(std::size_t k) const { return entries_[order_.empty() ? k : order_[k]]; }
     std::int64_t OffsetAt(std::size_t k) const { return static_cast<std::int64_t>(At(k).LocalOffset); }
     // The walk asks in file order: the answer is mostly the last one or the next.
     bool IsLowerBound(std::size_t k, std::int64_t offset) const
@@ -153,7 +185,8 @@ private:
         }
         return low;
     }
-    std::vector<CentralEntry> *entries_ = nullptr;
+    std::vector<CentralSummary> entries_;                      // by directory index
+    std::vector<std::pair<std::size_t, std::string>> extras_;  // by ascending directory index
     std::vector<std::size_t> order_; // empty when the directory is in file order
     std::vector<bool> walked_;       // by directory index
     mutable std::size_t hint_ = 0;
@@ -163,7 +196,7 @@ class EntryWalker {
 public:
     // `names` reads the names as the directory's entries chose; null when there is no
     // directory: the walked names choose once the walk is over (FinishNames).
-    EntryWalker(InputStream &stream, std::vector<ZipDirEntry> &entries, CentralByOffset &central,
+    EntryWalker(InputStream &stream, ZipEntryList &entries, CentralByOffset &central,
                 std::vector<bool> &listed, const NameDecoding *names)
         : stream_(stream), entries_(entries), central_(central), listed_(listed), names_(names)
     {
@@ -178,10 +211,8 @@ public:
         for (const std::size_t i : pending_)
             chooser.Add(PendingName(entries_[i]));
         const NameDecoding names = chooser.Choose();
-        for (const std::size_t i : pending_) {
-            ZipDirEntry &e = entries_[i];
-            e.UnicodeName = OptionalName(names.Name(PendingName(e)));
-        }
+        for (const std::size_t i : pending_)
+            entries_.SetName(i, names.Name(PendingName(entries_[i])));
         pending_.clear();
         return names.Encoding();
     }
@@ -227,34 +258,33 @@ private:
         ZipDirEntry entry;
         entry.DecodeFixed(fixed);
         entry.HeaderOffset = headerOffset;
-        std::string name(entry.FileNameLength, '\0');
-        if (stream_.Read(name.data(), name.size()) != name.size())
+        name_.resize(entry.FileNameLength);
+        if (stream_.Read(name_.data(), name_.size()) != name_.size())
             Fail("Error 2 reading Zip file");
-        entry.FileName = std::move(name);
-        entries_.push_back(std::move(entry));
-        ZipDirEntry &e = entries_.back();
+        ZipDirEntry &e = entries_.Append(entry, name_);
+        const std::size_t index = entries_.size() - 1;
 
         const std::int64_t afterName = stream_.Position();
         std::string extra(e.ExtraFieldLength, '\0');
         const bool extraRead = stream_.Read(extra.data(), extra.size()) == extra.size();
         stream_.SeekTo(afterName);
-        const CentralEntry *central = central_.Find(headerOffset);
+        const CentralSummary *central = central_.Find(headerOffset);
         listed_.push_back(central != nullptr);
-        const std::string_view nameExtra = central ? std::string_view(central->Extra) : std::string_view(extra);
+        const std::string_view nameExtra = central ? central_.NameExtra(central) : std::string_view(extra);
         // Most names are plain UTF-8 without a Unicode Path field: the name is the stored one.
-        const bool storedIsName = !FindExtraField(nameExtra, kExtraUnicodePath) && IsValidUtf8(e.FileName);
+        const bool storedIsName = !FindExtraField(nameExtra, kExtraUnicodePath) && IsValidUtf8(e.FileName());
         if (!storedIsName) {
             // The directory's flags and host, as extraction reads them.
-            const StoredName stored{e.FileName, nameExtra, central ? central->Flags : e.GeneralPurposeFlag,
+            const StoredName stored{e.FileName(), nameExtra, central ? central->Flags : e.GeneralPurposeFlag,
                                     central ? std::optional<std::uint16_t>(central->VersionMadeBy) : std::nullopt};
             NameKind kind = KindOfName(stored);
             if (!names_ && (kind == NameKind::LegacyOem || kind == NameKind::LegacyOther)) {
-                pending_.push_back(entries_.size() - 1);
+                pending_.push_back(index);
             } else if (std::string name = names_ ? names_->Name(stored, &kind) : NameDecoding().Name(stored, &kind);
-                       name != e.FileName) {
+                       name != e.FileName()) {
                 if (kind == NameKind::FlaggedBroken)
                     broken_.push_back(VisibleName(name));
-                e.UnicodeName = OptionalName(std::move(name));
+                entries_.SetName(index, name);
             }
         }
         if (central)
@@ -337,20 +367,21 @@ private:
     }
 
     // A legacy name left for later: its local header's flags, no host known.
-    static StoredName PendingName(const ZipDirEntry &e) { return {e.FileName, {}, e.GeneralPurposeFlag, std::nullopt}; }
+    static StoredName PendingName(const ZipDirEntry &e) { return {e.FileName(), {}, e.GeneralPurposeFlag, std::nullopt}; }
 
     InputStream &stream_;
-    std::vector<ZipDirEntry> &entries_;
+    ZipEntryList &entries_;
     CentralByOffset &central_;
     std::vector<bool> &listed_; // by walked entry: whether the directory holds it
     const NameDecoding *names_;
     std::vector<std::size_t> pending_; // entries whose legacy names wait for the choice
+    std::string name_;                 // the name being read, its memory kept
     std::vector<std::string> broken_;
 };
 
 // What the walk shows against what the directory holds: entries only one of them knows,
 // and names that would not show as what they are.
-void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::vector<bool> &listed,
+void CompareWithDirectory(ByteSource &source, const ZipEntryList &entries, const std::vector<bool> &listed,
                           const std::optional<CentralDirectory> &directory, const CentralByOffset &central,
                           const ArchiveCheck &check, const NameDecoding &names, ListReport &report)
 {
@@ -374,11 +405,12 @@ void CompareWithDirectory(const std::vector<ZipDirEntry> &entries, const std::ve
             unlisted.push_back(visible);
     }
     if (directory) {
-        for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
-            const CentralEntry &c = directory->Entries[i];
+        std::vector<std::size_t> missed;
+        for (std::size_t i = 0; i < central.Size(); ++i)
             if (!check.Refused[i] && !central.Walked(i))
-                hidden.push_back(VisibleName(names.Name(c)));
-        }
+                missed.push_back(i);
+        for (const CentralEntry &c : ReadCentralEntries(source, *directory, missed))
+            hidden.push_back(VisibleName(names.Name(c)));
     } else if (!entries.empty()) {
         report.Warnings.push_back("the archive has no central directory: it is damaged or cut short");
         report.Damaged = true;
@@ -411,8 +443,7 @@ std::vector<std::pair<std::size_t, std::string>> RefusalReasons(const CentralDir
 
 // The walked entries that extraction will refuse or write otherwise than shown, with
 // why: the forecast's entries, those the check refuses and those not in the directory.
-void MarkEntries(const std::vector<ZipDirEntry> &entries, const std::vector<bool> &listed,
-                 const CentralDirectory &directory, const CentralByOffset &central,
+void MarkEntries(const ZipEntryList &entries, const std::vector<bool> &listed, const CentralByOffset &central,
                  const std::vector<std::pair<std::size_t, std::string>> &refusals, const ExtractionForecast &forecast,
                  ListReport &report)
 {
@@ -423,10 +454,10 @@ void MarkEntries(const std::vector<ZipDirEntry> &entries, const std::vector<bool
             report.EntryWarnings.push_back({at, "Not extracted: it is not in the central directory"});
             continue;
         }
-        const CentralEntry *c = central.Find(entries[at].HeaderOffset);
+        const CentralSummary *c = central.Find(entries[at].HeaderOffset);
         if (!c)
             continue;
-        const auto index = static_cast<std::size_t>(c - directory.Entries.data());
+        const std::size_t index = central.IndexOf(c);
         const auto byIndex = [](const auto &a, std::size_t i) { return a.Index < i; };
         const auto f = std::lower_bound(forecast.Entries.begin(), forecast.Entries.end(), index, byIndex);
         if (f != forecast.Entries.end() && f->Index == index) {
@@ -442,7 +473,7 @@ void MarkEntries(const std::vector<ZipDirEntry> &entries, const std::vector<bool
 
 // Without a directory extraction recovers the entries from their local headers, by
 // the names the walk read: the forecast is made over those.
-void ForecastRecovered(ByteSource &source, const std::vector<ZipDirEntry> &entries, std::size_t firstWalked,
+void ForecastRecovered(ByteSource &source, const ZipEntryList &entries, std::size_t firstWalked,
                        ListReport &report)
 {
     CentralDirectory recovered;
@@ -462,7 +493,7 @@ void ForecastRecovered(ByteSource &source, const std::vector<ZipDirEntry> &entri
 
 } // namespace
 
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report,
+ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport *report,
                           std::string_view nameEncoding)
 {
     ListReport ownReport;
@@ -491,6 +522,9 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
             if (!check.Refused[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
+        // The walk needs no more of the directory than `central` keeps; the few names it
+        // may yet need are read again (CompareWithDirectory).
+        std::vector<CentralEntry>().swap(directory->Entries);
     }
 
     std::optional<std::int64_t> first = FindFirstLocalHeader(stream);
@@ -503,11 +537,11 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         first = lowest;
     }
     if (!first) {
-        r.EmptyArchive = directory && directory->Entries.empty() && directory->Damage.empty();
+        r.EmptyArchive = directory && central.Empty() && directory->Damage.empty();
         return ListOutcome::NoEntries;
     }
     if (directory)
-        entries.reserve(entries.size() + directory->Entries.size());
+        entries.reserve(entries.size() + central.Size());
     for (const auto &e : entries)
         central.Release(e.HeaderOffset); // a caller's own entries count as walked
     std::vector<bool> listed;
@@ -521,9 +555,9 @@ ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries
         throw;
     }
     r.NameEncoding = walker.FinishNames(nameEncoding);
-    CompareWithDirectory(entries, listed, directory, central, check, names ? *names : NameDecoding(), r);
+    CompareWithDirectory(source, entries, listed, directory, central, check, names ? *names : NameDecoding(), r);
     if (directory)
-        MarkEntries(entries, listed, *directory, central, refusals, forecast, r);
+        MarkEntries(entries, listed, central, refusals, forecast, r);
     else
         ForecastRecovered(source, entries, entries.size() - listed.size(), r);
     if (!walker.BrokenNames().empty())

@@ -47,7 +47,7 @@ struct ListReport {
 // the report holds what was found before the error.
 // `nameEncoding` names the code page of legacy names (an iconv name); empty chooses it
 // as extraction does.
-ListOutcome ReadEntryList(InputStream &stream, std::vector<ZipDirEntry> &entries, ListReport *report = nullptr,
+ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport *report = nullptr,
                           std::string_view nameEncoding = {});
 
 } // namespace pellux

@@ -43,7 +43,7 @@ protected:
     {
         Strings names;
         for (const auto &entry : engine.DirEntries())
-            names.push_back(entry.FileName);
+            names.emplace_back(entry.FileName());
         return names;
     }
     // The stored names as unzip sees them.

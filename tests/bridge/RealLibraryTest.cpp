@@ -37,7 +37,7 @@ protected:
     {
         std::vector<std::string> names;
         for (const auto &entry : engine.DirEntries())
-            names.push_back(entry.FileName);
+            names.emplace_back(entry.FileName());
         return names;
     }
 };

@@ -12,14 +12,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     pellux::MemoryStream stream(data, size);
-    std::vector<pellux::ZipDirEntry> entries;
+    pellux::ZipEntryList entries;
     try {
         pellux::ReadEntryList(stream, entries);
     } catch (const pellux::EStreamError &) {
     }
     pellux::ListingBuilder builder('/', ':');
     for (const auto &entry : entries) {
-        const auto row = builder.AddListRow(entry.FileName, entry.Name(), entry.CompressedSize,
+        const auto row = builder.AddListRow(entry.FileName(), entry.Name(), entry.CompressedSize,
                                             pellux::ListDateTimeOf(entry.DosDateTime), entry.UncompressedSize);
         for (int column = 0; column < pellux::kListColumnCount; ++column)
             (void)pellux::SortKeyOf(row, column);

@@ -10,7 +10,7 @@ namespace pellux::test {
 
 // Lists a file through the component as the window does, recording what the user saw.
 struct Listing {
-    std::vector<ZipDirEntry> Entries;
+    ZipEntryList Entries;
     int Updates = 0;
     std::string Error; // text of the exception that left the ZipFilename setter
     ScriptedLog Log;
@@ -19,7 +19,7 @@ struct Listing {
     {
         std::vector<std::string> names;
         for (const auto &e : Entries)
-            names.push_back(e.FileName);
+            names.emplace_back(e.FileName());
         return names;
     }
 };

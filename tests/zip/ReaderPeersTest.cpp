@@ -46,7 +46,7 @@ std::vector<std::string> OurManifest(const Listing &l)
 {
     std::vector<std::string> lines;
     for (const auto &e : l.Entries)
-        lines.push_back(Hex(e.FileName) + " " + std::to_string(e.UncompressedSize) + " "
+        lines.push_back(Hex(e.FileName()) + " " + std::to_string(e.UncompressedSize) + " "
                         + std::to_string(e.CompressedSize) + " " + std::to_string(e.Crc32) + " "
                         + std::to_string(e.DosDateTime));
     return lines;

@@ -274,7 +274,7 @@ TEST_F(ReaderTest, FileShrinkingUnderTheReaderGivesErrors4And5)
          {std::pair{&extra, "Error 4 reading Zip file"}, std::pair{&data, "Error 5 reading Zip file"}}) {
         std::vector<unsigned char> raw(bytes->Str().begin(), bytes->Str().end());
         MemoryStream stream(raw, 4096);
-        std::vector<ZipDirEntry> entries;
+        ZipEntryList entries;
         try {
             ReadEntryList(stream, entries);
             ADD_FAILURE() << "no error for " << text;

@@ -172,7 +172,7 @@ TEST_F(ReconcileTest, NamesShowWhatTheyAre)
         List(Build({{std::string("a.txt\0.exe", 10), "1"}, {"invoice-\xE2\x80\xAEgpj.exe", "2"}, {"line\nbreak", "3"}})
                  .Bytes);
     ASSERT_EQ(l.Entries.size(), 3u);
-    EXPECT_EQ(l.Entries[0].FileName, std::string("a.txt\0.exe", 10)); // whole, as extraction sees it
+    EXPECT_EQ(l.Entries[0].FileName(), std::string("a.txt\0.exe", 10)); // whole, as extraction sees it
     EXPECT_TRUE(Mentions(l.Log.Warnings,
                          "names with control or direction characters: a.txt\\x00.exe, "
                          "invoice-\\u202Egpj.exe, line\\x0Abreak"));
