@@ -393,19 +393,11 @@ void TFormMainZip::FillFileList()
     ListViewFiles->header()->setSortIndicatorShown(false);
     ListingBuilder builder(DateSeparator(), TimeSeparator());
     builder.PathSeparator = pathSeparator_;
-    try {
-        const auto &entries = zipEngine_->DirEntries();
-        listing_->Rebuild([&](const std::function<void(ListRow &&)> &sink) { FillRows(*zipEngine_, builder, sink); },
-                          static_cast<std::size_t>(zipEngine_->EntryCount()),
-                          [&](std::size_t row) { return entries[row].Encrypted(); },
-                          [&](std::size_t row) {
-                              const std::string *why = zipEngine_->EntryWarning(row);
-                              return why ? std::string_view(*why) : std::string_view();
-                          });
-    } catch (...) {
-        pathSeparator_ = builder.PathSeparator;
-        throw;
-    }
+    // The rows are made from the engine's entries as they are shown, not all at once.
+    listing_->Show(EntryRows(*zipEngine_, builder));
+    // The separator of the last name split, as when every row was made here.
+    if (const std::int32_t count = zipEngine_->EntryCount(); count > 0)
+        builder.FindLastSeparator(zipEngine_->DirEntries()[static_cast<std::size_t>(count - 1)].Name());
     pathSeparator_ = builder.PathSeparator;
     // Which code page legacy names were read in: said once, beside the archive's name.
     const std::string &used = zipEngine_->UsedNameEncoding();

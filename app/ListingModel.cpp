@@ -3,16 +3,79 @@
 #include "app/Glyphs.h"
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 #include <stdexcept>
 
 namespace pellux {
 
 namespace {
-constexpr std::size_t kBlockSize = 1 << 20;
-}
 
-char *ListingModel::Allocate(std::size_t size)
+constexpr std::size_t kBlockSize = 1 << 20;
+
+// Rows handed over whole. One row's stored name and column texts lie end to end in the
+// arena; the row keeps where they begin and their lengths. A file name or path that is
+// the stored name's tail or head, as most are, is not kept again. The five short columns
+// (date, time, sizes, ratio) never reach 65536 bytes; names and paths may. A warning
+// follows the texts, after its length in two bytes.
+class PackedRows final : public ListingSource {
+public:
+    std::size_t Count() const override { return rows_.size(); }
+    std::string_view Part(std::size_t row, int part) const override { return rows_[row].Part(part); }
+    bool Encrypted(std::size_t row) const override { return rows_[row].Shared & PackedRow::kEncrypted; }
+    std::string_view Warning(std::size_t row) const override;
+    bool AnyMarked() const override { return anyMarked_; }
+
+    void Reserve(std::size_t rows) { rows_.reserve(rows); }
+    void Append(const ListRow &row, bool encrypted, std::string_view warning);
+
+private:
+    struct PackedRow {
+        static constexpr std::uint8_t kNameIsTail = 1, kPathIsHead = 2, kEncrypted = 4, kWarned = 8;
+        const char *Begin = nullptr;
+        std::array<std::uint32_t, 3> LongLengths{}; // stored name, file name, path
+        std::array<std::uint16_t, 5> ShortLengths{};
+        std::uint8_t Shared = 0;
+        // Text 0 is the stored name, text c + 1 that of column c.
+        std::string_view Part(int part) const
+        {
+            const std::size_t stored = LongLengths[0];
+            const bool nameIsTail = (Shared & kNameIsTail) != 0;
+            if (part == 0)
+                return {Begin, stored};
+            if (part == ColFilename + 1)
+                return {Begin + (nameIsTail ? stored - LongLengths[1] : stored), LongLengths[1]};
+            if (part == ColPath + 1 && (Shared & kPathIsHead))
+                return {Begin, LongLengths[2]};
+            std::size_t at = stored + (nameIsTail ? 0 : LongLengths[1]);
+            for (int p = ColDate + 1; p < part; ++p)
+                at += ShortLengths[static_cast<std::size_t>(p - 2)];
+            return {Begin + at,
+                    part == ColPath + 1 ? LongLengths[2] : ShortLengths[static_cast<std::size_t>(part - 2)]};
+        }
+        std::size_t TextsSize() const
+        {
+            std::size_t size = LongLengths[0];
+            if (!(Shared & kNameIsTail))
+                size += LongLengths[1];
+            if (!(Shared & kPathIsHead))
+                size += LongLengths[2];
+            for (const std::uint16_t length : ShortLengths)
+                size += length;
+            return size;
+        }
+    };
+    // Blocks of text that never move: a million rows grow the arena without copying it.
+    char *Allocate(std::size_t size);
+
+    std::vector<PackedRow> rows_;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::size_t blockFree_ = 0;
+    char *blockNext_ = nullptr;
+    bool anyMarked_ = false;
+};
+
+char *PackedRows::Allocate(std::size_t size)
 {
     if (size > blockFree_) {
         const std::size_t blockSize = std::max(size, kBlockSize);
@@ -26,7 +89,7 @@ char *ListingModel::Allocate(std::size_t size)
     return at;
 }
 
-void ListingModel::Append(const ListRow &row, bool encrypted, std::string_view warning)
+void PackedRows::Append(const ListRow &row, bool encrypted, std::string_view warning)
 {
     const std::string &stored = row.StoredName;
     const std::string &name = row.Text[ColFilename];
@@ -72,30 +135,33 @@ void ListingModel::Append(const ListRow &row, bool encrypted, std::string_view w
         std::copy(warning.begin(), warning.end(), at);
     }
     rows_.push_back(packed);
+    anyMarked_ = anyMarked_ || encrypted || !warning.empty();
 }
 
-ListRow ListingModel::Row(int row) const
+std::string_view PackedRows::Warning(std::size_t row) const
 {
-    const PackedRow &packed = rows_[static_cast<std::size_t>(row)];
-    ListRow result;
-    result.StoredName = packed.Part(0);
-    for (int column = 0; column < kListColumnCount; ++column)
-        result.Text[static_cast<std::size_t>(column)] = packed.Part(column + 1);
-    return result;
-}
-
-std::string_view ListingModel::Warning(int row) const
-{
-    const PackedRow &packed = rows_[static_cast<std::size_t>(row)];
+    const PackedRow &packed = rows_[row];
     if (!(packed.Shared & PackedRow::kWarned))
         return {};
     const auto *at = reinterpret_cast<const unsigned char *>(packed.Begin + packed.TextsSize());
     return {reinterpret_cast<const char *>(at + 2), static_cast<std::size_t>(at[0] | at[1] << 8)};
 }
 
+} // namespace
+
+ListRow ListingModel::Row(int row) const
+{
+    const std::size_t at = order_[Index(row)];
+    ListRow result;
+    result.StoredName = source_->Part(at, 0);
+    for (int column = 0; column < kListColumnCount; ++column)
+        result.Text[static_cast<std::size_t>(column)] = source_->Part(at, column + 1);
+    return result;
+}
+
 int ListingModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+    return parent.isValid() ? 0 : static_cast<int>(order_.size());
 }
 
 int ListingModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : kListColumnCount; }
@@ -125,36 +191,50 @@ QVariant ListingModel::headerData(int section, Qt::Orientation orientation, int 
     return QString::fromLatin1(kListColumnCaptions[static_cast<std::size_t>(section)]);
 }
 
+void ListingModel::Install(std::shared_ptr<const ListingSource> source)
+{
+    source_ = std::move(source);
+    order_.resize(source_->Count());
+    std::iota(order_.begin(), order_.end(), std::uint32_t{0});
+    anyMarked_ = source_->AnyMarked();
+    if (anyMarked_ && locked_.isNull()) {
+        locked_ = toolglyphs::Locked();
+        warned_ = toolglyphs::Warned();
+        unmarked_ = toolglyphs::Unmarked();
+    }
+}
+
+void ListingModel::Show(std::shared_ptr<const ListingSource> source)
+{
+    beginResetModel();
+    // The old rows go before the new are shown, not after.
+    std::vector<std::uint32_t>().swap(order_);
+    source_ = EmptyRows();
+    Install(std::move(source));
+    endResetModel();
+}
+
 void ListingModel::Rebuild(const std::function<void(const std::function<void(ListRow &&)> &)> &producer,
                            std::size_t expectedRows, const std::function<bool(std::size_t)> &encrypted,
                            const std::function<std::string_view(std::size_t)> &warning)
 {
     beginResetModel();
     // The old rows go before the new are made, not after.
-    std::vector<PackedRow>().swap(rows_);
-    blocks_.clear();
-    blockFree_ = 0;
-    blockNext_ = nullptr;
-    anyMarked_ = false;
+    std::vector<std::uint32_t>().swap(order_);
+    source_ = EmptyRows();
+    auto rows = std::make_shared<PackedRows>();
     try {
-        rows_.reserve(expectedRows);
+        rows->Reserve(expectedRows);
         producer([&](ListRow &&row) {
-            const bool locked = encrypted && encrypted(rows_.size());
-            const std::string_view why = warning ? warning(rows_.size()) : std::string_view();
-            if ((locked || !why.empty()) && !anyMarked_) {
-                anyMarked_ = true;
-                if (locked_.isNull()) {
-                    locked_ = toolglyphs::Locked();
-                    warned_ = toolglyphs::Warned();
-                    unmarked_ = toolglyphs::Unmarked();
-                }
-            }
-            Append(row, locked, why);
+            const std::size_t at = rows->Count();
+            rows->Append(row, encrypted && encrypted(at), warning ? warning(at) : std::string_view());
         });
     } catch (...) {
+        Install(std::move(rows));
         endResetModel();
         throw;
     }
+    Install(std::move(rows));
     endResetModel();
 }
 
@@ -164,53 +244,35 @@ void ListingModel::SortRows(int column, bool ascending)
         return;
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
-    // Parse each row's key once instead of at every comparison; the keys of text
-    // columns lie end to end in one string.
-    const std::size_t count = rows_.size();
+    // Each row's key is read once, not at every comparison: numbers side by side, texts
+    // (lowered) end to end in one string.
+    const std::size_t count = order_.size();
     std::vector<std::uint32_t> order(count);
     std::iota(order.begin(), order.end(), std::uint32_t{0});
     ListTexts texts;
     // A key reads its own column's text, and a date's or time's both.
     const bool dateTime = column == ColDate || column == ColTime;
     auto keyOf = [&](std::size_t row) {
+        const std::size_t at = order_[row];
         if (dateTime) {
-            texts[ColDate] = rows_[row].Part(ColDate + 1);
-            texts[ColTime] = rows_[row].Part(ColTime + 1);
+            texts[ColDate] = source_->Part(at, ColDate + 1);
+            texts[ColTime] = source_->Part(at, ColTime + 1);
         } else {
-            texts[static_cast<std::size_t>(column)] = rows_[row].Part(column + 1);
+            texts[static_cast<std::size_t>(column)] = source_->Part(at, column + 1);
         }
         return SortKeyOf(texts, column);
     };
     // Stable sorts, as the comparisons of KeyLess: equal keys keep their order either way.
     if (IsTextColumn(column)) {
-        // A text without capitals is its own key and is read where it lies; only the
-        // others keep a lowered copy, end to end in one string sized in advance.
-        const int part = column + 1;
-        auto hasCapitals = [](std::string_view text) {
-            return std::any_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
-        };
-        std::size_t loweredBytes = 0;
-        for (const PackedRow &row : rows_)
-            if (const std::string_view text = row.Part(part); hasCapitals(text))
-                loweredBytes += text.size();
         std::string lowered;
-        std::vector<std::size_t> loweredAt; // by row: where its copy begins, or npos for none
-        if (loweredBytes > 0) {
-            lowered.reserve(loweredBytes);
-            loweredAt.assign(count, std::string::npos);
-            for (std::size_t i = 0; i < count; ++i) {
-                if (!hasCapitals(rows_[i].Part(part)))
-                    continue;
-                loweredAt[i] = lowered.size();
-                lowered += keyOf(i).Text;
-            }
+        std::vector<std::size_t> loweredAt(count + 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            loweredAt[i] = lowered.size();
+            lowered += keyOf(i).Text;
         }
-        auto key = [&](std::uint32_t row) {
-            const std::string_view text = rows_[row].Part(part);
-            if (loweredAt.empty() || loweredAt[row] == std::string::npos)
-                return text;
-            return std::string_view(lowered).substr(loweredAt[row], text.size());
-        };
+        loweredAt[count] = lowered.size();
+        const std::string_view all(lowered);
+        auto key = [&](std::uint32_t row) { return all.substr(loweredAt[row], loweredAt[row + 1] - loweredAt[row]); };
         if (ascending)
             std::stable_sort(order.begin(), order.end(),
                              [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
@@ -229,22 +291,6 @@ void ListingModel::SortRows(int column, bool ascending)
                              [&](std::uint32_t a, std::uint32_t b) { return keys[b] < keys[a]; });
     }
 
-    // Row i takes the row that was at order[i], cycle by cycle, without a second table.
-    std::vector<bool> placed(count, false);
-    for (std::size_t start = 0; start < count; ++start) {
-        if (placed[start])
-            continue;
-        const PackedRow first = rows_[start];
-        std::size_t i = start;
-        while (order[i] != start) {
-            rows_[i] = rows_[order[i]];
-            placed[i] = true;
-            i = order[i];
-        }
-        rows_[i] = first;
-        placed[i] = true;
-    }
-
     // Selection and current row follow their rows.
     const QModelIndexList before = persistentIndexList();
     if (!before.isEmpty()) {
@@ -257,6 +303,10 @@ void ListingModel::SortRows(int column, bool ascending)
             after.push_back(this->index(newRowOf[static_cast<std::size_t>(index.row())], index.column()));
         changePersistentIndexList(before, after);
     }
+    // Row i shows what row order[i] showed.
+    for (std::uint32_t &row : order)
+        row = order_[row];
+    order_.swap(order);
     Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 

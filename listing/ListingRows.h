@@ -4,10 +4,35 @@
 #include "zip/ZipEngine.h"
 
 #include <functional>
+#include <memory>
+#include <string_view>
 
 namespace pellux {
 
 // Calls sink with one row per entry (EntryCount of them).
 void FillRows(const TZipEngine &engine, ListingBuilder &builder, const std::function<void(ListRow &&)> &sink);
+
+// Rows by their index, each text made or found when asked.
+class ListingSource {
+public:
+    virtual ~ListingSource() = default;
+    virtual std::size_t Count() const = 0;
+    // Part 0 is the row's stored name, part c + 1 the text of column c. A view stays
+    // valid until a part of another row is asked for.
+    virtual std::string_view Part(std::size_t row, int part) const = 0;
+    virtual bool Encrypted(std::size_t row) const = 0;
+    // Empty for a row without a warning.
+    virtual std::string_view Warning(std::size_t row) const = 0;
+    // Whether any row is encrypted or has a warning.
+    virtual bool AnyMarked() const = 0;
+};
+
+// No rows.
+std::shared_ptr<const ListingSource> EmptyRows();
+
+// The engine's current entries (EntryCount of them), each row's texts made as FillRows
+// makes them when first asked: a million entries are not held twice. The source keeps
+// the entries and their warnings, also once the engine reads another archive.
+std::shared_ptr<const ListingSource> EntryRows(const TZipEngine &engine, const ListingBuilder &builder);
 
 } // namespace pellux

@@ -201,25 +201,54 @@ void ListingBuilder::FillListRow(ListRow &row, std::string_view fileName, std::s
                                  std::uint64_t uncompressedSize)
 {
     row.StoredName.assign(fileName);
-    long long p = FindLastSeparator(name);
-    const std::string_view whole(name);
-    // As ExtractNamePart and ExtractPathPart split it, except that a file's name is what
-    // follows the last separator of either kind: extraction writes "docs\a.txt" as a.txt
-    // in docs, and the row shows where the file lands.
-    if (const auto last = whole.find_last_of("/\\"); last != std::string_view::npos && last + 1 < whole.size())
-        p = static_cast<long long>(last + 1);
-    // Bytes the name rule could not read show as \xHH, the separators then as "/".
-    if (EscapedBackslashes(fileName, whole)) {
-        const auto last = whole.find_last_of('/');
-        p = last != std::string_view::npos && last + 1 < whole.size() ? static_cast<long long>(last + 1) : 0;
+    for (int column = 0; column < kListColumnCount; ++column)
+        FillColumn(row.Text[static_cast<std::size_t>(column)], column, fileName, name, compressedSize, dateTime,
+                   uncompressedSize);
+}
+
+void ListingBuilder::FillColumn(std::string &text, int column, std::string_view fileName, std::string_view name,
+                                std::uint64_t compressedSize, const ListDateTime &dateTime,
+                                std::uint64_t uncompressedSize)
+{
+    switch (column) {
+    case ColFilename:
+    case ColPath: {
+        long long p = FindLastSeparator(name);
+        // As ExtractNamePart and ExtractPathPart split it, except that a file's name is
+        // what follows the last separator of either kind: extraction writes "docs\a.txt"
+        // as a.txt in docs, and the row shows where the file lands.
+        if (const auto last = name.find_last_of("/\\"); last != std::string_view::npos && last + 1 < name.size())
+            p = static_cast<long long>(last + 1);
+        // Bytes the name rule could not read show as \xHH, the separators then as "/".
+        if (EscapedBackslashes(fileName, name)) {
+            const auto last = name.find_last_of('/');
+            p = last != std::string_view::npos && last + 1 < name.size() ? static_cast<long long>(last + 1) : 0;
+        }
+        if (column == ColFilename)
+            text = VisibleName(p < 1 ? name : name.substr(static_cast<std::size_t>(p)));
+        else
+            text = VisibleName(p < 1 ? std::string_view() : name.substr(0, static_cast<std::size_t>(p - 1)));
+        break;
     }
-    row.Text[ColFilename] = VisibleName(p < 1 ? whole : whole.substr(static_cast<std::size_t>(p)));
-    row.Text[ColDate] = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
-    row.Text[ColTime] = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");
-    row.Text[ColSize] = SizeText(uncompressedSize);
-    row.Text[ColRatio] = RatioText(compressedSize, uncompressedSize);
-    row.Text[ColPacked] = SizeText(compressedSize);
-    row.Text[ColPath] = VisibleName(p < 1 ? std::string_view() : whole.substr(0, static_cast<std::size_t>(p - 1)));
+    case ColDate:
+        text = dateTime.DateValid ? FormatListDate(dateTime.Value, dateSeparator_) : std::string(" ");
+        break;
+    case ColTime:
+        text = dateTime.TimeValid ? FormatListTime(dateTime.Value, timeSeparator_) : std::string(" ");
+        break;
+    case ColSize:
+        text = SizeText(uncompressedSize);
+        break;
+    case ColRatio:
+        text = RatioText(compressedSize, uncompressedSize);
+        break;
+    case ColPacked:
+        text = SizeText(compressedSize);
+        break;
+    default:
+        text.clear();
+        break;
+    }
 }
 
 ListRow ListingBuilder::AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,

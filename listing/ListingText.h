@@ -76,6 +76,10 @@ public:
     // allocate each one's texts anew.
     void FillListRow(ListRow &row, std::string_view fileName, std::string_view name, std::uint64_t compressedSize,
                      const ListDateTime &dateTime, std::uint64_t uncompressedSize);
+    // One column's text of that row, as FillListRow makes it; `dateTime` is read only
+    // for the date and time.
+    void FillColumn(std::string &text, int column, std::string_view fileName, std::string_view name,
+                    std::uint64_t compressedSize, const ListDateTime &dateTime, std::uint64_t uncompressedSize);
     // The stored bytes decoded as the name.
     ListRow AddListRow(const std::string &fileName, std::uint64_t compressedSize, const TDateTime &dateTime,
                        std::uint64_t uncompressedSize);

@@ -49,12 +49,12 @@ void TZipEngine::SetNameEncoding(const std::string &encoding)
 
 std::int32_t TZipEngine::EntryCount() const
 {
-    return zipFilename_.empty() ? 0 : static_cast<std::int32_t>(dirEntries_.size());
+    return zipFilename_.empty() ? 0 : static_cast<std::int32_t>(dirEntries_->size());
 }
 
 void TZipEngine::ClearDirEntries()
 {
-    dirEntries_.clear();
+    dirEntries_ = std::make_shared<ZipEntryList>();
     entryWarnings_.clear();
 }
 
@@ -101,7 +101,7 @@ void TZipEngine::List()
             UI().ShowWarnings(listWarnings_);
     };
     try {
-        outcome = ReadEntryList(*stream, dirEntries_, &report, NameEncoding);
+        outcome = ReadEntryList(*stream, *dirEntries_, &report, NameEncoding);
         keep();
     } catch (...) {
         keep();

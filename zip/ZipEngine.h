@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -80,7 +81,9 @@ public:
 
     // The number of entries while an archive name is set, else 0.
     std::int32_t EntryCount() const;
-    const ZipEntryList &DirEntries() const { return dirEntries_; }
+    const ZipEntryList &DirEntries() const { return *dirEntries_; }
+    // The same list, kept by whoever holds it also after the next read.
+    std::shared_ptr<const ZipEntryList> SharedDirEntries() const { return dirEntries_; }
 
     // Re-reads DirEntries from ZipFilename and fires OnDirUpdate. What the reader found
     // wrong with the archive is shown once, as warnings.
@@ -93,6 +96,8 @@ public:
     // Why extraction will refuse DirEntries()[index], or write it otherwise than shown;
     // null for the entries it writes as listed.
     const std::string *EntryWarning(std::size_t index) const;
+    // All of them, by ascending entry index.
+    const std::vector<ListReport::EntryWarning> &EntryWarnings() const { return entryWarnings_; }
     bool NoArchiveFound() const { return noArchiveFound_; }
 
     // The operations. Each takes its input from the properties above, runs one of the
@@ -156,7 +161,9 @@ private:
     Secret addPassword_;
     std::vector<Secret> passwords_;    // given for the current archive, in order
     std::size_t passwordsOffered_ = 0; // of passwords_, in the running library call
-    ZipEntryList dirEntries_;
+    // Never null; a read fills a new list, so that a listing still showing the old one
+    // keeps it.
+    std::shared_ptr<ZipEntryList> dirEntries_ = std::make_shared<ZipEntryList>();
     std::vector<std::string> listWarnings_;
     std::vector<ListReport::EntryWarning> entryWarnings_; // by ascending entry index
     bool listDamaged_ = false;
