@@ -15,6 +15,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <numeric>
 #include <thread>
@@ -306,11 +307,18 @@ bool ExistingArchive::CopyRuns(std::size_t first, std::size_t count, OutputFile 
             ++last;
         for (std::size_t k = i; k <= last; ++k)
             placed(k, out.Position() + (starts_[k] - starts_[i]));
-        if (!release_)
-            release_ = std::make_unique<CacheRelease>(fd_);
+        if (!release_ && !releaseTried_) {
+            releaseTried_ = true;
+            try {
+                release_ = std::make_unique<CacheRelease>(fd_);
+            } catch (const std::exception &) {
+                // No thread to spare: the pages then go with the old file.
+            }
+        }
         std::uint64_t at = starts_[i];
         if (!out.CopyFrom(fd_, at, ends_[last] - at, [&](std::uint64_t n) {
-                release_->Copied(at, n);
+                if (release_)
+                    release_->Copied(at, n);
                 at += n;
                 return reporter.Advance(n);
             }))

@@ -65,6 +65,7 @@ private:
     std::string comment_;
     std::uint64_t directoryStart_ = 0;
     mutable std::unique_ptr<CacheRelease> release_; // started by the first copy
+    mutable bool releaseTried_ = false;
 };
 
 } // namespace pellux::libs
