@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <optional>
 
 namespace pellux {
@@ -78,6 +81,14 @@ std::optional<std::pair<std::uint64_t, std::uint64_t>> Zip64Sizes(std::string_vi
     return std::pair{le::U64(p), le::U64(p + 8)};
 }
 
+// Returns the pages of freed small blocks to the system, where the allocator can.
+void GiveBackFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 // What the walk needs of a directory entry. The rest of the directory is let go of
 // before the walk: a million entries need not be held twice.
 struct CentralSummary {
@@ -96,12 +107,13 @@ class CentralByOffset {
 public:
     // Keeps of the entries what the walk needs, and of their extra fields only the
     // Unicode Path fields: only those change how a name reads.
-    void Index(const std::vector<CentralEntry> &entries)
+    // The entries' names and extra fields are let go of as they are read.
+    void Index(std::vector<CentralEntry> &entries)
     {
         entries_.clear();
         entries_.reserve(entries.size());
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            const CentralEntry &c = entries[i];
+            CentralEntry &c = entries[i];
             entries_.push_back({c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
             if (const auto field = FindExtraField(c.Extra, kExtraUnicodePath)) {
                 std::string extra(4, '\0');
@@ -111,7 +123,14 @@ public:
                 extra[3] = static_cast<char>(field->size() >> 8);
                 extras_.emplace_back(i, extra.append(*field));
             }
+            std::string().swap(c.Name);
+            std::string().swap(c.Extra);
+            // The names freed lie among other memory: given back as they go, they make
+            // room for what is kept instead of adding to it.
+            if (i % 65536 == 65535)
+                GiveBackFreedMemory();
         }
+        GiveBackFreedMemory();
         walked_.assign(entries.size(), false);
         const auto byOffset = [](const CentralSummary &a, const CentralSummary &b) {
             return static_cast<std::int64_t>(a.LocalOffset) < static_cast<std::int64_t>(b.LocalOffset);
@@ -516,12 +535,12 @@ ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport
         forecast = ForecastExtraction(source, *directory, check.Refused, *names);
         refusals = RefusalReasons(*directory, check, *names);
         r.Warnings.insert(r.Warnings.end(), forecast.Warnings.begin(), forecast.Warnings.end());
-        central.Index(directory->Entries);
         for (std::size_t i = 0; i < directory->Entries.size(); ++i) {
             const auto offset = static_cast<std::int64_t>(directory->Entries[i].LocalOffset);
             if (!check.Refused[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
+        central.Index(directory->Entries);
         // The walk needs no more of the directory than `central` keeps; the few names it
         // may yet need are read again (CompareWithDirectory).
         std::vector<CentralEntry>().swap(directory->Entries);
