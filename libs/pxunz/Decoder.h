@@ -31,6 +31,13 @@ public:
     virtual std::string Problem() const { return std::string(); }
 };
 
+// Zeroed memory for a decoder's large tables (a model, a dictionary, a block's
+// permutation), read at random: in 2 MiB pages where the system gives them, so that
+// the reads miss the TLB far less often. Freed with FreeTable; nullptr when there is
+// no memory.
+void *AllocTable(std::size_t size);
+void FreeTable(void *table);
+
 // What a decoder may need to know of its entry.
 struct DecoderEntry {
     std::uint16_t Method = 0;

@@ -6,6 +6,7 @@
 #include <lzma.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -17,8 +18,17 @@ namespace {
 // for 4 GiB.
 constexpr std::uint64_t kMemoryLimit = 1ull << 30;
 
+// The dictionary is read at random, wherever a match points.
+void *AllocLzma(void *, std::size_t count, std::size_t size)
+{
+    return size != 0 && count > SIZE_MAX / size ? nullptr : AllocTable(count * size);
+}
+void FreeLzma(void *, void *table) { FreeTable(table); }
+const lzma_allocator kAllocator = {AllocLzma, FreeLzma, nullptr};
+
 class LzmaStream {
 public:
+    LzmaStream() { stream_.allocator = &kAllocator; }
     ~LzmaStream() { lzma_end(&stream_); }
 
     Decoder::Status Code(DecodeBuffers &b)

@@ -17,8 +17,8 @@ namespace {
 constexpr std::size_t kSymbolInput = 1024;
 constexpr std::size_t kBufferSize = 64 * 1024;
 
-struct FreeDeleter {
-    void operator()(unsigned char *p) const { std::free(p); }
+struct TableDeleter {
+    void operator()(unsigned char *p) const { FreeTable(p); }
 };
 
 class PpmdDecoder final : public Decoder {
@@ -40,23 +40,35 @@ public:
             if (!Start())
                 return Status::Corrupt;
         }
-        while (produced_ < size_ && b.OutLeft > 0 && (end_ - begin_ >= kSymbolInput || ends)) {
-            model_->In = buffer_ + begin_;
-            model_->InEnd = buffer_ + end_;
-            const int symbol = model_->DecodeSymbol();
-            begin_ = static_cast<std::size_t>(model_->In - buffer_);
-            if (model_->Overrun) {
-                problem_ = "corrupt PPMd data (cut short)";
-                return Status::Corrupt;
-            }
-            if (symbol == ppmd::Model::kEndMarker)
-                return Status::End;
-            if (symbol < 0)
-                return Status::Corrupt;
-            *b.Out++ = static_cast<unsigned char>(symbol);
-            --b.OutLeft;
-            ++produced_;
+        if (end_ - begin_ < kSymbolInput && !ends)
+            return Status::Ok;
+        // The model keeps its place in the buffer from symbol to symbol; a symbol starts
+        // only with kSymbolInput bytes at hand, or the last of them.
+        model_->In = buffer_ + begin_;
+        model_->InEnd = buffer_ + end_;
+        const unsigned char *const last = ends ? model_->InEnd : model_->InEnd - kSymbolInput;
+        const std::size_t room = static_cast<std::size_t>(std::min<std::uint64_t>(b.OutLeft, size_ - produced_));
+        unsigned char *out = b.Out;
+        unsigned char *const outEnd = out + room;
+        int symbol = 0;
+        while (out != outEnd && model_->In <= last) {
+            symbol = model_->DecodeSymbol();
+            if (symbol < 0 || model_->Overrun)
+                break;
+            *out++ = static_cast<unsigned char>(symbol);
         }
+        begin_ = static_cast<std::size_t>(model_->In - buffer_);
+        produced_ += static_cast<std::size_t>(out - b.Out);
+        b.OutLeft -= static_cast<std::size_t>(out - b.Out);
+        b.Out = out;
+        if (model_->Overrun) {
+            problem_ = "corrupt PPMd data (cut short)";
+            return Status::Corrupt;
+        }
+        if (symbol == ppmd::Model::kEndMarker)
+            return Status::End;
+        if (symbol < 0)
+            return Status::Corrupt;
         return produced_ == size_ ? Status::End : Status::Ok;
     }
 
@@ -100,8 +112,8 @@ private:
             return false;
         }
         const std::uint32_t bytes = megabytes << 20;
-        // calloc: the pages the model never reaches cost nothing.
-        memory_.reset(static_cast<unsigned char *>(std::calloc(bytes, 1)));
+        // Zero pages: those the model never reaches cost nothing.
+        memory_.reset(static_cast<unsigned char *>(AllocTable(bytes)));
         if (!memory_)
             throw std::bad_alloc();
         model_.emplace(memory_.get(), bytes, order, static_cast<ppmd::Model::Restoration>(restoration));
@@ -114,7 +126,7 @@ private:
 
     std::uint64_t size_;
     std::uint64_t produced_ = 0;
-    std::unique_ptr<unsigned char, FreeDeleter> memory_;
+    std::unique_ptr<unsigned char, TableDeleter> memory_;
     std::optional<ppmd::Model> model_;
     unsigned char buffer_[kBufferSize];
     std::size_t begin_ = 0;
