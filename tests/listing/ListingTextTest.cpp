@@ -1,6 +1,9 @@
 // The listing's texts and the keys read back from them.
+#include "listing/ListingRows.h"
 #include "listing/ListingText.h"
 #include "platform/Exceptions.h"
+#include "tests/support/ScriptedInteraction.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/ZipBytes.h"
 
 #include <gtest/gtest.h>
@@ -159,4 +162,35 @@ TEST(ListingText, CompareItemsIsLessOrEqual)
     EXPECT_TRUE(CompareItems(a, b, ColTime));
     EXPECT_TRUE(CompareItems(a, b, ColRatio)); // " " counts as 0
     EXPECT_FALSE(CompareItems(a, b, 7));       // no such column
+}
+
+// The window makes its rows from the engine's entries as they are shown: the texts
+// FillRows makes, read in any order, and still there once the engine reads another
+// archive.
+TEST(ListingRows, EntryRowsShowWhatFillRowsMakesAndKeepTheirEntries)
+{
+    test::TempDir dir;
+    test::ZipBytes first, second;
+    first.LocalHeader("dir/a.txt", "alpha").LocalHeader("caf\x82 \x1b.txt", "").LocalHeader("top/", "").EndRecord();
+    second.LocalHeader("other.txt", "x").EndRecord();
+    test::ScopedScriptedInteraction ui;
+    TZipEngine engine;
+    engine.SetZipFilename(dir.Write("first.zip", first.Str()));
+    ListingBuilder builder('-', '.');
+    std::vector<ListRow> made;
+    FillRows(engine, builder, [&](ListRow &&row) { made.push_back(row); });
+    const auto rows = EntryRows(engine, builder);
+    engine.SetZipFilename(dir.Write("second.zip", second.Str()));
+    ASSERT_EQ(engine.EntryCount(), 1);
+
+    ASSERT_EQ(made.size(), 3u);
+    ASSERT_EQ(rows->Count(), 3u);
+    for (int part = kListColumnCount; part >= 0; --part) {
+        for (std::size_t row : {2u, 0u, 1u}) {
+            const std::string &expected = part == 0 ? made[row].StoredName : made[row].Text[part - 1];
+            EXPECT_EQ(rows->Part(row, part), expected) << row << " " << part;
+        }
+    }
+    EXPECT_NE(made[1].Text[ColFilename].find("\\x1B.txt"), std::string::npos);
+    EXPECT_EQ(made[0].Text[ColPath], "dir");
 }
