@@ -53,6 +53,22 @@ Decoder::Status StatusOf(int result)
     return Decoder::Status::Corrupt;
 }
 
+// The inverse transform's table is read at random, one step per byte.
+void *AllocBz2(void *, int count, int size)
+{
+    return count < 0 || size < 0 ? nullptr : AllocTable(std::size_t(count) * std::size_t(size));
+}
+void FreeBz2(void *, void *table) { FreeTable(table); }
+
+// Zero but for the allocator.
+bz_stream NewStream()
+{
+    bz_stream s{};
+    s.bzalloc = AllocBz2;
+    s.bzfree = FreeBz2;
+    return s;
+}
+
 struct Block {
     enum class State { Pending, Running, Done, Oversized, Failed };
     std::uint64_t StartBit = 0; // in the stream
@@ -62,7 +78,7 @@ struct Block {
     std::size_t OutputSize = 0;
     std::size_t Handed = 0;
     State state = State::Pending;
-    bz_stream Stream{}; // an oversized block's second decoding
+    bz_stream Stream = NewStream(); // an oversized block's second decoding
     bool StreamOpen = false;
     ~Block()
     {
@@ -74,7 +90,7 @@ struct Block {
 // Decodes a wrapped block whole, keeping its output while it stays under the cap.
 Block::State DecodeBlock(Block &block)
 {
-    bz_stream s{};
+    bz_stream s = NewStream();
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
         return Block::State::Failed; // the sequential decoder reports the lack of memory
     s.next_in = reinterpret_cast<char *>(block.Wrapped.data());
@@ -497,7 +513,7 @@ private:
 
     // The sequential decoder and what it is fed.
     bool sequential_ = false;
-    bz_stream stream_{};
+    bz_stream stream_ = NewStream();
     std::vector<unsigned char> feed_;
     std::uint64_t feedBits_ = 0;
     std::size_t feedUsed_ = 0;
