@@ -17,8 +17,8 @@ class ListingSource {
 public:
     virtual ~ListingSource() = default;
     virtual std::size_t Count() const = 0;
-    // Part 0 is the row's stored name, part c + 1 the text of column c. A view stays
-    // valid until a part of another row is asked for.
+    // Text 0 of a row is its stored name, text c + 1 that of column c. A view stays
+    // valid until a text of another row is asked for.
     virtual std::string_view Part(std::size_t row, int part) const = 0;
     virtual bool Encrypted(std::size_t row) const = 0;
     // Empty for a row without a warning.
