@@ -63,7 +63,8 @@ int main(int argc, char **argv)
     Settle(window);
     const double sort = Millis(start);
 
-    std::printf("rows %d\nopen_and_show_ms %.1f\npeak_rss_after_open_mb %.1f\nsort_by_column_%d_ms %.1f\npeak_rss_mb %.1f\n",
-                rows, open, openPeak, column, sort, PeakMb());
+    std::printf(
+        "rows %d\nopen_and_show_ms %.1f\npeak_rss_after_open_mb %.1f\nsort_by_column_%d_ms %.1f\npeak_rss_mb %.1f\n",
+        rows, open, openPeak, column, sort, PeakMb());
     return 0;
 }

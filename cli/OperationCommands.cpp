@@ -160,8 +160,8 @@ template <class Operation>
 int RunOperation(const std::string &archive, Session &session, const char *verb, const std::string &nameEncoding,
                  Operation &&operation, Open open = Open::List)
 {
-    return RunWith(archive, session, open, nameEncoding,
-                   std::forward<Operation>(operation), [verb, &session](const TZipEngine &engine) {
+    return RunWith(archive, session, open, nameEncoding, std::forward<Operation>(operation),
+                   [verb, &session](const TZipEngine &engine) {
                        if (!session.Quiet())
                            std::printf("%d files were %s\n", engine.ProcessedCount, verb);
                        return false;

@@ -100,7 +100,7 @@ CentralDirectory FromLocalHeaders(ByteSource &source, const pellux_end_record &e
 // Reads the central header at position `p` of the directory into `e` and steps `p`
 // past it; false where no whole header is.
 static bool ReadCentralHeader(DirectoryWindow &window, std::uint64_t &p, std::uint64_t size, std::int64_t shift,
-                       CentralEntry &e)
+                              CentralEntry &e)
 {
     const unsigned char *h = nullptr;
     if (!(p + kCentralFixed <= size && (h = window.At(p, kCentralFixed)) && HasSignature(h, 1, 2)))
@@ -198,7 +198,7 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
 }
 
 std::vector<CentralEntry> ReadCentralEntries(ByteSource &source, const CentralDirectory &directory,
-                                            const std::vector<std::size_t> &indices)
+                                             const std::vector<std::size_t> &indices)
 {
     std::vector<CentralEntry> chosen;
     if (indices.empty())

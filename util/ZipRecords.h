@@ -90,7 +90,7 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source);
 // Entries `indices` (ascending) of the directory ReadCentralDirectory read, read again
 // by position: for a reader that let go of the others.
 std::vector<CentralEntry> ReadCentralEntries(ByteSource &source, const CentralDirectory &directory,
-                                            const std::vector<std::size_t> &indices);
+                                             const std::vector<std::size_t> &indices);
 
 struct LocalHeader {
     std::uint64_t Offset = 0; // of the signature

@@ -40,10 +40,7 @@ struct ZipDirEntry {
     // The name as extraction writes it, in UTF-8 (the Unicode Path field when its CRC
     // matches, else the stored bytes decoded); held only where it differs from
     // FileName, as for few names.
-    EntryNameView Name() const
-    {
-        return hasName_ ? EntryNameView(names_ + storedLength_, nameLength_) : FileName();
-    }
+    EntryNameView Name() const { return hasName_ ? EntryNameView(names_ + storedLength_, nameLength_) : FileName(); }
     // Traditional encryption sets bit 0; AES entries have method 99 (and bit 0 too).
     bool Encrypted() const { return (GeneralPurposeFlag & 1u) || CompressionMethod == 99; }
 

@@ -114,7 +114,8 @@ public:
         entries_.reserve(entries.size());
         for (std::size_t i = 0; i < entries.size(); ++i) {
             CentralEntry &c = entries[i];
-            entries_.push_back({c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
+            entries_.push_back(
+                {c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
             if (const auto field = FindExtraField(c.Extra, kExtraUnicodePath)) {
                 std::string extra(4, '\0');
                 extra[0] = static_cast<char>(kExtraUnicodePath & 0xFF);
@@ -204,10 +205,10 @@ private:
         }
         return low;
     }
-    std::vector<CentralSummary> entries_;                      // by directory index
-    std::vector<std::pair<std::size_t, std::string>> extras_;  // by ascending directory index
-    std::vector<std::size_t> order_; // empty when the directory is in file order
-    std::vector<bool> walked_;       // by directory index
+    std::vector<CentralSummary> entries_;                     // by directory index
+    std::vector<std::pair<std::size_t, std::string>> extras_; // by ascending directory index
+    std::vector<std::size_t> order_;                          // empty when the directory is in file order
+    std::vector<bool> walked_;                                // by directory index
     mutable std::size_t hint_ = 0;
 };
 
@@ -215,8 +216,8 @@ class EntryWalker {
 public:
     // `names` reads the names as the directory's entries chose; null when there is no
     // directory: the walked names choose once the walk is over (FinishNames).
-    EntryWalker(InputStream &stream, ZipEntryList &entries, CentralByOffset &central,
-                std::vector<bool> &listed, const NameDecoding *names)
+    EntryWalker(InputStream &stream, ZipEntryList &entries, CentralByOffset &central, std::vector<bool> &listed,
+                const NameDecoding *names)
         : stream_(stream), entries_(entries), central_(central), listed_(listed), names_(names)
     {
     }
@@ -386,7 +387,10 @@ private:
     }
 
     // A legacy name left for later: its local header's flags, no host known.
-    static StoredName PendingName(const ZipDirEntry &e) { return {e.FileName(), {}, e.GeneralPurposeFlag, std::nullopt}; }
+    static StoredName PendingName(const ZipDirEntry &e)
+    {
+        return {e.FileName(), {}, e.GeneralPurposeFlag, std::nullopt};
+    }
 
     InputStream &stream_;
     ZipEntryList &entries_;
@@ -492,8 +496,7 @@ void MarkEntries(const ZipEntryList &entries, const std::vector<bool> &listed, c
 
 // Without a directory extraction recovers the entries from their local headers, by
 // the names the walk read: the forecast is made over those.
-void ForecastRecovered(ByteSource &source, const ZipEntryList &entries, std::size_t firstWalked,
-                       ListReport &report)
+void ForecastRecovered(ByteSource &source, const ZipEntryList &entries, std::size_t firstWalked, ListReport &report)
 {
     CentralDirectory recovered;
     for (std::size_t i = firstWalked; i < entries.size(); ++i) {
@@ -512,8 +515,7 @@ void ForecastRecovered(ByteSource &source, const ZipEntryList &entries, std::siz
 
 } // namespace
 
-ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport *report,
-                          std::string_view nameEncoding)
+ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport *report, std::string_view nameEncoding)
 {
     ListReport ownReport;
     ListReport &r = report ? *report : ownReport;

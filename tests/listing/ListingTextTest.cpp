@@ -1,6 +1,6 @@
 // The listing's texts and the keys read back from them.
-#include "listing/ListingRows.h"
 #include "listing/ListingText.h"
+#include "listing/ListingRows.h"
 #include "platform/Exceptions.h"
 #include "tests/support/ScriptedInteraction.h"
 #include "tests/support/TempDir.h"

@@ -236,8 +236,8 @@ TEST_F(EndRecordTest, AStreamedZip64ArchiveWithoutItsDirectoryListsEveryEntry)
     EXPECT_EQ(l.Error, "");
     std::string listed;
     for (const auto &e : l.Entries)
-        listed += std::string(e.FileName()) + " " + std::to_string(e.UncompressedSize) + " " + std::to_string(e.CompressedSize) + " "
-            + std::to_string(e.Crc32) + "\n";
+        listed += std::string(e.FileName()) + " " + std::to_string(e.UncompressedSize) + " "
+            + std::to_string(e.CompressedSize) + " " + std::to_string(e.Crc32) + "\n";
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(l.Log.Warnings,
               std::vector<std::string>{"the archive has no central directory: it is damaged or cut short"});
