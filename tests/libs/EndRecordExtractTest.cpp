@@ -1,5 +1,6 @@
 // What extraction does with the archives whose end records or entry records the listing
 // warns of: it writes what the warning says, and the warning comes first.
+#include "tests/libs/ExtractFixture.h"
 #include "tests/libs/LibDriver.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipBytes.h"
@@ -57,18 +58,7 @@ void EndRecord(ZipBytes &z, std::uint16_t count, std::uint32_t size, std::uint32
     z.U16(comment);                  // comment length
 }
 
-class EndRecordExtractTest : public ::testing::Test {
-protected:
-    TempDir dir;
-    TempDir target;
-    std::string archive = dir.File("t.zip");
-
-    LibRun Extract(const std::string &bytes)
-    {
-        dir.Write("t.zip", bytes);
-        return RunUnz(archive, {}, UnzOptions{}, target.Path());
-    }
-};
+using EndRecordExtractTest = ExtractFixture;
 
 const std::vector<std::pair<std::string, std::string>> kTwo = {{"a.txt", "alpha"}, {"b.txt", "beta"}};
 

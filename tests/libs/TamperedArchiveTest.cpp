@@ -1,6 +1,7 @@
 // Archives whose records were tampered with or damaged, built field by field: what is
 // refused is refused before anything is written, each refusal names its entry, and what
 // can be recovered is.
+#include "tests/libs/ExtractFixture.h"
 #include "tests/libs/LibDriver.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ZipBytes.h"
@@ -109,17 +110,8 @@ std::string Archive(std::vector<Record> records)
     return z.Str();
 }
 
-class TamperedArchiveTest : public ::testing::Test {
+class TamperedArchiveTest : public ExtractFixture {
 protected:
-    TempDir dir;
-    TempDir target;
-    std::string archive = dir.File("t.zip");
-
-    LibRun Extract(const std::string &bytes)
-    {
-        dir.Write("t.zip", bytes);
-        return RunUnz(archive, {}, UnzOptions{}, target.Path());
-    }
     std::size_t Written() const
     {
         return static_cast<std::size_t>(
