@@ -244,15 +244,17 @@ void ListingModel::SortRows(int column, bool ascending)
         return;
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
-    // Each row's key is read once, not at every comparison: numbers side by side, texts
-    // (lowered) end to end in one string.
+    // Each row's key is read once, not at every comparison: numbers beside their rows,
+    // texts (lowered) end to end in one string, each led by its first sixteen bytes as two
+    // big-endian numbers and its length, so that most comparisons never reach the text.
+    // Equal keys are ordered by their row: the sort is stable without paying for a
+    // stable sort.
     const std::size_t count = order_.size();
     std::vector<std::uint32_t> order(count);
-    std::iota(order.begin(), order.end(), std::uint32_t{0});
     ListTexts texts;
     // A key reads its own column's text, and a date's or time's both.
     const bool dateTime = column == ColDate || column == ColTime;
-    auto keyOf = [&](std::size_t row) {
+    auto textOf = [&](std::size_t row) {
         const std::size_t at = order_[row];
         if (dateTime) {
             texts[ColDate] = source_->Part(at, ColDate + 1);
@@ -260,35 +262,79 @@ void ListingModel::SortRows(int column, bool ascending)
         } else {
             texts[static_cast<std::size_t>(column)] = source_->Part(at, column + 1);
         }
-        return SortKeyOf(texts, column);
     };
-    // Stable sorts, as the comparisons of KeyLess: equal keys keep their order either way.
     if (IsTextColumn(column)) {
+        constexpr std::size_t kHead = 16;
+        struct Keyed {
+            std::uint64_t Head0, Head1;
+            std::uint32_t Length;
+            std::uint32_t Row;
+        };
         std::string lowered;
-        std::vector<std::size_t> loweredAt(count + 1);
+        std::vector<std::size_t> loweredAt(count);
+        std::vector<Keyed> keyed(count);
         for (std::size_t i = 0; i < count; ++i) {
+            textOf(i);
             loweredAt[i] = lowered.size();
-            lowered += keyOf(i).Text;
+            AppendTextKey(lowered, texts[static_cast<std::size_t>(column)]);
+            const std::string_view key = std::string_view(lowered).substr(loweredAt[i]);
+            Keyed &k = keyed[i];
+            auto head = [&](std::size_t from) {
+                std::uint64_t h = 0;
+                for (std::size_t b = from; b < from + 8; ++b)
+                    h = h << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+                return h;
+            };
+            k.Head0 = head(0);
+            k.Head1 = head(8);
+            k.Length = static_cast<std::uint32_t>(std::min<std::size_t>(key.size(), UINT32_MAX));
+            k.Row = static_cast<std::uint32_t>(i);
         }
-        loweredAt[count] = lowered.size();
         const std::string_view all(lowered);
-        auto key = [&](std::uint32_t row) { return all.substr(loweredAt[row], loweredAt[row + 1] - loweredAt[row]); };
+        // <0, 0 or >0 as a's key sorts before, with or after b's.
+        auto compare = [&](const Keyed &a, const Keyed &b) {
+            if (a.Head0 != b.Head0)
+                return a.Head0 < b.Head0 ? -1 : 1;
+            if (a.Head1 != b.Head1)
+                return a.Head1 < b.Head1 ? -1 : 1;
+            if (a.Length <= kHead || b.Length <= kHead) // the heads hold the shorter whole
+                return a.Length == b.Length ? 0 : a.Length < b.Length ? -1 : 1;
+            const auto tail = [&](const Keyed &k) {
+                return all.substr(loweredAt[k.Row] + kHead,
+                                  (k.Row + 1 < count ? loweredAt[k.Row + 1] : all.size()) - loweredAt[k.Row] - kHead);
+            };
+            return tail(a).compare(tail(b));
+        };
         if (ascending)
-            std::stable_sort(order.begin(), order.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+            std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
+                const int c = compare(a, b);
+                return c != 0 ? c < 0 : a.Row < b.Row;
+            });
         else
-            std::stable_sort(order.begin(), order.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return key(b) < key(a); });
-    } else {
-        std::vector<double> keys(count);
+            std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
+                const int c = compare(a, b);
+                return c != 0 ? c > 0 : a.Row < b.Row;
+            });
         for (std::size_t i = 0; i < count; ++i)
-            keys[i] = keyOf(i).Number;
+            order[i] = keyed[i].Row;
+    } else {
+        struct Keyed {
+            double Key;
+            std::uint32_t Row;
+        };
+        std::vector<Keyed> keyed(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            textOf(i);
+            keyed[i] = {SortKeyOf(texts, column).Number, static_cast<std::uint32_t>(i)};
+        }
         if (ascending)
-            std::stable_sort(order.begin(), order.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+            std::sort(keyed.begin(), keyed.end(),
+                      [](const Keyed &a, const Keyed &b) { return a.Key != b.Key ? a.Key < b.Key : a.Row < b.Row; });
         else
-            std::stable_sort(order.begin(), order.end(),
-                             [&](std::uint32_t a, std::uint32_t b) { return keys[b] < keys[a]; });
+            std::sort(keyed.begin(), keyed.end(),
+                      [](const Keyed &a, const Keyed &b) { return a.Key != b.Key ? b.Key < a.Key : a.Row < b.Row; });
+        for (std::size_t i = 0; i < count; ++i)
+            order[i] = keyed[i].Row;
     }
 
     // Selection and current row follow their rows.

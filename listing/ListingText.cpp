@@ -33,14 +33,6 @@ std::string TwoDigits(int value)
     return std::string{static_cast<char>('0' + value / 10), static_cast<char>('0' + value % 10)};
 }
 
-std::string LowerAscii(std::string text)
-{
-    for (char &c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // A whole decimal integer, nothing else; nullopt-like false when it does not parse.
 bool ParseInt(std::string_view text, long long &value)
 {
@@ -224,10 +216,14 @@ void ListingBuilder::FillColumn(std::string &text, int column, std::string_view 
             const auto last = name.find_last_of('/');
             p = last != std::string_view::npos && last + 1 < name.size() ? static_cast<long long>(last + 1) : 0;
         }
-        if (column == ColFilename)
-            text = VisibleName(p < 1 ? name : name.substr(static_cast<std::size_t>(p)));
+        const std::string_view part = column == ColFilename
+            ? (p < 1 ? name : name.substr(static_cast<std::size_t>(p)))
+            : (p < 1 ? std::string_view() : name.substr(0, static_cast<std::size_t>(p - 1)));
+        // A plain name is copied into the text's own buffer: a sort makes a million.
+        if (IsPlainName(part))
+            text.assign(part);
         else
-            text = VisibleName(p < 1 ? std::string_view() : name.substr(0, static_cast<std::size_t>(p - 1)));
+            text = VisibleName(part);
         break;
     }
     case ColDate:
@@ -259,6 +255,15 @@ ListRow ListingBuilder::AddListRow(const std::string &fileName, std::uint64_t co
 
 bool IsTextColumn(int column) { return column == ColFilename || column == ColPath; }
 
+void AppendTextKey(std::string &keys, std::string_view text)
+{
+    const std::size_t from = keys.size();
+    keys += text;
+    for (auto c = keys.begin() + static_cast<std::ptrdiff_t>(from); c != keys.end(); ++c)
+        if (*c >= 'A' && *c <= 'Z')
+            *c = static_cast<char>(*c - 'A' + 'a');
+}
+
 SortKey SortKeyOf(const ListTexts &texts, int column)
 {
     SortKey key;
@@ -266,7 +271,7 @@ SortKey SortKeyOf(const ListTexts &texts, int column)
     switch (column) {
     case ColFilename:
     case ColPath:
-        key.Text = LowerAscii(std::string(texts[column]));
+        AppendTextKey(key.Text, texts[column]);
         break;
     case ColDate:
     case ColTime:

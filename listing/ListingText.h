@@ -95,6 +95,8 @@ struct SortKey {
     std::string Text;
 };
 bool IsTextColumn(int column);
+// Appends what a name or path sorts by (SortKey::Text): the text, lowered.
+void AppendTextKey(std::string &keys, std::string_view text);
 // The seven column texts of a row, wherever they are kept.
 using ListTexts = std::array<std::string_view, kListColumnCount>;
 SortKey SortKeyOf(const ListTexts &texts, int column);

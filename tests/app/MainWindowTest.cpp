@@ -12,6 +12,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 
 using namespace pellux;
@@ -237,6 +239,63 @@ TEST_F(WindowTest, DecodedAndEscapedNamesShowAsTheyAreAndSortWithTheirRows)
     EXPECT_EQ(row(0), second);
     EXPECT_EQ(row(1), first);
     EXPECT_EQ(row(2), third);
+}
+
+TEST_F(WindowTest, SortsMatchAStableSortOfTheLoweredTextsBothWays)
+{
+    // Names that agree on their first sixteen bytes, that are heads of others, differ
+    // only in case, or repeat: the sort must still order them by the whole text, and
+    // keep equal ones in the order they had.
+    const std::vector<std::string> names{"x/abcdefghijklmnopB.txt",
+                                         "abcdefghijklmnop",
+                                         "y/ABCDEFGHIJKLMNOPa.txt",
+                                         "abcdefghijklmnopq",
+                                         "z/abcdefghijklmnop",
+                                         "abcdefghijklmno",
+                                         "x/same.txt",
+                                         "y/same.txt",
+                                         "z/SAME.txt",
+                                         "x/abcdefghijklmnopB.tx",
+                                         "abc\x80",
+                                         "Sub/abcdefghijklmnopqrstuvwxyz1",
+                                         "Sub/abcdefghijklmnopqrstuvwxyz0"};
+    ZipBytes z;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        z.LocalHeader(names[i], std::string(i % 4, 'x'));
+    z.EndRecord();
+    auto w = Start({dir.Write("sorted.zip", z.Str())});
+    ASSERT_EQ(w->Listing().rowCount(), static_cast<int>(names.size()));
+    auto shown = [&] {
+        std::vector<std::string> order;
+        for (int r = 0; r < w->Listing().rowCount(); ++r)
+            order.push_back(w->GetEntryName(r));
+        return order;
+    };
+    // Clicks the column's header and compares the rows with a stable sort of what they
+    // showed before: equal keys keep that order.
+    auto clickAndCompare = [&](int column, bool ascending) {
+        std::vector<std::pair<std::string, std::string>> expected; // key, stored name
+        for (int r = 0; r < w->Listing().rowCount(); ++r) {
+            std::string key = w->GetColumnText(r, column);
+            for (char &c : key)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (column == ColSize)
+                key.insert(0, 20 - key.size(), '0');
+            expected.emplace_back(key, w->GetEntryName(r));
+        }
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto &a, const auto &b) {
+            return ascending ? a.first < b.first : b.first < a.first;
+        });
+        w->ListViewFilesColumnClick(column);
+        std::vector<std::string> names;
+        for (const auto &e : expected)
+            names.push_back(e.second);
+        EXPECT_EQ(shown(), names) << "column " << column << (ascending ? " ascending" : " descending");
+    };
+    for (const int column : {ColFilename, ColPath, ColSize}) {
+        clickAndCompare(column, true); // a first click sorts ascending, a second descending
+        clickAndCompare(column, false);
+    }
 }
 
 TEST_F(WindowTest, ArgumentWithUpperCaseZipExtensionIsOpened)
