@@ -10,13 +10,22 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace pellux {
 
 bool IsValidUtf8(std::string_view bytes)
 {
-    return pellux_valid_utf8(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size()) != 0;
+    // Names are read several times at open, and most are ASCII: eight bytes at a time
+    // up to the first that is not.
+    std::size_t i = 0;
+    for (std::uint64_t word = 0; i + 8 <= bytes.size(); i += 8) {
+        std::memcpy(&word, bytes.data() + i, 8);
+        if (word & 0x8080808080808080u)
+            break;
+    }
+    return pellux_valid_utf8(reinterpret_cast<const unsigned char *>(bytes.data()) + i, bytes.size() - i) != 0;
 }
 
 namespace {
