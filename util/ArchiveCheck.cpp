@@ -231,29 +231,35 @@ constexpr ArchiveRule kArchiveRules[] = {
 // where they begin, an entry beginning before the furthest end seen so far overlaps an
 // earlier one.
 std::vector<std::string> OverlappingEntries(const std::vector<CentralEntry> &entries, const std::vector<bool> &refused,
-                                            const std::vector<std::uint64_t> &dataStart, const NameDecoding &names)
+                                            const std::vector<std::uint32_t> &headerLength, const NameDecoding &names)
 {
-    std::vector<std::size_t> order;
+    // 32-bit indices halve the table: memory ends long before a directory read whole
+    // reaches 2^32 entries.
+    std::vector<std::uint32_t> order;
+    order.reserve(static_cast<std::size_t>(std::count(refused.begin(), refused.end(), false)));
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (!refused[i])
-            order.push_back(i);
-    const auto byOffset = [&](std::size_t a, std::size_t b) { return entries[a].LocalOffset < entries[b].LocalOffset; };
+            order.push_back(static_cast<std::uint32_t>(i));
+    const auto byOffset = [&](std::uint32_t a, std::uint32_t b) {
+        return entries[a].LocalOffset < entries[b].LocalOffset;
+    };
     if (!std::is_sorted(order.begin(), order.end(), byOffset)) // writers mostly keep file order
         std::sort(order.begin(), order.end(), byOffset);
+    const auto dataEnd = [&](std::size_t i) {
+        return entries[i].LocalOffset + headerLength[i] + entries[i].CompressedSize;
+    };
     std::vector<std::string> overlapping;
     std::vector<bool> named(entries.size(), false);
     std::size_t furthest = entries.size();
-    for (std::size_t i : order) {
-        if (furthest != entries.size()
-            && entries[i].LocalOffset < dataStart[furthest] + entries[furthest].CompressedSize) {
+    for (const std::size_t i : order) {
+        if (furthest != entries.size() && entries[i].LocalOffset < dataEnd(furthest)) {
             for (std::size_t k : {furthest, i})
                 if (!named[k]) {
                     named[k] = true;
                     overlapping.push_back(Quoted(names, entries[k]));
                 }
         }
-        if (furthest == entries.size()
-            || dataStart[i] + entries[i].CompressedSize > dataStart[furthest] + entries[furthest].CompressedSize)
+        if (furthest == entries.size() || dataEnd(i) > dataEnd(furthest))
             furthest = i;
     }
     return overlapping;
@@ -283,8 +289,9 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
         check.RefusedBecause.resize(entries.size());
     }
     check.Refused.resize(entries.size(), false);
-    // Where each accepted entry's data begins, for the overlap test.
-    std::vector<std::uint64_t> dataStart(entries.size(), 0);
+    // Where each accepted entry's data begins, for the overlap test: as the length of
+    // its local header, which fits in half the memory of a position.
+    std::vector<std::uint32_t> headerLength(entries.size(), 0);
     // Kinds of refusal in the order first met, with the entries of each.
     std::vector<std::pair<std::string, std::vector<std::string>>> kinds;
     auto refuse = [&](std::size_t i, const Refusal &refusal) {
@@ -314,14 +321,14 @@ ArchiveCheck CheckArchive(ByteSource &source, const CentralDirectory &directory,
         for (std::size_t r = 0; r < std::size(kDifferenceRules); ++r)
             if (kDifferenceRules[r].Differs(headers))
                 differing[r].push_back(Quoted(*names, c));
-        dataStart[i] = local->DataStart;
+        headerLength[i] = static_cast<std::uint32_t>(local->DataStart - c.LocalOffset);
         if (whole) {
             std::string().swap(local->Name); // it equals the directory's; a million would cost
             check.Locals[i] = std::move(local);
         }
     }
 
-    const std::vector<std::string> overlapping = OverlappingEntries(entries, check.Refused, dataStart, *names);
+    const std::vector<std::string> overlapping = OverlappingEntries(entries, check.Refused, headerLength, *names);
     for (const auto &[kind, names] : kinds)
         check.ProblemSummary.push_back(kind + ", not extracted: " + NameList(names));
     if (!overlapping.empty())

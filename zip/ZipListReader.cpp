@@ -107,15 +107,12 @@ class CentralByOffset {
 public:
     // Keeps of the entries what the walk needs, and of their extra fields only the
     // Unicode Path fields: only those change how a name reads.
-    // The entries' names and extra fields are let go of as they are read.
     void Index(std::vector<CentralEntry> &entries)
     {
-        entries_.clear();
-        entries_.reserve(entries.size());
+        // Names and extra fields go first, the table after: the two are never held
+        // at once.
         for (std::size_t i = 0; i < entries.size(); ++i) {
             CentralEntry &c = entries[i];
-            entries_.push_back(
-                {c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
             if (const auto field = FindExtraField(c.Extra, kExtraUnicodePath)) {
                 std::string extra(4, '\0');
                 extra[0] = static_cast<char>(kExtraUnicodePath & 0xFF);
@@ -126,12 +123,15 @@ public:
             }
             std::string().swap(c.Name);
             std::string().swap(c.Extra);
-            // The names freed lie among other memory: given back as they go, they make
-            // room for what is kept instead of adding to it.
-            if (i % 65536 == 65535)
-                GiveBackFreedMemory();
         }
+        // The names freed lie among other memory: given back, they make room for the
+        // table instead of adding to it.
         GiveBackFreedMemory();
+        entries_.clear();
+        entries_.reserve(entries.size());
+        for (const CentralEntry &c : entries)
+            entries_.push_back(
+                {c.LocalOffset, c.CompressedSize, c.UncompressedSize, c.Crc32, c.Flags, c.VersionMadeBy});
         walked_.assign(entries.size(), false);
         const auto byOffset = [](const CentralSummary &a, const CentralSummary &b) {
             return static_cast<std::int64_t>(a.LocalOffset) < static_cast<std::int64_t>(b.LocalOffset);
