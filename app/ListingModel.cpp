@@ -4,14 +4,61 @@
 
 #include <algorithm>
 #include <array>
+#include <exception>
 #include <numeric>
 #include <stdexcept>
+#include <thread>
 
 namespace pellux {
 
 namespace {
 
 constexpr std::size_t kBlockSize = 1 << 20;
+
+// From this many rows a sort is worth a second thread.
+constexpr std::size_t kSplitSortRows = 50000;
+
+// Runs work(0, 0, mid) here and work(1, mid, count) on another thread, when there is a
+// second half.
+template <typename Work>
+void InHalves(std::size_t count, std::size_t mid, Work &work)
+{
+    if (mid == count) {
+        work(0, 0, count);
+        return;
+    }
+    std::exception_ptr failed;
+    std::thread second([&] {
+        try {
+            work(1, mid, count);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        work(0, 0, mid);
+    } catch (...) {
+        second.join();
+        throw;
+    }
+    second.join();
+    if (failed)
+        std::rethrow_exception(failed);
+}
+
+// The rows of the two sorted halves of `keyed`, [0, mid) and [mid, end), merged into
+// `rows`.
+template <typename Keyed, typename Before>
+void MergeRows(const std::vector<Keyed> &keyed, std::size_t mid, Before &before, std::vector<std::uint32_t> &rows)
+{
+    std::size_t a = 0, b = mid, out = 0;
+    while (a < mid && b < keyed.size())
+        rows[out++] = before(keyed[b], keyed[a]) ? keyed[b++].Row : keyed[a++].Row;
+    while (a < mid)
+        rows[out++] = keyed[a++].Row;
+    while (b < keyed.size())
+        rows[out++] = keyed[b++].Row;
+}
 
 // Rows handed over whole. One row's stored name and column texts lie end to end in the
 // arena; the row keeps where they begin and their lengths. A file name or path that is
@@ -245,22 +292,26 @@ void ListingModel::SortRows(int column, bool ascending)
     Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
 
     // Each row's key is read once, not at every comparison: numbers beside their rows,
-    // texts (lowered) end to end in one string, each led by its first sixteen bytes as two
-    // big-endian numbers and its length, so that most comparisons never reach the text.
-    // Equal keys are ordered by their row: the sort is stable without paying for a
-    // stable sort.
+    // texts (lowered) led by their first sixteen bytes as two big-endian numbers and
+    // their length, so that most comparisons never reach the text. Equal keys are
+    // ordered by their row: the sort is stable without paying for a stable sort.
     const std::size_t count = order_.size();
     std::vector<std::uint32_t> order(count);
-    ListTexts texts;
+    // A large table is keyed and sorted in two halves on two threads, each reading the
+    // rows through its own reader, and the halves merged.
+    const bool split = count >= kSplitSortRows && std::thread::hardware_concurrency() > 1;
+    const std::size_t mid = split ? count / 2 : count;
+    const std::unique_ptr<const ListingSource> reader = split ? source_->Reader() : nullptr;
+    const std::array<const ListingSource *, 2> sources{source_.get(), reader ? reader.get() : source_.get()};
     // A key reads its own column's text, and a date's or time's both.
     const bool dateTime = column == ColDate || column == ColTime;
-    auto textOf = [&](std::size_t row) {
+    auto textsOf = [&](int half, std::size_t row, ListTexts &texts) {
         const std::size_t at = order_[row];
         if (dateTime) {
-            texts[ColDate] = source_->Part(at, ColDate + 1);
-            texts[ColTime] = source_->Part(at, ColTime + 1);
+            texts[ColDate] = sources[half]->Part(at, ColDate + 1);
+            texts[ColTime] = sources[half]->Part(at, ColTime + 1);
         } else {
-            texts[static_cast<std::size_t>(column)] = source_->Part(at, column + 1);
+            texts[static_cast<std::size_t>(column)] = sources[half]->Part(at, column + 1);
         }
     };
     if (IsTextColumn(column)) {
@@ -270,27 +321,13 @@ void ListingModel::SortRows(int column, bool ascending)
             std::uint32_t Length;
             std::uint32_t Row;
         };
-        std::string lowered;
-        std::vector<std::size_t> loweredAt(count);
         std::vector<Keyed> keyed(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            textOf(i);
-            loweredAt[i] = lowered.size();
-            AppendTextKey(lowered, texts[static_cast<std::size_t>(column)]);
-            const std::string_view key = std::string_view(lowered).substr(loweredAt[i]);
-            Keyed &k = keyed[i];
-            auto head = [&](std::size_t from) {
-                std::uint64_t h = 0;
-                for (std::size_t b = from; b < from + 8; ++b)
-                    h = h << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
-                return h;
-            };
-            k.Head0 = head(0);
-            k.Head1 = head(8);
-            k.Length = static_cast<std::uint32_t>(std::min<std::size_t>(key.size(), UINT32_MAX));
-            k.Row = static_cast<std::uint32_t>(i);
-        }
-        const std::string_view all(lowered);
+        // What follows the first sixteen bytes of a key, in its half's string.
+        std::array<std::string, 2> tails;
+        std::vector<std::uint32_t> tailAt(count);
+        auto tail = [&](const Keyed &k) {
+            return std::string_view(tails[k.Row < mid ? 0 : 1]).substr(tailAt[k.Row], k.Length - kHead);
+        };
         // <0, 0 or >0 as a's key sorts before, with or after b's.
         auto compare = [&](const Keyed &a, const Keyed &b) {
             if (a.Head0 != b.Head0)
@@ -299,42 +336,58 @@ void ListingModel::SortRows(int column, bool ascending)
                 return a.Head1 < b.Head1 ? -1 : 1;
             if (a.Length <= kHead || b.Length <= kHead) // the heads hold the shorter whole
                 return a.Length == b.Length ? 0 : a.Length < b.Length ? -1 : 1;
-            const auto tail = [&](const Keyed &k) {
-                return all.substr(loweredAt[k.Row] + kHead,
-                                  (k.Row + 1 < count ? loweredAt[k.Row + 1] : all.size()) - loweredAt[k.Row] - kHead);
-            };
             return tail(a).compare(tail(b));
         };
-        if (ascending)
-            std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-                const int c = compare(a, b);
-                return c != 0 ? c < 0 : a.Row < b.Row;
-            });
-        else
-            std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) {
-                const int c = compare(a, b);
-                return c != 0 ? c > 0 : a.Row < b.Row;
-            });
-        for (std::size_t i = 0; i < count; ++i)
-            order[i] = keyed[i].Row;
+        auto before = [&](const Keyed &a, const Keyed &b) {
+            const int c = compare(a, b);
+            return c != 0 ? (ascending ? c < 0 : c > 0) : a.Row < b.Row;
+        };
+        auto keyHalf = [&](int half, std::size_t from, std::size_t to) {
+            ListTexts texts;
+            std::string key;
+            std::string &rest = tails[static_cast<std::size_t>(half)];
+            for (std::size_t i = from; i < to; ++i) {
+                textsOf(half, i, texts);
+                key.clear();
+                AppendTextKey(key, texts[static_cast<std::size_t>(column)]);
+                auto head = [&](std::size_t at) {
+                    std::uint64_t h = 0;
+                    for (std::size_t b = at; b < at + 8; ++b)
+                        h = h << 8 | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+                    return h;
+                };
+                if (key.size() > UINT32_MAX || rest.size() > UINT32_MAX - key.size())
+                    throw std::length_error("listing texts too long to sort");
+                tailAt[i] = static_cast<std::uint32_t>(rest.size());
+                if (key.size() > kHead)
+                    rest.append(key, kHead);
+                keyed[i] = {head(0), head(8), static_cast<std::uint32_t>(key.size()), static_cast<std::uint32_t>(i)};
+            }
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(from),
+                      keyed.begin() + static_cast<std::ptrdiff_t>(to), before);
+        };
+        InHalves(count, mid, keyHalf);
+        MergeRows(keyed, mid, before, order);
     } else {
         struct Keyed {
             double Key;
             std::uint32_t Row;
         };
         std::vector<Keyed> keyed(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            textOf(i);
-            keyed[i] = {SortKeyOf(texts, column).Number, static_cast<std::uint32_t>(i)};
-        }
-        if (ascending)
-            std::sort(keyed.begin(), keyed.end(),
-                      [](const Keyed &a, const Keyed &b) { return a.Key != b.Key ? a.Key < b.Key : a.Row < b.Row; });
-        else
-            std::sort(keyed.begin(), keyed.end(),
-                      [](const Keyed &a, const Keyed &b) { return a.Key != b.Key ? b.Key < a.Key : a.Row < b.Row; });
-        for (std::size_t i = 0; i < count; ++i)
-            order[i] = keyed[i].Row;
+        auto before = [&](const Keyed &a, const Keyed &b) {
+            return a.Key != b.Key ? (ascending ? a.Key < b.Key : b.Key < a.Key) : a.Row < b.Row;
+        };
+        auto keyHalf = [&](int half, std::size_t from, std::size_t to) {
+            ListTexts texts;
+            for (std::size_t i = from; i < to; ++i) {
+                textsOf(half, i, texts);
+                keyed[i] = {SortKeyOf(texts, column).Number, static_cast<std::uint32_t>(i)};
+            }
+            std::sort(keyed.begin() + static_cast<std::ptrdiff_t>(from),
+                      keyed.begin() + static_cast<std::ptrdiff_t>(to), before);
+        };
+        InHalves(count, mid, keyHalf);
+        MergeRows(keyed, mid, before, order);
     }
 
     // Selection and current row follow their rows.

@@ -68,6 +68,8 @@ public:
         return at != warnings_.end() && at->Entry == row ? std::string_view(at->Why) : std::string_view();
     }
     bool AnyMarked() const override { return anyMarked_; }
+    // The texts of the row last asked for are each reader's own.
+    std::unique_ptr<const ListingSource> Reader() const override { return std::make_unique<EngineRows>(*this); }
 
 private:
     std::shared_ptr<const ZipEntryList> entries_;

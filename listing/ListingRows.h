@@ -25,6 +25,9 @@ public:
     virtual std::string_view Warning(std::size_t row) const = 0;
     // Whether any row is encrypted or has a warning.
     virtual bool AnyMarked() const = 0;
+    // A source over the same rows whose Part may be called on another thread while this
+    // one's is; nullptr when this one's Part keeps no state and may itself be shared.
+    virtual std::unique_ptr<const ListingSource> Reader() const { return nullptr; }
 };
 
 // No rows.

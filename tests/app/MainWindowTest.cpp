@@ -245,8 +245,8 @@ TEST_F(WindowTest, SortsMatchAStableSortOfTheLoweredTextsBothWays)
 {
     // Names that agree on their first sixteen bytes, that are heads of others, differ
     // only in case, or repeat: the sort must still order them by the whole text, and
-    // keep equal ones in the order they had.
-    const std::vector<std::string> names{"x/abcdefghijklmnopB.txt",
+    // keep equal ones in the order they had. Enough rows that the sort runs in halves.
+    std::vector<std::string> names{"x/abcdefghijklmnopB.txt",
                                          "abcdefghijklmnop",
                                          "y/ABCDEFGHIJKLMNOPa.txt",
                                          "abcdefghijklmnopq",
@@ -259,6 +259,9 @@ TEST_F(WindowTest, SortsMatchAStableSortOfTheLoweredTextsBothWays)
                                          "abc\x80",
                                          "Sub/abcdefghijklmnopqrstuvwxyz1",
                                          "Sub/abcdefghijklmnopqrstuvwxyz0"};
+    for (int i = 0; i < 60000; ++i)
+        names.push_back("Deep/Common/Prefix" + std::to_string(i % 3) + "/Name" + std::to_string(i * 7919 % 5000)
+                        + (i % 2 ? ".TXT" : ".txt"));
     ZipBytes z;
     for (std::size_t i = 0; i < names.size(); ++i)
         z.LocalHeader(names[i], std::string(i % 4, 'x'));
