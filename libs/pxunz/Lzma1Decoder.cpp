@@ -23,9 +23,8 @@ constexpr std::uint32_t kMinWindow = 4096;
 
 // The most input one symbol can take. Each modelled bit shrinks the range by at most
 // log2(2048/31) bits, each direct bit by one; a match has 22 modelled and up to 26
-// direct bits, and every byte read brings back 8 bits of range: 20 bytes, and one more
-// that may be read but not taken.
-constexpr std::size_t kLook = 21;
+// direct bits, and every byte read brings back 8 bits of range.
+constexpr std::size_t kLook = 20;
 
 constexpr std::uint32_t kTop = 1u << 24;
 constexpr unsigned kStates = 12;
@@ -55,15 +54,6 @@ constexpr unsigned kLiteral = kRepLen + kLenProbs; // 0x300 for each literal sta
         range <<= 8;                                                                                                   \
         code = (code << 8) | *in++;                                                                                    \
     }
-// Reads the next byte whether or not it takes it: kLook leaves room for that.
-#define PX_NORMALIZE_FLAT                                                                                              \
-    {                                                                                                                  \
-        const std::uint32_t low_ = range < kTop;                                                                       \
-        const unsigned shift_ = low_ << 3;                                                                             \
-        range <<= shift_;                                                                                              \
-        code = (code << shift_) | (*in & (0u - low_));                                                                 \
-        in += low_;                                                                                                    \
-    }
 #define PX_BIT_IF0(p)                                                                                                  \
     prob = *(p);                                                                                                       \
     bound = (range >> 11) * prob;                                                                                      \
@@ -77,19 +67,6 @@ constexpr unsigned kLiteral = kRepLen + kLenProbs; // 0x300 for each literal sta
     code -= bound;                                                                                                     \
     *(p) = static_cast<std::uint16_t>(prob - (prob >> 5));                                                             \
     PX_NORMALIZE
-// One step down a bit tree: m becomes 2m + bit.
-#define PX_TREE_STEP(probs, m)                                                                                         \
-    PX_BIT_IF0((probs) + (m))                                                                                          \
-    {                                                                                                                  \
-        PX_BIT_0((probs) + (m));                                                                                       \
-        m <<= 1;                                                                                                       \
-    }                                                                                                                  \
-    else                                                                                                               \
-    {                                                                                                                  \
-        PX_BIT_1((probs) + (m));                                                                                       \
-        m = (m << 1) | 1;                                                                                              \
-    }
-
 // A bit without a branch, for literals: their bits are too random to predict. The
 // probability `v` was loaded ahead; `one` becomes all ones for a 1, else 0.
 #define PX_FLAT_BIT(q, v, one)                                                                                         \
@@ -99,7 +76,37 @@ constexpr unsigned kLiteral = kRepLen + kLenProbs; // 0x300 for each literal sta
         range = b_ + ((range - 2 * b_) & one);                                                                         \
         code -= b_ & one;                                                                                              \
         *(q) = static_cast<std::uint16_t>((((v) + ((2048 - (v)) >> 5)) & ~one) | (((v) - ((v) >> 5)) & one));          \
-        PX_NORMALIZE_FLAT                                                                                              \
+        PX_NORMALIZE                                                                                                   \
+    }
+
+// A bit tree of `steps` bits without branches, m from 1 to 2^steps + the value; the
+// last step loads, unused, up to one tree's size past the tree: still in the table.
+#define PX_FLAT_TREE(probs, m, steps)                                                                                  \
+    {                                                                                                                  \
+        std::uint32_t v_ = (probs)[m];                                                                                 \
+        _Pragma("GCC unroll 8") for (int i_ = 0; i_ < (steps); ++i_)                                                   \
+        {                                                                                                              \
+            const std::uint32_t v0_ = (probs)[2 * m], v1_ = (probs)[2 * m + 1];                                        \
+            std::uint32_t one_;                                                                                        \
+            PX_FLAT_BIT((probs) + m, v_, one_);                                                                        \
+            m = (m << 1) - one_;                                                                                       \
+            v_ = (v0_ & ~one_) | (v1_ & one_);                                                                         \
+        }                                                                                                              \
+    }
+// The same with the bits taken lowest first into `value`, from bit 0 up.
+#define PX_FLAT_REVERSE(probs, steps, value)                                                                           \
+    {                                                                                                                  \
+        unsigned m_ = 1;                                                                                               \
+        std::uint32_t v_ = (probs)[1];                                                                                 \
+        _Pragma("GCC unroll 8") for (unsigned i_ = 0; i_ < (steps); ++i_)                                              \
+        {                                                                                                              \
+            const std::uint32_t v0_ = (probs)[2 * m_], v1_ = (probs)[2 * m_ + 1];                                      \
+            std::uint32_t one_;                                                                                        \
+            PX_FLAT_BIT((probs) + m_, v_, one_);                                                                       \
+            m_ = (m_ << 1) - one_;                                                                                     \
+            v_ = (v0_ & ~one_) | (v1_ & one_);                                                                         \
+            value |= one_ & (1u << i_);                                                                                \
+        }                                                                                                              \
     }
 
 // Copies a match of `len` bytes from `dist` + 1 back to `pos`; pos + len stays within
@@ -390,9 +397,7 @@ private:
                 state = state < 7 ? 7 : 10;
                 p = probs + kPosSlot + std::min(len, 3u) * 64;
                 unsigned slot = 1;
-                for (int i = 0; i < 6; ++i) {
-                    PX_TREE_STEP(p, slot);
-                }
+                PX_FLAT_TREE(p, slot, 6);
                 slot -= 64;
                 std::uint32_t dist = slot;
                 if (slot >= 4) {
@@ -400,20 +405,7 @@ private:
                     dist = (2 | (slot & 1)) << bits;
                     if (slot < 14) {
                         p = probs + kSpecPos + dist - slot;
-                        unsigned m = 1;
-                        for (unsigned i = 0; i < bits; ++i) {
-                            PX_BIT_IF0(p + m)
-                            {
-                                PX_BIT_0(p + m);
-                                m <<= 1;
-                            }
-                            else
-                            {
-                                PX_BIT_1(p + m);
-                                m = (m << 1) | 1;
-                                dist |= 1u << i;
-                            }
-                        }
+                        PX_FLAT_REVERSE(p, bits, dist);
                     } else {
                         std::uint32_t direct = 0;
                         for (unsigned i = bits - 4; i > 0; --i) {
@@ -426,20 +418,7 @@ private:
                         }
                         dist += direct << 4;
                         p = probs + kAlign;
-                        unsigned m = 1;
-                        for (unsigned i = 0; i < 4; ++i) {
-                            PX_BIT_IF0(p + m)
-                            {
-                                PX_BIT_0(p + m);
-                                m <<= 1;
-                            }
-                            else
-                            {
-                                PX_BIT_1(p + m);
-                                m = (m << 1) | 1;
-                                dist |= 1u << i;
-                            }
-                        }
+                        PX_FLAT_REVERSE(p, 4u, dist);
                     }
                 }
                 if (dist >= (full ? size : pos)) {
@@ -542,9 +521,7 @@ private:
         {
             PX_BIT_0(p);
             p += 2 + posState * 8;
-            PX_TREE_STEP(p, m);
-            PX_TREE_STEP(p, m);
-            PX_TREE_STEP(p, m);
+            PX_FLAT_TREE(p, m, 3);
             return m - 8;
         }
         PX_BIT_1(p);
@@ -552,16 +529,12 @@ private:
         {
             PX_BIT_0(p + 1);
             p += 2 + kPosStatesMax * 8 + posState * 8;
-            PX_TREE_STEP(p, m);
-            PX_TREE_STEP(p, m);
-            PX_TREE_STEP(p, m);
+            PX_FLAT_TREE(p, m, 3);
             return m;
         }
         PX_BIT_1(p + 1);
         p += 2 + 2 * kPosStatesMax * 8;
-        for (int i = 0; i < 8; ++i) {
-            PX_TREE_STEP(p, m);
-        }
+        PX_FLAT_TREE(p, m, 8);
         return m - 256 + 16;
     }
 
@@ -589,12 +562,12 @@ private:
     std::size_t tailLength_ = 0;
 };
 
+#undef PX_FLAT_REVERSE
+#undef PX_FLAT_TREE
 #undef PX_FLAT_BIT
-#undef PX_TREE_STEP
 #undef PX_BIT_1
 #undef PX_BIT_0
 #undef PX_BIT_IF0
-#undef PX_NORMALIZE_FLAT
 #undef PX_NORMALIZE
 
 } // namespace
