@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     using pellux::libs::Decoder;
-    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9, 12, 98};
+    static constexpr std::uint16_t kMethods[] = {1, 2, 3, 4, 5, 6, 9, 12, 14, 98};
     if (size < 2)
         return 0;
     constexpr std::uint64_t kDeclared = 1 << 20;
