@@ -8,7 +8,7 @@ PACKAGES=(
   libgtest-dev
   gcc-multilib g++-multilib
   xvfb xauth x11-utils imagemagick twm xfonts-base xfonts-75dpi xdotool
-  zip unzip p7zip-full python3 time locales
+  zip unzip p7zip-full libarchive-tools python3 time locales
   desktop-file-utils xdg-utils appstream man-db dpkg-dev fakeroot file binutils lintian bash-completion
 )
 missing=()
