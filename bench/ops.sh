@@ -12,6 +12,7 @@
 # best wall time (the machine is shared: the best run is the least disturbed), the
 # ratio pellux/peer, peak memory, and the archive sizes. CORPORA picks the corpora;
 # they are made once under WORK_ROOT (default build/bench), never in the source tree.
+# OPS=extract times only the extract pair (on z.zip, made by zip -r -9 if missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -19,6 +20,7 @@ BUILD=${BUILD:-$ROOT/build/release}
 RUNS=${RUNS:-3}
 DELETE_RUNS=${DELETE_RUNS:-5}
 CORPORA=${CORPORA:-small large mixed}
+OPS=${OPS:-all}
 if [ ! -x "$BUILD/bin/pellux-cli" ] || [ ! -f "$BUILD/bin/libpxzip.so" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   ninja -C "$BUILD" pellux-cli pellux_pxzip pellux_pxunz
@@ -77,6 +79,17 @@ bench_corpus() {
   find "$corpus" -type f -print0 | xargs -0 cat >/dev/null # warm the page cache for all
 
   local results=$WORK/results.txt
+  if [ "$OPS" = extract ]; then
+    [ -f "$WORK/z.zip" ] || (cd "$WORK" && zip -r -9 -q z.zip c)
+    pair unzip_extract "rm -rf outz" "unzip -q z.zip -d outz" \
+         px_extract "rm -rf outp" "'$CLI' extract z.zip -d outp" >"$results"
+    diff -r "$WORK/outz" "$WORK/outp" >/dev/null
+    awk '{t[$1]=$2; m[$1]=$3}
+      END {printf "%-9s %-14s %7d ms %6.1f MB   pellux %7d ms %6.1f MB   ratio %.2f\n", "extract", "unzip_extract",
+                  t["unzip_extract"], m["unzip_extract"]/1024, t["px_extract"], m["px_extract"]/1024,
+                  t["px_extract"]/t["unzip_extract"]}' "$results"
+    return
+  fi
   {
     pair zip_add9 "rm -f z.zip" "zip -r -9 -q z.zip c" \
          px_add9 "rm -f p.zip" "'$CLI' add p.zip --recurse --dir-names --level 9 c"

@@ -19,13 +19,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
+#include <thread>
 
 namespace pellux::libs {
 
@@ -170,15 +174,180 @@ bool WriteAll(int fd, const unsigned char *data, std::size_t size)
 // password tried after another.
 using ReadData = std::function<CopyOutcome(const DataSink &sink, const std::function<void()> &restart)>;
 
+// Many small files: the file system's making of each one (its inode above all) costs
+// far more than decoding it, and two can be made at once. Such files are decoded ahead
+// on the extraction's thread into memory and written by two writer threads; the
+// extraction's thread then reports them, names them and counts them in entry order.
+constexpr std::uint64_t kQueuedUpTo = 1 << 20;
+// Fewer small files than this go the plain way: two threads would cost more than they save.
+constexpr std::size_t kQueueFrom = 64;
+// Decoded ahead at most: what a cancel or a full disk throws away.
+constexpr std::size_t kMaxQueued = 16;
+constexpr std::uint64_t kMaxQueuedBytes = 16 << 20;
+
+struct QueuedFile {
+    // Set before it is queued.
+    int Dir = -1; // the output tree's, held unchanged while files are queued
+    std::string Leaf;
+    std::string Name;
+    mode_t Permissions = 0;
+    std::time_t Mtime = 0;
+    std::uint64_t Size = 0;
+    std::vector<unsigned char> Data;
+    std::vector<std::uint64_t> Steps; // the progress decoding it made, reported when it is
+    CopyOutcome Decoded;
+    // Set by the writer; read once Done.
+    PendingFile Pending;
+    int CreateError = 0;
+    int WriteError = 0;
+    std::uint64_t Written = 0;
+    bool Done = false;
+};
+
+class FileWriters {
+public:
+    explicit FileWriters(mode_t umask) : umask_(umask)
+    {
+        for (int i = 0; i < 2; ++i)
+            threads_.emplace_back([this] { Run(); });
+    }
+
+    ~FileWriters()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        work_.notify_all();
+        for (auto &thread : threads_)
+            thread.join();
+    }
+
+    FileWriters(const FileWriters &) = delete;
+    FileWriters &operator=(const FileWriters &) = delete;
+
+    void Queue(QueuedFile *file)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            waiting_.push_back(file);
+        }
+        work_.notify_one();
+    }
+
+    void Wait(QueuedFile &file)
+    {
+        std::unique_lock lock(mutex_);
+        done_.wait(lock, [&] { return file.Done; });
+    }
+
+    // Files not yet begun stay unwritten: the extraction is over.
+    void Skip()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            for (QueuedFile *file : waiting_)
+                file->Done = true;
+            waiting_.clear();
+        }
+        done_.notify_all();
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [&] { return quit_ || !waiting_.empty(); });
+            if (waiting_.empty())
+                return;
+            QueuedFile *file = waiting_.front();
+            waiting_.pop_front();
+            lock.unlock();
+            Write(*file);
+            lock.lock();
+            file->Done = true;
+            done_.notify_all();
+        }
+    }
+
+    // Leaves the file complete but unnamed (or under its temporary name), times and mode
+    // set; naming it is the extraction thread's, in entry order.
+    void Write(QueuedFile &file) const
+    {
+        if (file.Decoded.Result != CopyResult::Done)
+            return;
+        try {
+            file.Pending = CreatePending(file.Dir, file.Permissions);
+        } catch (...) {
+            errno = ENOMEM;
+            file.Pending.Fd = -1;
+        }
+        const int fd = file.Pending.Fd;
+        if (fd < 0) {
+            file.CreateError = errno;
+            return;
+        }
+        for (std::size_t at = 0; at < file.Data.size() && file.WriteError == 0;) {
+            const std::size_t n = std::min<std::size_t>(file.Data.size() - at, Reporter::kStepBytes);
+            if (WriteAll(fd, file.Data.data() + at, n))
+                file.Written += n;
+            else
+                file.WriteError = errno;
+            at += n;
+        }
+        std::vector<unsigned char>().swap(file.Data);
+        if (file.WriteError != 0)
+            return;
+        const timespec times[2] = {{file.Mtime, 0}, {file.Mtime, 0}};
+        if (file.Permissions & umask_)
+            ::fchmod(fd, file.Permissions);
+        ::futimens(fd, times);
+    }
+
+    const mode_t umask_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable done_;
+    std::deque<QueuedFile *> waiting_;
+    bool quit_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// Takes the progress an entry decoded ahead makes, to be reported once the entry is.
+std::int32_t RecordStep(LibCallbackInfo *info)
+{
+    if (info->ActionCode == PX_ACTION_STEP && info->FileSize > 0)
+        static_cast<std::vector<std::uint64_t> *>(info->CallerObject)
+            ->push_back(static_cast<std::uint64_t>(info->FileSize));
+    return 0;
+}
+
 class Extractor {
 public:
     Extractor(const ExtractRequest &request, Reporter &reporter, ByteSource &source)
-        : request_(request), reporter_(reporter), source_(source), copier_(reporter), book_(reporter)
+        : request_(request), reporter_(reporter), source_(source), copier_(reporter), book_(reporter),
+          recorder_(&RecordStep, &recorded_), aheadCopier_(recorder_)
     {
         umask_ = ::umask(0);
         ::umask(umask_);
         defaultFileMode_ = 0666 & ~umask_;
     }
+
+    // An exception on the way: what is queued is written, or skipped, and then thrown away.
+    ~Extractor()
+    {
+        if (writers_) {
+            writers_->Skip();
+            for (auto &file : queued_) {
+                writers_->Wait(*file);
+                Abandon(*file);
+            }
+        }
+    }
+
+    Extractor(const Extractor &) = delete;
+    Extractor &operator=(const Extractor &) = delete;
 
     bool Ready() const { return tree_.Ok(); }
 
@@ -198,15 +367,31 @@ public:
         const std::vector<bool> earlier = EarlierCopies(chosen, contents.Names);
         if (reporter_.Total(BytesToWrite(chosen, earlier)))
             return 0;
+        const auto small = std::count_if(chosen.begin(), chosen.end(), [](const ArchiveEntry *entry) {
+            return entry->Central.UncompressedSize <= kQueuedUpTo && !IsDirectoryEntry(entry->Central);
+        });
+        if (static_cast<std::size_t>(small) >= kQueueFrom)
+            writers_ = std::make_unique<FileWriters>(umask_);
         for (std::size_t i = 0; i < chosen.size(); ++i) {
             if (reporter_.Stopped() || diskFull_)
                 break;
+            if (!earlier[i] && Queue(*chosen[i], contents.Names))
+                continue;
+            // Whatever else this entry does, and reports, comes after the queued files.
+            if (!queued_.empty()) {
+                Drain();
+                if (reporter_.Stopped() || diskFull_)
+                    break;
+                if (!earlier[i] && Queue(*chosen[i], contents.Names))
+                    continue;
+            }
             if (earlier[i])
                 reporter_.Warning("skipping " + VisibleName(contents.Names.Name(chosen[i]->Central))
                                   + ": a later entry of the same name is extracted instead");
             else
                 Entry(*chosen[i], contents.Names);
         }
+        Drain();
         if (!skippedEncrypted_.empty())
             reporter_.Error(kPxUnsupported, SkippedEncryptedText(skippedEncrypted_));
         for (const auto &name : wanted) {
@@ -343,23 +528,32 @@ private:
             ++written_;
     }
 
+    enum class Existing { Write, Skip, Tell };
+
+    // Tell: skipped, and the user hears why from MayWrite.
+    Existing CheckExisting(int dir, const std::string &leaf, std::time_t mtime, struct stat *existing) const
+    {
+        if (::fstatat(dir, leaf.c_str(), existing, AT_SYMLINK_NOFOLLOW) != 0)
+            return request_.Freshen ? Existing::Skip : Existing::Write;
+        if (S_ISDIR(existing->st_mode))
+            return Existing::Tell;
+        // Freshen and update replace older files; the request itself is the consent.
+        if (request_.Update || request_.Freshen)
+            return mtime > existing->st_mtime ? Existing::Write : Existing::Skip;
+        return request_.Overwrite ? Existing::Write : Existing::Tell;
+    }
+
     bool MayWrite(int dir, const std::string &leaf, const std::string &name, std::time_t mtime)
     {
         struct stat existing {};
-        if (::fstatat(dir, leaf.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0)
-            return !request_.Freshen;
-        if (S_ISDIR(existing.st_mode)) {
+        const Existing check = CheckExisting(dir, leaf, mtime, &existing);
+        if (check != Existing::Tell)
+            return check == Existing::Write;
+        if (S_ISDIR(existing.st_mode))
             reporter_.Error(kPxFileError, "skipping " + name + ": a directory of that name exists");
-            return false;
-        }
-        // Freshen and update replace older files; the request itself is the consent.
-        if (request_.Update || request_.Freshen)
-            return mtime > existing.st_mtime;
-        if (!request_.Overwrite) {
+        else
             reporter_.Warning(name + " exists, not overwritten");
-            return false;
-        }
-        return true;
+        return false;
     }
 
     // A write that failed for want of space ends the whole extraction: every later
@@ -428,10 +622,17 @@ private:
         if (permissions & umask_)
             ::fchmod(fd, permissions);
         ::futimens(fd, times);
+        return Name(dir, pending, leaf, name);
+    }
+
+    // The last step of a file written in full: it gets its name, and its descriptor is
+    // closed either way.
+    Outcome Name(int dir, PendingFile &pending, const std::string &leaf, const std::string &name)
+    {
         // Named while still open: linking an unnamed file needs its descriptor.
         const bool published = Publish(dir, pending, leaf);
         const int publishError = errno;
-        if (::close(fd) != 0 && published) {
+        if (::close(pending.Fd) != 0 && published) {
             WriteError(name, errno);
             ::unlinkat(dir, leaf.c_str(), 0);
             return Outcome::Failed;
@@ -442,6 +643,136 @@ private:
             return Outcome::Failed;
         }
         return Outcome::Written;
+    }
+
+    // Queues a small plain file that reports nothing before it is written: decoded here,
+    // made by a writer. False for any other entry, with nothing reported or written.
+    bool Queue(const ArchiveEntry &entry, const NameDecoding &names)
+    {
+        const CentralEntry &central = entry.Central;
+        if (!writers_ || !entry.Refused.empty() || IsDirectoryEntry(central) || IsLinkEntry(central)
+            || central.UncompressedSize > kQueuedUpTo)
+            return false;
+        const EntryCipher cipher = CipherOf(entry);
+        if (cipher.Kind != CipherKind::None)
+            return false;
+        const std::string name = names.Name(central);
+        Landing landing = LandingOf(central, name, request_.DirNames);
+        if (!landing.Safe || !landing.Drive.empty())
+            return false;
+        SafeName &safe = *landing.Safe;
+        // The queued files' directory stays open, and nothing queued can be in the way of
+        // a directory still to be made: another directory waits until they are done.
+        if (!queued_.empty() && safe.Dirs != queuedDirs_)
+            return false;
+        const EntryData data = PlainEntryData(entry, cipher);
+        auto decoder = MakeDecoder({data.Method, central.Flags, central.UncompressedSize});
+        if (!decoder)
+            return false;
+        std::string why;
+        const int dir = tree_.Directory(safe.Dirs, &why);
+        if (dir < 0)
+            return false;
+        const std::time_t mtime = EntryMtime(entry);
+        struct stat existing {};
+        switch (CheckExisting(dir, safe.Leaf, mtime, &existing)) {
+        case Existing::Write:
+            break;
+        case Existing::Skip:
+            return true;
+        case Existing::Tell:
+            return false;
+        }
+        auto file = std::make_unique<QueuedFile>();
+        file->Dir = dir;
+        file->Leaf = std::move(safe.Leaf);
+        file->Name = VisibleName(name);
+        const auto mode = UnixMode(central);
+        file->Permissions = mode ? static_cast<mode_t>(*mode & 0777) : defaultFileMode_;
+        file->Mtime = mtime;
+        file->Size = central.UncompressedSize;
+        file->Data.reserve(static_cast<std::size_t>(central.UncompressedSize));
+        recorded_.clear();
+        file->Decoded = aheadCopier_.Copy(source_, data, *decoder, [&](const unsigned char *p, std::size_t n) {
+            file->Data.insert(file->Data.end(), p, p + n);
+            return true;
+        });
+        recorder_.End();
+        file->Steps = recorded_;
+        if (queued_.empty())
+            queuedDirs_ = std::move(safe.Dirs);
+        queuedBytes_ += file->Size;
+        queued_.push_back(std::move(file));
+        writers_->Queue(queued_.back().get());
+        while (!queued_.empty() && (queued_.size() > kMaxQueued || queuedBytes_ > kMaxQueuedBytes)
+               && !reporter_.Stopped() && !diskFull_)
+            RetireOldest();
+        return true;
+    }
+
+    // Reports the oldest queued file as if it had been written the plain way, and names it.
+    void RetireOldest()
+    {
+        const std::unique_ptr<QueuedFile> file = std::move(queued_.front());
+        queued_.pop_front();
+        queuedBytes_ -= file->Size;
+        writers_->Wait(*file);
+        if (reporter_.Stopped() || diskFull_ || Retire(*file) != Outcome::Written) {
+            Abandon(*file);
+            if (reporter_.Stopped() || diskFull_)
+                writers_->Skip();
+        }
+    }
+
+    void Drain()
+    {
+        while (!queued_.empty())
+            RetireOldest();
+    }
+
+    // Written means named; anything else leaves the file to be abandoned.
+    Outcome Retire(QueuedFile &file)
+    {
+        if (reporter_.File(file.Name, file.Size))
+            return Outcome::Cancelled;
+        if (file.CreateError != 0) {
+            if (DiskFull(file.CreateError))
+                WriteError(file.Name, file.CreateError);
+            else
+                reporter_.Error(kPxFileError, "cannot create " + file.Name + ": " + std::strerror(file.CreateError));
+            return Outcome::Failed;
+        }
+        // As the plain way would: the steps of the bytes written, up to a failed write.
+        std::uint64_t reported = 0;
+        for (const std::uint64_t step : file.Steps) {
+            if (file.WriteError != 0 && reported + step > file.Written)
+                break;
+            reported += step;
+            if (reporter_.Advance(step))
+                return Outcome::Cancelled;
+        }
+        if (file.Decoded.Result != CopyResult::Done) {
+            reporter_.Error(kPxDataError, "cannot extract " + file.Name + ": " + file.Decoded.Why);
+            return Outcome::Failed;
+        }
+        if (file.WriteError != 0) {
+            WriteError(file.Name, file.WriteError);
+            return Outcome::Failed;
+        }
+        const Outcome outcome = Name(file.Dir, file.Pending, file.Leaf, file.Name);
+        file.Pending.Fd = -1;
+        if (outcome == Outcome::Written)
+            ++written_;
+        return outcome;
+    }
+
+    static void Abandon(QueuedFile &file)
+    {
+        if (file.Pending.Fd < 0)
+            return;
+        ::close(file.Pending.Fd);
+        file.Pending.Fd = -1;
+        Discard(file.Dir, file.Pending);
     }
 
     void ReadLink(const ReadData &read, std::uint64_t size, SafeName safe, const std::string &name, std::time_t mtime)
@@ -553,6 +884,14 @@ private:
     std::vector<PendingLink> links_;
     std::int32_t written_ = 0;
     bool diskFull_ = false;
+    // Small files decoded ahead, in entry order, and their writers.
+    std::vector<std::uint64_t> recorded_;
+    Reporter recorder_;
+    EntryCopier aheadCopier_;
+    std::unique_ptr<FileWriters> writers_;
+    std::deque<std::unique_ptr<QueuedFile>> queued_;
+    std::vector<std::string> queuedDirs_;
+    std::uint64_t queuedBytes_ = 0;
 };
 
 class Descriptor {

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <random>
 
 namespace pellux::test {
@@ -407,6 +408,155 @@ TEST_F(ExtractTest, AFullDiskEndsTheExtractionAndLeavesNoPartOfAFile)
         EXPECT_EQ(ReadFile(out.File("small.txt")), "s");
         EXPECT_EQ(std::distance(fs::directory_iterator(out.Path()), fs::directory_iterator()), 1);
     }
+}
+
+// Some 3,000 small files of mixed sizes, modes and times in 30 folders and at the top,
+// written by zip from inside `many`: names in the archive have no common prefix. One
+// file of 600,000 bytes in d12, and with `large`, one of 1.5 MB in each of three folders.
+void MakeManyFiles(const TempDir &dir, bool large)
+{
+    ASSERT_EQ(RunPython("import os, random\n"
+                        "os.chdir("
+                        + Quote(dir.Path().string())
+                        + ")\n"
+                          "r = random.Random(7)\n"
+                          "def put(p, n):\n"
+                          "    data = (r.randbytes(n // 3) + b'some words ' * (n // 11 + 1))[:n]\n"
+                          "    open(p, 'wb').write(data)\n"
+                          "    os.chmod(p, r.choice([0o644, 0o600, 0o755, 0o640]))\n"
+                          "    t = r.randrange(10**9, 19 * 10**8)\n"
+                          "    os.utime(p, (t, t))\n"
+                          "for d in range(30):\n"
+                          "    os.makedirs(f'many/d{d:02}')\n"
+                          "    for f in range(100):\n"
+                          "        put(f'many/d{d:02}/f{f:03}.txt', r.choice([0, 1, 100, 3000, 20000, 150000]))\n"
+                          "    if d % 10 == 5 and "
+                        + std::string(large ? "True" : "False")
+                        + ":\n"
+                          "        put(f'many/d{d:02}/f050.txt', 1500000)\n"
+                          "    if d == 12:\n"
+                          "        put('many/d12/f040.txt', 600000)\n"
+                          "for f in range(10):\n"
+                          "    put(f'many/r{f:02}.txt', 500)\n"
+                          "for d in range(30):\n"
+                          "    os.chmod(f'many/d{d:02}', 0o750 if d % 2 else 0o755)\n"
+                          "    os.utime(f'many/d{d:02}', (10**9 + d, 10**9 + d))\n"),
+              0);
+    ASSERT_EQ(RunIn(dir.File("many"), "zip -qr ../z.zip ."), 0);
+}
+
+// The archive's entries in order, without the folders.
+std::vector<std::string> FileEntries(const TempDir &dir)
+{
+    std::string names;
+    RunIn(dir.Path(), "unzip -Z1 z.zip | grep -v '/$'", &names);
+    std::vector<std::string> out;
+    for (std::size_t at = 0, end; (end = names.find('\n', at)) != std::string::npos; at = end + 1)
+        out.push_back(names.substr(at, end - at));
+    return out;
+}
+
+// Every file and folder below `root`: type, mode, time, size and SHA-1.
+std::string FullListing(const fs::path &root)
+{
+    std::string out;
+    RunPython("import os, hashlib, stat\n"
+              "os.chdir("
+                  + Quote(root.string())
+                  + ")\n"
+                    "for top, dirs, files in os.walk('.'):\n"
+                    "    for n in sorted(dirs + files):\n"
+                    "        p = os.path.join(top, n); s = os.lstat(p)\n"
+                    "        h = hashlib.sha1(open(p, 'rb').read()).hexdigest() if stat.S_ISREG(s.st_mode) else ''\n"
+                    "        print(p, oct(s.st_mode), s.st_mtime_ns, s.st_size if h else '', h)\n",
+              &out);
+    return out;
+}
+
+TEST_F(ExtractTest, ManySmallFilesExtractAsUnzipExtractsThem)
+{
+    MakeManyFiles(dir, true);
+    const std::vector<std::string> entries = FileEntries(dir);
+    ASSERT_GT(entries.size(), 3000u);
+    // Two files already there, kept by both: their warnings come in entry order.
+    TempDir peer;
+    for (const fs::path &target : {out.Path(), peer.Path()})
+        ASSERT_EQ(RunIn(target, "echo mine > r03.txt && echo mine > r07.txt && touch -d @1234567890 r03.txt r07.txt"),
+                  0);
+    ASSERT_EQ(RunIn(peer.Path(), "unzip -qn " + Quote(dir.File("z.zip"))), 0);
+    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, static_cast<int>(entries.size()) - 2);
+    EXPECT_EQ(FullListing(out.Path()), FullListing(peer.Path()));
+    std::vector<std::string> expected, reported;
+    for (const auto &name : entries)
+        expected.push_back(name == "r03.txt" || name == "r07.txt" ? name + " exists, not overwritten" : name);
+    for (const auto &report : run.Reports)
+        if (report.Action == PX_ACTION_FILE || report.Action == PX_ACTION_MESSAGE)
+            reported.push_back(report.Text);
+    EXPECT_EQ(reported, expected);
+}
+
+TEST_F(ExtractTest, StoppingAmongManySmallFilesKeepsTheEarlierOnesAndNothingOfTheRest)
+{
+    // A cancel at one file's report, and a write that fails as on a full disk (the
+    // 600,000-byte file against a 512 KiB limit): the files before it are there, and
+    // nothing else is, no temporary file either.
+    MakeManyFiles(dir, false);
+    const std::vector<std::string> entries = FileEntries(dir);
+    const auto big = std::find(entries.begin(), entries.end(), "d12/f040.txt");
+    ASSERT_NE(big, entries.end());
+    for (const bool cancel : {true, false}) {
+        SCOPED_TRACE(cancel);
+        fs::remove_all(out.Path());
+        fs::create_directory(out.Path());
+        const std::string stopAt = cancel ? entries[1500] : *big;
+        UnzOptions options;
+        if (!cancel)
+            options.FileSizeLimit = 512 << 10;
+        const auto run = RunUnz(dir.File("z.zip"), {}, options, out.Path(), [&](const Report &r) {
+            return cancel && r.Action == PX_ACTION_FILE && r.Text == stopAt;
+        });
+        const auto at = std::find(entries.begin(), entries.end(), stopAt);
+        std::vector<std::string> before(entries.begin(), at), onDisk;
+        for (const auto &file : fs::recursive_directory_iterator(out.Path()))
+            if (!file.is_directory())
+                onDisk.push_back(fs::relative(file.path(), out.Path()).string());
+        std::sort(before.begin(), before.end());
+        std::sort(onDisk.begin(), onDisk.end());
+        EXPECT_EQ(onDisk, before);
+        EXPECT_EQ(run.Result, static_cast<int>(before.size()));
+        if (!cancel) {
+            EXPECT_EQ(run.Messages(),
+                      std::vector<std::string>{"cannot write d12/f040.txt: File too large; extraction stopped"});
+        }
+    }
+}
+
+TEST_F(ExtractTest, AmongManySmallFilesACorruptOneAndASecondNameForOneFileAreHandledAsAlone)
+{
+    // Enough small files to be written two at a time; among them a stored entry whose
+    // data no longer matches its CRC, and "./f11.txt" right after "f11.txt": the later wins.
+    PythonZip(dir.File("z.zip"),
+              "for i in range(80):\n"
+              "    add(f'f{i:02}.txt', f'file {i} '.encode() * 50)\n"
+              "    if i == 11: add('./f11.txt', b'second')\n"
+              "    if i == 20: add('bad.txt', b'payload-payload', method=zipfile.ZIP_STORED)\n");
+    std::string bytes = ReadFile(dir.File("z.zip"));
+    bytes[bytes.find("payload-payload")] = 'X';
+    dir.Write("z.zip", bytes);
+    const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path());
+    EXPECT_EQ(run.Result, 80);
+    EXPECT_FALSE(fs::exists(out.File("bad.txt")));
+    EXPECT_EQ(ReadFile(out.File("f11.txt")), "second");
+    EXPECT_EQ(ReadFile(out.File("f79.txt")).size(), 400u);
+    const auto messages = run.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "skipping f11.txt: a later entry of the same name is extracted instead");
+    EXPECT_EQ(messages[1].rfind("cannot extract bad.txt: ", 0), 0u) << messages[1];
+    std::size_t leftovers = 0;
+    for (const auto &file : fs::directory_iterator(out.Path()))
+        leftovers += file.path().extension() == ".tmp";
+    EXPECT_EQ(leftovers, 0u);
 }
 
 TEST_F(ExtractTest, AMissingArchiveIsAnError)
