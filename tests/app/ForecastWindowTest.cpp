@@ -93,8 +93,9 @@ TEST_F(WindowTest, EntriesExtractionRefusesOrChangesAreNamedAtOpenAndMarkedOnThe
     for (int row = 0; row < model.rowCount(); ++row) {
         const std::string name = w->GetColumnText(row, ColFilename);
         EXPECT_EQ(tip(row).empty(), name == "ok.txt" || (name == "setup.sh" && !marked(row))) << name;
-        if (name == "boot.ini")
+        if (name == "boot.ini") {
             EXPECT_EQ(tip(row), "Extracted as boot.ini: drive prefix C:\\ removed");
+        }
     }
 
     // Extraction does what the listing said, and nothing lands outside the target.

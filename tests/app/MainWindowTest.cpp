@@ -247,18 +247,18 @@ TEST_F(WindowTest, SortsMatchAStableSortOfTheLoweredTextsBothWays)
     // only in case, or repeat: the sort must still order them by the whole text, and
     // keep equal ones in the order they had. Enough rows that the sort runs in halves.
     std::vector<std::string> names{"x/abcdefghijklmnopB.txt",
-                                         "abcdefghijklmnop",
-                                         "y/ABCDEFGHIJKLMNOPa.txt",
-                                         "abcdefghijklmnopq",
-                                         "z/abcdefghijklmnop",
-                                         "abcdefghijklmno",
-                                         "x/same.txt",
-                                         "y/same.txt",
-                                         "z/SAME.txt",
-                                         "x/abcdefghijklmnopB.tx",
-                                         "abc\x80",
-                                         "Sub/abcdefghijklmnopqrstuvwxyz1",
-                                         "Sub/abcdefghijklmnopqrstuvwxyz0"};
+                                   "abcdefghijklmnop",
+                                   "y/ABCDEFGHIJKLMNOPa.txt",
+                                   "abcdefghijklmnopq",
+                                   "z/abcdefghijklmnop",
+                                   "abcdefghijklmno",
+                                   "x/same.txt",
+                                   "y/same.txt",
+                                   "z/SAME.txt",
+                                   "x/abcdefghijklmnopB.tx",
+                                   "abc\x80",
+                                   "Sub/abcdefghijklmnopqrstuvwxyz1",
+                                   "Sub/abcdefghijklmnopqrstuvwxyz0"};
     for (int i = 0; i < 60000; ++i)
         names.push_back("Deep/Common/Prefix" + std::to_string(i % 3) + "/Name" + std::to_string(i * 7919 % 5000)
                         + (i % 2 ? ".TXT" : ".txt"));
