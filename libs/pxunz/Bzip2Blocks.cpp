@@ -128,19 +128,30 @@ std::vector<unsigned char> WrapBlock(const unsigned char *src, std::uint64_t fro
 
 std::uint32_t Crc(const unsigned char *data, std::size_t length)
 {
-    static const std::array<std::uint32_t, 256> kTable = [] {
-        std::array<std::uint32_t, 256> table{};
+    // Four bytes a step: table k holds a byte's CRC followed by k zero bytes.
+    static const auto kTables = [] {
+        std::array<std::array<std::uint32_t, 256>, 4> t{};
         for (std::uint32_t i = 0; i < 256; ++i) {
             std::uint32_t c = i << 24;
             for (int k = 0; k < 8; ++k)
                 c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : c << 1;
-            table[i] = c;
+            t[0][i] = c;
         }
-        return table;
+        for (std::size_t k = 1; k < 4; ++k)
+            for (std::uint32_t i = 0; i < 256; ++i)
+                t[k][i] = (t[k - 1][i] << 8) ^ t[0][t[k - 1][i] >> 24];
+        return t;
     }();
+    const auto &t = kTables;
     std::uint32_t c = ~0u;
-    for (std::size_t i = 0; i < length; ++i)
-        c = (c << 8) ^ kTable[(c >> 24) ^ data[i]];
+    std::size_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        c ^= std::uint32_t(data[i]) << 24 | std::uint32_t(data[i + 1]) << 16 | std::uint32_t(data[i + 2]) << 8
+            | data[i + 3];
+        c = t[3][c >> 24] ^ t[2][(c >> 16) & 0xff] ^ t[1][(c >> 8) & 0xff] ^ t[0][c & 0xff];
+    }
+    for (; i < length; ++i)
+        c = (c << 8) ^ t[0][(c >> 24) ^ data[i]];
     return ~c;
 }
 

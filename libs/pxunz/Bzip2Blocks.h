@@ -4,6 +4,7 @@
 // the most significant bit of the first byte, as bzip2 writes them.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace pellux::libs::bz2 {
@@ -34,6 +35,12 @@ std::size_t SkipToCandidate(const unsigned char *data, std::size_t size, std::ui
 // '9'), the block, the end magic and, as combined CRC, the block's own.
 std::vector<unsigned char> WrapBlock(const unsigned char *src, std::uint64_t from, std::uint64_t count,
                                      unsigned char level, std::uint32_t crc);
+
+// A stream WrapBlock made, decoded by our own code into `output` (`cap` bytes at most);
+// false for a block it leaves to libbz2: damaged, randomised, of an incomplete code, or
+// of a larger output.
+bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
+                    std::unique_ptr<unsigned char[]> &output, std::size_t &outputSize);
 
 // bzip2's CRC (CRC-32 most significant bit first).
 std::uint32_t Crc(const unsigned char *data, std::size_t length);

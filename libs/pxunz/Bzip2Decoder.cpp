@@ -1,6 +1,7 @@
-// Method 12, bzip2, through libbz2. A bzip2 stream is a row of independent blocks, so
-// with more than one core the blocks are found by their magic number, each is re-wrapped
-// as a one-block stream and decoded on a worker, and the outputs are handed on in order.
+// Method 12, bzip2, through libbz2 and a block decoder of our own. A bzip2 stream is a
+// row of independent blocks, so with more than one core the blocks are found by their
+// magic number, each is re-wrapped as a one-block stream and decoded on a worker (by our
+// own decoder, else by libbz2), and the outputs are handed on in order.
 // The magic can also occur inside a block's data; such a false start makes a piece fail,
 // and from that piece on the stream is decoded by libbz2 alone, as with one core.
 #include "libs/pxunz/Bzip2Blocks.h"
@@ -90,6 +91,8 @@ struct Block {
 // Decodes a wrapped block whole, keeping its output while it stays under the cap.
 Block::State DecodeBlock(Block &block)
 {
+    if (bz2::DecodeBlockOwn(block.Wrapped, kBlockOutputCap, block.Output, block.OutputSize))
+        return Block::State::Done;
     bz_stream s = NewStream();
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
         return Block::State::Failed; // the sequential decoder reports the lack of memory

@@ -115,10 +115,20 @@ TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
     // Several 900 kB blocks; then blocks with false starts after good ones.
     const std::string source = Corpus(4000000, 5);
     const std::string tricky = source.substr(0, 2000000) + FalseStartBytes(2500000, 6);
+    // Runs of every length up to past 255 (the first stage writes four bytes and a
+    // count), every byte value, and a block of one byte only.
+    std::string runs(1200000, 'z');
+    std::mt19937 rng(7);
+    for (std::size_t at = 0; at < 900000;) {
+        const std::size_t n = std::min<std::size_t>(1 + rng() % 300, 900000 - at);
+        std::fill_n(runs.begin() + static_cast<std::ptrdiff_t>(at), n, static_cast<char>(rng()));
+        at += n;
+    }
     dir.Write("src.bin", source);
     dir.Write("tricky.bin", tricky);
-    ASSERT_EQ(RunIn(dir.Path(), "7z a -tzip -mm=BZip2 -bd -bso0 7z.zip src.bin tricky.bin"), 0);
-    ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 zip.zip src.bin tricky.bin"), 0);
+    dir.Write("runs.bin", runs);
+    ASSERT_EQ(RunIn(dir.Path(), "7z a -tzip -mm=BZip2 -bd -bso0 7z.zip src.bin tricky.bin runs.bin"), 0);
+    ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 zip.zip src.bin tricky.bin runs.bin"), 0);
     ASSERT_EQ(RunIn(dir.Path(), "zip -q -Z bzip2 one.zip src.bin"), 0);
     ScopedEnv env;
     std::vector<std::string> damage[2];
@@ -130,8 +140,9 @@ TEST_F(MethodsTest, Bzip2BlocksDecodeAlikeOnOneWorkerAndOnSeveral)
             EXPECT_FALSE(run.HasError()) << ::testing::PrintToString(run.Messages());
             EXPECT_TRUE(ReadFile(out.File("src.bin")) == source);
             EXPECT_TRUE(ReadFile(out.File("tricky.bin")) == tricky);
-            fs::remove(out.File("src.bin"));
-            fs::remove(out.File("tricky.bin"));
+            EXPECT_TRUE(ReadFile(out.File("runs.bin")) == runs);
+            for (const char *name : {"src.bin", "tricky.bin", "runs.bin"})
+                fs::remove(out.File(name));
         }
         // A block cut or damaged midway: the same message as libbz2 alone gives.
         for (const char *how : {"cut", "flip"}) {
