@@ -11,6 +11,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pellux::libs::bz2 {
 
@@ -149,6 +152,27 @@ struct Code {
     }
 };
 
+// Moves front[n] to the front. Most moves are short: a call to memmove for each would
+// cost more than the move.
+inline void MoveToFront(unsigned char *front, unsigned n)
+{
+    const unsigned char moved = front[n];
+#if defined(__SSE2__)
+    if (n < 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(front));
+        const __m128i up = _mm_slli_si128(bytes, 1);
+        const __m128i index = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m128i through = _mm_cmplt_epi8(index, _mm_set1_epi8(static_cast<char>(n + 1)));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(front),
+                         _mm_or_si128(_mm_and_si128(through, up), _mm_andnot_si128(through, bytes)));
+        front[0] = moved;
+        return;
+    }
+#endif
+    std::memmove(front + 1, front, n);
+    front[0] = moved;
+}
+
 struct FreeTableDeleter {
     void operator()(void *p) const { FreeTable(p); }
 };
@@ -278,15 +302,7 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
             return false;
         const unsigned n = static_cast<unsigned>(symbol) - 1;
         const unsigned char f = front[n];
-        if (n == 1) { // the most common by far: a call to memmove would cost more
-            front[1] = front[0];
-        } else if (n == 2) {
-            front[2] = front[1];
-            front[1] = front[0];
-        } else {
-            std::memmove(front + 1, front, n);
-        }
-        front[0] = f;
+        MoveToFront(front, n);
         const unsigned char b = byteOf[f];
         ++counts[b];
         tt[size++] = b;
@@ -295,28 +311,53 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
     if (in.ReadPastEnd() || origin >= size)
         return false;
 
+    // The transform undone from both ends at once: forward from the original row
+    // through `tt` (each entry's bits above its byte become the next row), backward
+    // through `back` (the row before). Each step is a load that misses the cache; two
+    // chains of them wait side by side, not one after the other.
+    std::unique_ptr<std::uint32_t, FreeTableDeleter> backTable(
+        static_cast<std::uint32_t *>(AllocTable(std::size_t(size) * sizeof(std::uint32_t))));
+    std::unique_ptr<unsigned char[]> text(new (std::nothrow) unsigned char[size]);
+    if (!backTable || !text)
+        return false;
+    std::uint32_t *back = backTable.get();
     std::uint32_t start[256];
     std::uint32_t sum = 0;
     for (unsigned b = 0; b < 256; ++b) {
         start[b] = sum;
         sum += counts[b];
     }
-    for (std::uint32_t i = 0; i < size; ++i)
-        tt[start[tt[i] & 0xff]++] |= i << 8;
+    for (std::uint32_t i = 0; i < size; ++i) {
+        const std::uint32_t b = tt[i] & 0xff;
+        const std::uint32_t row = start[b]++;
+        tt[row] |= i << 8;
+        back[i] = row << 8 | b;
+    }
+    const std::uint32_t half = size / 2;
+    std::uint32_t ahead = tt[origin] >> 8;
+    std::uint32_t behind = origin;
+    for (std::uint32_t k = 0; k < half; ++k) {
+        const std::uint32_t f = tt[ahead];
+        const std::uint32_t g = back[behind];
+        text[k] = static_cast<unsigned char>(f);
+        text[size - 1 - k] = static_cast<unsigned char>(g);
+        ahead = f >> 8;
+        behind = g >> 8;
+    }
+    if (size % 2)
+        text[half] = static_cast<unsigned char>(tt[ahead]);
+    table.reset();
+    backTable.reset();
 
-    // The inverse transform, undoing the first stage's runs as it goes: four equal bytes
-    // are followed by a count of more.
+    // The first stage's runs: four equal bytes are followed by a count of more.
     std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[cap]);
     if (!out)
         return false;
     std::size_t produced = 0;
-    std::uint32_t at = tt[origin] >> 8;
     int last = -1;
     unsigned same = 0;
     for (std::uint32_t k = 0; k < size; ++k) {
-        const std::uint32_t entry = tt[at];
-        const unsigned char b = static_cast<unsigned char>(entry);
-        at = entry >> 8;
+        const unsigned char b = text[k];
         if (same == 4) {
             if (b > cap - produced)
                 return false;
