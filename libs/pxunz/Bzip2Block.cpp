@@ -186,7 +186,8 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
         return false;
     const std::uint32_t blockMax = 100000u * static_cast<std::uint32_t>(wrapped[3] - '0');
     BitReader in(wrapped.data() + 4, wrapped.size() - 4);
-    const std::uint64_t magic = std::uint64_t(in.Get(24)) << 24 | in.Get(24);
+    const std::uint64_t magicHigh = in.Get(24); // two statements: the order of the reads matters
+    const std::uint64_t magic = magicHigh << 24 | in.Get(24);
     if (magic != kBlockMagic)
         return false;
     const std::uint32_t statedCrc = in.Get(32);
