@@ -22,7 +22,10 @@ bool Reporter::File(const std::string &name, std::uint64_t size)
 
 bool Reporter::Advance(std::uint64_t bytes)
 {
-    pending_ += bytes;
+    counted_ += bytes;
+    const std::uint64_t again = std::min(uncounted_, bytes);
+    uncounted_ -= again;
+    pending_ += bytes - again;
     if (pending_ < kStepBytes)
         return stopped_;
     return SendStep(std::string());

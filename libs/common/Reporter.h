@@ -24,6 +24,12 @@ public:
     bool File(const std::string &name, std::uint64_t size);
     // Counts bytes of work done; a step goes out once kStepBytes have gathered.
     bool Advance(std::uint64_t bytes);
+    // An attempt at data that is then read again (another password) counted its bytes
+    // already: Counted() before and after it tells how many, Uncount() keeps the next
+    // attempt's first bytes from counting twice, and DropUncounted() ends that.
+    std::uint64_t Counted() const { return counted_; }
+    void Uncount(std::uint64_t bytes) { uncounted_ += bytes; }
+    void DropUncounted() { uncounted_ = 0; }
     // A step now, with the bytes gathered so far (perhaps none): a long phase that
     // moves no bytes still lets the caller answer and stop it.
     bool Step();
@@ -52,7 +58,9 @@ private:
     void *callerObject_;
     bool stopped_ = false;
     std::uint64_t pending_ = 0; // bytes done since the last step
-    LibCallbackInfo record_{};  // one per exec call, filled anew for every report
+    std::uint64_t counted_ = 0;
+    std::uint64_t uncounted_ = 0; // bytes to be done again before any count
+    LibCallbackInfo record_{};    // one per exec call, filled anew for every report
 };
 
 } // namespace pellux::libs

@@ -218,6 +218,13 @@ CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const E
     const EntryData plain = PlainEntryData(entry, cipher);
     const DecoderEntry decoderEntry{plain.Method, entry.Central.Flags, plain.UncompressedSize};
     bool macFailed = false;
+    // A password that passes the check and then fails the data counted the bytes it
+    // read: the next attempt reads them again without counting them twice.
+    Reporter &progress = book.Progress();
+    struct DropOnExit {
+        Reporter &R;
+        ~DropOnExit() { R.DropUncounted(); }
+    } drop{progress};
     for (std::size_t tried = 0;;) {
         for (; tried < book.Count(); ++tried) {
             DecryptingSource decrypting(source, entry, cipher);
@@ -228,7 +235,9 @@ CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const E
                 continue;
             if (!decoder)
                 decoder = MakeDecoder(decoderEntry);
+            const std::uint64_t countedBefore = progress.Counted();
             const CopyOutcome copy = attempt(decrypting, decrypting.Data(), *decoder);
+            const auto tryAgain = [&] { progress.Uncount(progress.Counted() - countedBefore); };
             decoder.reset(); // holds the last attempt's state
             if (copy.Result == CopyResult::Cancelled || copy.Result == CopyResult::WriteFailed)
                 return copy;
@@ -237,12 +246,14 @@ CopyOutcome ReadEncrypted(ByteSource &source, const ArchiveEntry &entry, const E
                 // likely means the password is wrong.
                 if (copy.Result == CopyResult::Done)
                     return copy;
+                tryAgain();
                 continue;
             }
             // AES: a verifier passes for one wrong password in 65536; a MAC that then
             // fails means damage as much as a wrong password.
             if (!decrypting.Authentic()) {
                 macFailed = true;
+                tryAgain();
                 continue;
             }
             return copy;

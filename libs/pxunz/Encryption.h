@@ -47,6 +47,7 @@ public:
     bool Again(const std::string &shown);
 
     bool Stopped() const { return reporter_.Stopped(); }
+    Reporter &Progress() { return reporter_; }
     std::size_t Count() const { return passwords_.size(); }
     const Secret &At(std::size_t i) const { return *passwords_[i]; }
 

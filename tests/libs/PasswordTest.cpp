@@ -250,21 +250,46 @@ TEST_F(PasswordTest, RightPasswordOpensWhatZipAnd7zWrite)
 TEST_F(PasswordTest, WrongPasswordsAndDamageLeaveNoFile)
 {
     Sources();
-    ASSERT_EQ(RunIn(dir.File("t"), "zip -q -P right ../zc.zip small.txt"), 0);
+    ASSERT_EQ(RunIn(dir.File("t"), "zip -q -P right ../zc.zip small.txt && zip -q -0 -P right ../zc0.zip small.txt"),
+              0);
     // A wrong password whose check byte matches: only the data can tell.
-    const std::string zip = ReadFile(dir.File("zc.zip"));
-    const auto flags = static_cast<unsigned char>(zip[6]);
-    const auto expected = static_cast<unsigned char>((flags & 8) ? zip[11] : zip[17]);
-    const std::size_t header = 30 + static_cast<unsigned char>(zip[26]) + static_cast<unsigned char>(zip[28]);
-    std::optional<std::string> lucky;
-    for (int i = 0; i < 20000 && !lucky; ++i) {
-        std::string candidate = "guess" + std::to_string(i);
-        std::string head = zip.substr(header, 12);
-        TraditionalCipher(candidate).Decrypt(reinterpret_cast<unsigned char *>(head.data()), head.size());
-        if (static_cast<unsigned char>(head[11]) == expected)
-            lucky = candidate;
-    }
+    const auto luckyFor = [&](const std::string &archive) {
+        const std::string zip = ReadFile(dir.File(archive));
+        const auto flags = static_cast<unsigned char>(zip[6]);
+        const auto expected = static_cast<unsigned char>((flags & 8) ? zip[11] : zip[17]);
+        const std::size_t header = 30 + static_cast<unsigned char>(zip[26]) + static_cast<unsigned char>(zip[28]);
+        std::optional<std::string> lucky;
+        for (int i = 0; i < 20000 && !lucky; ++i) {
+            std::string candidate = "guess" + std::to_string(i);
+            std::string head = zip.substr(header, 12);
+            TraditionalCipher(candidate).Decrypt(reinterpret_cast<unsigned char *>(head.data()), head.size());
+            if (static_cast<unsigned char>(head[11]) == expected)
+                lucky = candidate;
+        }
+        return lucky;
+    };
+    const std::optional<std::string> lucky = luckyFor("zc.zip");
     ASSERT_TRUE(lucky);
+    // Its attempt reads the whole stored entry before the CRC fails it: the right
+    // password's attempt reads it again, and the steps still add up to the total.
+    {
+        const std::optional<std::string> luckyStored = luckyFor("zc0.zip");
+        ASSERT_TRUE(luckyStored);
+        const Call call =
+            Extract(dir.File("zc0.zip"), out.Path(), {{PX_PASSWORD_GIVEN, *luckyStored}, {PX_PASSWORD_GIVEN, "right"}});
+        EXPECT_EQ(call.Result, 1) << ::testing::PrintToString(call.Errors());
+        ExpectExtracted("small.txt", small);
+        std::uint64_t total = 0, steps = 0;
+        for (const auto &r : call.Reports) {
+            if (r.Action == PX_ACTION_STEP && !r.Text.empty())
+                total = std::stoull(r.Text);
+            if (r.Action == PX_ACTION_STEP)
+                steps += static_cast<std::uint64_t>(r.FileSize);
+        }
+        EXPECT_GT(total, 0u);
+        EXPECT_EQ(steps, total);
+        fs::remove(out.File("small.txt"));
+    }
     for (const std::string &wrong : {*lucky, std::string("plainly wrong")}) {
         SCOPED_TRACE(wrong);
         const std::vector<Answer> script = {{PX_PASSWORD_GIVEN, wrong}, {PX_PASSWORD_DECLINED, ""}};
