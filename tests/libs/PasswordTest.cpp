@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 namespace pellux::test {
 namespace {
@@ -57,6 +58,18 @@ struct Call {
             if (r.Action == PX_ACTION_MESSAGE)
                 texts.push_back(std::to_string(r.ErrorCode) + " " + r.Text);
         return texts;
+    }
+    // The total the steps announced, and the bytes they add up to.
+    std::pair<std::uint64_t, std::uint64_t> Steps() const
+    {
+        std::uint64_t total = 0, steps = 0;
+        for (const auto &r : Reports) {
+            if (r.Action == PX_ACTION_STEP && !r.Text.empty())
+                total = std::stoull(r.Text);
+            if (r.Action == PX_ACTION_STEP)
+                steps += static_cast<std::uint64_t>(r.FileSize);
+        }
+        return {total, steps};
     }
 };
 
@@ -279,13 +292,7 @@ TEST_F(PasswordTest, WrongPasswordsAndDamageLeaveNoFile)
             Extract(dir.File("zc0.zip"), out.Path(), {{PX_PASSWORD_GIVEN, *luckyStored}, {PX_PASSWORD_GIVEN, "right"}});
         EXPECT_EQ(call.Result, 1) << ::testing::PrintToString(call.Errors());
         ExpectExtracted("small.txt", small);
-        std::uint64_t total = 0, steps = 0;
-        for (const auto &r : call.Reports) {
-            if (r.Action == PX_ACTION_STEP && !r.Text.empty())
-                total = std::stoull(r.Text);
-            if (r.Action == PX_ACTION_STEP)
-                steps += static_cast<std::uint64_t>(r.FileSize);
-        }
+        const auto [total, steps] = call.Steps();
         EXPECT_GT(total, 0u);
         EXPECT_EQ(steps, total);
         fs::remove(out.File("small.txt"));
@@ -347,13 +354,7 @@ TEST_F(PasswordTest, EachPasswordGivenIsTriedAndAnotherAskedOnlyWhenNoneOpens)
         EXPECT_TRUE(fs::exists(out.File(name))) << name;
     ExpectExtracted("y.txt", "y data");
     // The announced total counts the encrypted entries, and the steps reach it.
-    std::uint64_t total = 0, steps = 0;
-    for (const auto &r : call.Reports) {
-        if (r.Action == PX_ACTION_STEP && !r.Text.empty())
-            total = std::stoull(r.Text);
-        if (r.Action == PX_ACTION_STEP)
-            steps += static_cast<std::uint64_t>(r.FileSize);
-    }
+    const auto [total, steps] = call.Steps();
     EXPECT_EQ(total, 23u);
     EXPECT_EQ(steps, 23u);
     EXPECT_EQ(Check(dir.File("m.zip"), out.Path(), script).Result, 4);
