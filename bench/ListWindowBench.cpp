@@ -3,6 +3,7 @@
 // the peak resident memory, after the opening and at the end.
 #include "app/FMain.h"
 #include "app/ListingModel.h"
+#include "platform/HugePages.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -52,6 +53,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: pellux-bench-window ARCHIVE [COLUMN]\n");
         return 2;
     }
+    // As the program itself starts (GLIBC_TUNABLES=glibc.malloc.hugetlb=0 for without).
+    pellux::RestartWithHugePageHeap(argv);
     QApplication app(argc, argv);
     pellux::TFormMainZip window({});
     window.show();

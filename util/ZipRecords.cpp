@@ -2,6 +2,7 @@
 // header, and the extra fields inside them.
 #include "util/ZipRecords.h"
 
+#include "platform/HugePages.h"
 #include "util/LittleEndian.h"
 #include "util/ZipRecordBits.h"
 
@@ -163,6 +164,7 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
     DirectoryWindow window(source, end.directory_start, size);
     // The count may lie; the directory's size bounds how many headers it can hold.
     directory.Entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(end.entry_count, size / kCentralFixed)));
+    AdviseHugePagesFor(directory.Entries);
     std::uint64_t p = 0;
     CentralEntry e;
     while (ReadCentralHeader(window, p, size, end.shift, e))

@@ -4,6 +4,8 @@
 // ones: from the ZIP64 field or the central directory where the header holds none.
 // The names live in the list's blocks, not in one string each: a million entries
 // stay small.
+#include "platform/HugePages.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -76,7 +78,11 @@ public:
     const ZipDirEntry &back() const { return entries_.back(); }
     const_iterator begin() const { return entries_.begin(); }
     const_iterator end() const { return entries_.end(); }
-    void reserve(std::size_t count) { entries_.reserve(count); }
+    void reserve(std::size_t count)
+    {
+        entries_.reserve(count);
+        AdviseHugePagesFor(entries_);
+    }
     // Lets go of the entries and their memory.
     void clear();
 
