@@ -21,10 +21,6 @@ void AdviseHugePages(const void *data, std::size_t bytes)
         ::madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
 }
 
-} // namespace pellux
-
-namespace pellux {
-
 namespace {
 constexpr const char *kTunables = "GLIBC_TUNABLES";
 constexpr const char *kHugePageHeap = "glibc.malloc.hugetlb=1";

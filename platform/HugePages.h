@@ -17,10 +17,6 @@ void AdviseHugePagesFor(const Vector &v)
     AdviseHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
 }
 
-} // namespace pellux
-
-namespace pellux {
-
 // For the window: glibc backs its heap with huge pages only when told so in
 // GLIBC_TUNABLES, which it reads once, at start. Unless the user set tunables of their
 // own, this starts the program again with glibc.malloc.hugetlb=1 and returns in the
