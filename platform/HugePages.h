@@ -17,6 +17,26 @@ void AdviseHugePagesFor(const Vector &v)
     AdviseHugePages(v.data(), v.capacity() * sizeof(typename Vector::value_type));
 }
 
+// Scratch memory for large buffers kept across uses: mapped, not allocated, so that it
+// starts on a huge page boundary and needs no clearing by us (the kernel's zero pages).
+// Grows on need; its bytes are not kept when it grows.
+class HugePageBuffer {
+public:
+    HugePageBuffer() = default;
+    ~HugePageBuffer();
+    HugePageBuffer(const HugePageBuffer &) = delete;
+    HugePageBuffer &operator=(const HugePageBuffer &) = delete;
+
+    // At least `bytes` bytes; nullptr when no memory is left.
+    unsigned char *Reserve(std::size_t bytes);
+
+private:
+    void *mapping_ = nullptr;
+    std::size_t length_ = 0;
+    std::size_t size_ = 0; // usable from data_
+    unsigned char *data_ = nullptr;
+};
+
 // For the window: glibc backs its heap with huge pages only when told so in
 // GLIBC_TUNABLES, which it reads once, at start. Unless the user set tunables of their
 // own, this starts the program again with glibc.malloc.hugetlb=1 and returns in the

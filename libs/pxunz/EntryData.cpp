@@ -20,9 +20,9 @@ constexpr std::size_t kOutSize = Reporter::kStepBytes;
 // Larger entries are decoded on this thread while the writer thread checks and writes
 // the blocks already done; for smaller ones the hand-off costs more than it saves.
 constexpr std::uint64_t kPipedAbove = 1 << 20;
-// Deflate entries up to this size, compressed and not, are inflated whole by
-// libdeflate, which is about twice as fast as zlib's streaming inflate.
-constexpr std::uint64_t kWholeUpTo = 4 << 20;
+// Deflate entries whose data, compressed and not, fits in this much memory are inflated
+// whole by libdeflate, which is about twice as fast as zlib's streaming inflate.
+constexpr std::uint64_t kWholeUpTo = 64 << 20;
 // Reads this large or larger go straight to the file.
 constexpr std::size_t kWindow = 128 << 10;
 
@@ -184,7 +184,7 @@ CopyOutcome EntryCopier::Copy(ByteSource &source, const EntryData &entry, Decode
     // Some writers store an empty file as zero bytes of any method.
     if (entry.CompressedSize == 0 && entry.UncompressedSize == 0)
         return entry.Crc32 == 0 || !entry.CheckCrc ? CopyOutcome{} : Bad("CRC mismatch");
-    if (entry.Method == 8 && entry.CompressedSize <= kWholeUpTo && entry.UncompressedSize <= kWholeUpTo)
+    if (entry.Method == 8 && entry.CompressedSize <= kWholeUpTo && entry.UncompressedSize <= kWholeUpTo - entry.CompressedSize)
         return Whole(source, entry, decoder, sink);
     if (entry.UncompressedSize > kPipedAbove)
         return Piped(source, entry, decoder, sink);
@@ -198,23 +198,24 @@ CopyOutcome EntryCopier::Whole(ByteSource &source, const EntryData &entry, Decod
 {
     const auto inSize = static_cast<std::size_t>(entry.CompressedSize);
     const auto outSize = static_cast<std::size_t>(entry.UncompressedSize);
-    if (wholeIn_.size() < inSize)
-        wholeIn_.resize(inSize);
-    if (wholeOut_.size() < outSize)
-        wholeOut_.resize(outSize);
+    // The output first, so that it starts on a huge page.
+    unsigned char *out = whole_.Reserve(outSize + inSize);
+    if (!out)
+        throw std::bad_alloc();
+    unsigned char *in = out + outSize;
     if (!inflater_ && !(inflater_ = libdeflate_alloc_decompressor()))
         throw std::bad_alloc();
     std::size_t actual = 0;
-    if (!source.ReadAt(entry.DataStart, wholeIn_.data(), inSize)
-        || libdeflate_deflate_decompress(inflater_, wholeIn_.data(), inSize, wholeOut_.data(), outSize, &actual)
-            != LIBDEFLATE_SUCCESS
+    if (!source.ReadAt(entry.DataStart, in, inSize)
+        || libdeflate_deflate_decompress(inflater_, in, inSize, out, outSize, &actual) != LIBDEFLATE_SUCCESS
         || actual != outSize)
-        return Streamed(source, entry, decoder, sink);
-    if (entry.CheckCrc && Crc(0, wholeOut_.data(), outSize) != entry.Crc32)
+        return entry.UncompressedSize > kPipedAbove ? Piped(source, entry, decoder, sink)
+                                                    : Streamed(source, entry, decoder, sink);
+    if (entry.CheckCrc && Crc(0, out, outSize) != entry.Crc32)
         return Bad("CRC mismatch");
     for (std::size_t done = 0; done < outSize;) {
         const std::size_t n = std::min(outSize - done, kOutSize);
-        if (!sink(wholeOut_.data() + done, n))
+        if (!sink(out + done, n))
             return CopyOutcome{CopyResult::WriteFailed, std::string()};
         done += n;
         if (reporter_.Advance(n))

@@ -3,6 +3,7 @@
 // to the size and CRC the archive declares for it.
 #include "libs/common/Reporter.h"
 #include "libs/pxunz/Decoder.h"
+#include "platform/HugePages.h"
 #include "util/ZipRecords.h"
 
 #include <cstdint>
@@ -62,8 +63,7 @@ private:
     Reporter &reporter_;
     std::unique_ptr<unsigned char[]> in_;
     std::unique_ptr<unsigned char[]> out_;
-    std::vector<unsigned char> wholeIn_;
-    std::vector<unsigned char> wholeOut_;
+    HugePageBuffer whole_; // an entry's data and what it inflates to
     libdeflate_decompressor *inflater_ = nullptr;
     std::unique_ptr<BlockWriter> writer_; // started with the first large entry
 };

@@ -345,13 +345,14 @@ TEST_F(ExtractTest, UnknownCompressionMethodsAreSkippedWithAMessage)
 
 TEST_F(ExtractTest, CancelInsideAFileLeavesNoPartOfIt)
 {
-    // Inflated whole, and inflated while a second thread writes.
-    for (const std::size_t size : {std::size_t(4) << 20, std::size_t(6) << 20}) {
-        SCOPED_TRACE(size);
+    // Inflated whole, and stored: copied while a second thread writes.
+    for (const std::string level : {"-6", "-0"}) {
+        SCOPED_TRACE(level);
         dir.Write("t/first.txt", "1");
-        dir.Write("t/large.bin", Mixed(size, 5));
+        dir.Write("t/large.bin", Mixed(std::size_t(6) << 20, 5));
         dir.Write("t/last.txt", "3");
-        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q ../z.zip first.txt large.bin last.txt"), 0);
+        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q " + level + " ../z.zip first.txt large.bin last.txt"),
+                  0);
         fs::remove_all(out.Path());
         fs::create_directory(out.Path());
         const auto run = RunUnz(dir.File("z.zip"), {}, Plain(), out.Path(),
@@ -388,13 +389,14 @@ TEST_F(ExtractTest, CancelInsideAStoredOrBzip2FileLeavesNoPartOfIt)
 
 TEST_F(ExtractTest, AFullDiskEndsTheExtractionAndLeavesNoPartOfAFile)
 {
-    // Inflated whole, and inflated while a second thread writes.
-    for (const std::size_t size : {std::size_t(3) << 20, std::size_t(6) << 20}) {
-        SCOPED_TRACE(size);
+    // Inflated whole, and stored: copied while a second thread writes.
+    for (const std::string level : {"-6", "-0"}) {
+        SCOPED_TRACE(level);
         dir.Write("t/small.txt", "s");
-        dir.Write("t/large.bin", Mixed(size, 6));
+        dir.Write("t/large.bin", Mixed(std::size_t(3) << 20, 6));
         dir.Write("t/later.txt", "l");
-        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q ../z.zip small.txt large.bin later.txt"), 0);
+        ASSERT_EQ(RunIn(dir.File("t"), "rm -f ../z.zip && zip -q " + level + " ../z.zip small.txt large.bin later.txt"),
+                  0);
         fs::remove_all(out.Path());
         fs::create_directory(out.Path());
         // A file-size limit stands in for a full disk: writes past it fail with EFBIG.

@@ -309,7 +309,10 @@ TEST_F(TamperedArchiveTest, InvalidDosDatesAreClampedAndTheExtendedTimestampWins
 
 TEST_F(TamperedArchiveTest, DataLongerOrShorterThanDeclaredLeavesNoFile)
 {
-    PythonZip(archive, "add('long.txt', b'x' * 100000)\nadd('short.txt', b'y' * 1000)\nadd('fine.txt', b'f')");
+    // Inflated whole, and (large.txt) found again by the streaming way that writes on a
+    // second thread.
+    PythonZip(archive, "add('long.txt', b'x' * 100000)\nadd('short.txt', b'y' * 1000)\nadd('fine.txt', b'f')\n"
+                       "add('large.txt', b'z' * 3000000)");
     std::string bytes = ReadFile(archive);
     // Uncompressed sizes: local header offset 22, central header offset 24.
     auto declare = [&](const std::string &name, std::uint32_t size) {
@@ -322,12 +325,14 @@ TEST_F(TamperedArchiveTest, DataLongerOrShorterThanDeclaredLeavesNoFile)
     };
     declare("long.txt", 10);
     declare("short.txt", 5000);
+    declare("large.txt", 2000000);
     const auto run = Extract(bytes);
     EXPECT_EQ(run.Result, 1);
     EXPECT_EQ(run.Messages(),
               (std::vector<std::string>{
                   "cannot extract long.txt: its data is longer than its declared size",
                   "cannot extract short.txt: its data is shorter than its declared size",
+                  "cannot extract large.txt: its data is longer than its declared size",
               }));
     EXPECT_EQ(Written(), 1u); // no partial file, no temporary one
 }
