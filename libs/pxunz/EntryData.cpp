@@ -20,9 +20,12 @@ constexpr std::size_t kOutSize = Reporter::kStepBytes;
 // Larger entries are decoded on this thread while the writer thread checks and writes
 // the blocks already done; for smaller ones the hand-off costs more than it saves.
 constexpr std::uint64_t kPipedAbove = 1 << 20;
-// Deflate entries whose data, compressed and not, fits in this much memory are inflated
-// whole by libdeflate, which is about twice as fast as zlib's streaming inflate.
+// Deflate entries are inflated whole by libdeflate, about twice as fast as zlib's
+// streaming inflate, when their data, compressed and not, fits in this much memory...
 constexpr std::uint64_t kWholeUpTo = 64 << 20;
+// ...and, above this size, when they compress: data that does not is mostly stored
+// blocks, which zlib copies about as fast, and piped its writing overlaps the copying.
+constexpr std::uint64_t kSmallUpTo = 4 << 20;
 // Reads this large or larger go straight to the file.
 constexpr std::size_t kWindow = 128 << 10;
 
@@ -184,7 +187,9 @@ CopyOutcome EntryCopier::Copy(ByteSource &source, const EntryData &entry, Decode
     // Some writers store an empty file as zero bytes of any method.
     if (entry.CompressedSize == 0 && entry.UncompressedSize == 0)
         return entry.Crc32 == 0 || !entry.CheckCrc ? CopyOutcome{} : Bad("CRC mismatch");
-    if (entry.Method == 8 && entry.CompressedSize <= kWholeUpTo && entry.UncompressedSize <= kWholeUpTo - entry.CompressedSize)
+    if (entry.Method == 8 && entry.CompressedSize <= kWholeUpTo
+        && entry.UncompressedSize <= kWholeUpTo - entry.CompressedSize
+        && (entry.UncompressedSize <= kSmallUpTo || entry.CompressedSize <= entry.UncompressedSize / 4 * 3))
         return Whole(source, entry, decoder, sink);
     if (entry.UncompressedSize > kPipedAbove)
         return Piped(source, entry, decoder, sink);
