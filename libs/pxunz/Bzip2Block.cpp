@@ -5,7 +5,6 @@
 // cap and of the CRC the block states. Anything else is left to libbz2, which also words
 // every failure.
 #include "libs/pxunz/Bzip2Blocks.h"
-#include "libs/pxunz/Decoder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -173,13 +172,34 @@ inline void MoveToFront(unsigned char *front, unsigned n)
     front[0] = moved;
 }
 
-struct FreeTableDeleter {
-    void operator()(void *p) const { FreeTable(p); }
-};
+// The transform undone from both ends at once: forward from the original row through
+// `tt` (each entry's bits above its byte are the next row), backward through `back` (the
+// row before). Each step is a load that misses the cache; two chains of them wait side
+// by side, not one after the other. (Two blocks' four chains on one thread were slower:
+// their tables no longer fit the cache.) A function of its own, so that both chains stay
+// in registers: inlined, one went through the stack at every step.
+[[gnu::noinline]] void Untransform(const std::uint32_t *tt, const std::uint32_t *back, std::uint32_t origin,
+                                   std::uint32_t size, unsigned char *text)
+{
+    const std::uint32_t half = size / 2;
+    std::uint32_t ahead = tt[origin] >> 8;
+    std::uint32_t behind = origin;
+    unsigned char *tail = text + size - 1;
+    for (std::uint32_t k = 0; k < half; ++k) {
+        const std::uint32_t f = tt[ahead];
+        const std::uint32_t g = back[behind];
+        text[k] = static_cast<unsigned char>(f);
+        *(tail - k) = static_cast<unsigned char>(g);
+        ahead = f >> 8;
+        behind = g >> 8;
+    }
+    if (size % 2)
+        text[half] = static_cast<unsigned char>(tt[ahead]);
+}
 
 } // namespace
 
-bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
+bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap, BlockScratch &scratch,
                     std::unique_ptr<unsigned char[]> &output, std::size_t &outputSize)
 {
     if (wrapped.size() < 4 || wrapped[3] < '1' || wrapped[3] > '9')
@@ -250,12 +270,14 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
     }
 
     // The symbols, through the move-to-front list, into the transform's table: each
-    // entry's low byte is its byte, the bits above get the index of the next.
-    std::unique_ptr<std::uint32_t, FreeTableDeleter> table(
-        static_cast<std::uint32_t *>(AllocTable(std::size_t(blockMax) * sizeof(std::uint32_t))));
-    if (!table)
+    // entry's low byte is its byte, the bits above get the index of the next. Then the
+    // table of the rows before, and the text.
+    unsigned char *memory = scratch.Reserve(std::size_t(blockMax) * (2 * sizeof(std::uint32_t) + 1));
+    if (!memory)
         return false;
-    std::uint32_t *tt = table.get();
+    auto *tt = reinterpret_cast<std::uint32_t *>(memory);
+    std::uint32_t *back = tt + blockMax;
+    unsigned char *text = reinterpret_cast<unsigned char *>(back + blockMax);
     std::uint32_t counts[256] = {};
     unsigned char front[256];
     for (unsigned i = 0; i < 256; ++i)
@@ -312,16 +334,7 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
     if (in.ReadPastEnd() || origin >= size)
         return false;
 
-    // The transform undone from both ends at once: forward from the original row
-    // through `tt` (each entry's bits above its byte become the next row), backward
-    // through `back` (the row before). Each step is a load that misses the cache; two
-    // chains of them wait side by side, not one after the other.
-    std::unique_ptr<std::uint32_t, FreeTableDeleter> backTable(
-        static_cast<std::uint32_t *>(AllocTable(std::size_t(size) * sizeof(std::uint32_t))));
-    std::unique_ptr<unsigned char[]> text(new (std::nothrow) unsigned char[size]);
-    if (!backTable || !text)
-        return false;
-    std::uint32_t *back = backTable.get();
+    // Each row's successor into `tt`, its predecessor into `back`.
     std::uint32_t start[256];
     std::uint32_t sum = 0;
     for (unsigned b = 0; b < 256; ++b) {
@@ -334,21 +347,7 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
         tt[row] |= i << 8;
         back[i] = row << 8 | b;
     }
-    const std::uint32_t half = size / 2;
-    std::uint32_t ahead = tt[origin] >> 8;
-    std::uint32_t behind = origin;
-    for (std::uint32_t k = 0; k < half; ++k) {
-        const std::uint32_t f = tt[ahead];
-        const std::uint32_t g = back[behind];
-        text[k] = static_cast<unsigned char>(f);
-        text[size - 1 - k] = static_cast<unsigned char>(g);
-        ahead = f >> 8;
-        behind = g >> 8;
-    }
-    if (size % 2)
-        text[half] = static_cast<unsigned char>(tt[ahead]);
-    table.reset();
-    backTable.reset();
+    Untransform(tt, back, origin, size, text);
 
     // The first stage's runs: four equal bytes are followed by a count of more.
     std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[cap]);

@@ -2,6 +2,8 @@
 // The bit-level pieces of parallel bzip2 decoding: finding block magics, copying a run of
 // bits to byte alignment, and making up a block of a chosen CRC. Bits are numbered from
 // the most significant bit of the first byte, as bzip2 writes them.
+#include "platform/HugePages.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,10 +38,14 @@ std::size_t SkipToCandidate(const unsigned char *data, std::size_t size, std::ui
 std::vector<unsigned char> WrapBlock(const unsigned char *src, std::uint64_t from, std::uint64_t count,
                                      unsigned char level, std::uint32_t crc);
 
+// The tables a block is decoded in, kept from block to block by the thread that decodes
+// them: fresh memory each time would be faulted in, and cleared, some 2,000 pages a block.
+using BlockScratch = HugePageBuffer;
+
 // A stream WrapBlock made, decoded by our own code into `output` (`cap` bytes at most);
 // false for a block it leaves to libbz2: damaged, randomised, of an incomplete code, or
 // of a larger output.
-bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap,
+bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap, BlockScratch &scratch,
                     std::unique_ptr<unsigned char[]> &output, std::size_t &outputSize);
 
 // bzip2's CRC (CRC-32 most significant bit first).

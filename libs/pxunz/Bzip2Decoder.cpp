@@ -89,9 +89,9 @@ struct Block {
 };
 
 // Decodes a wrapped block whole, keeping its output while it stays under the cap.
-Block::State DecodeBlock(Block &block)
+Block::State DecodeBlock(Block &block, bz2::BlockScratch &tables)
 {
-    if (bz2::DecodeBlockOwn(block.Wrapped, kBlockOutputCap, block.Output, block.OutputSize))
+    if (bz2::DecodeBlockOwn(block.Wrapped, kBlockOutputCap, tables, block.Output, block.OutputSize))
         return Block::State::Done;
     bz_stream s = NewStream();
     if (BZ2_bzDecompressInit(&s, 0, 0) != BZ_OK)
@@ -378,7 +378,7 @@ private:
     {
         std::unique_lock lock(mutex_);
         if (!pending_.empty()) {
-            DecodeFirstPending(lock);
+            DecodeFirstPending(lock, scratch_);
             return;
         }
         Block &front = *blocks_.front();
@@ -387,23 +387,24 @@ private:
 
     void Work()
     {
+        bz2::BlockScratch scratch;
         std::unique_lock lock(mutex_);
         for (;;) {
             wake_.wait(lock, [&] { return stop_ || !pending_.empty(); });
             if (stop_)
                 return;
-            DecodeFirstPending(lock);
+            DecodeFirstPending(lock, scratch);
         }
     }
 
     // Takes the oldest block nobody decodes yet and decodes it outside the lock.
-    void DecodeFirstPending(std::unique_lock<std::mutex> &lock)
+    void DecodeFirstPending(std::unique_lock<std::mutex> &lock, bz2::BlockScratch &scratch)
     {
         Block *block = pending_.front();
         pending_.pop_front();
         block->state = Block::State::Running;
         lock.unlock();
-        const Block::State state = DecodeBlock(*block);
+        const Block::State state = DecodeBlock(*block, scratch);
         lock.lock();
         block->state = state;
         done_.notify_all();
@@ -512,6 +513,7 @@ private:
     std::deque<std::unique_ptr<Block>> blocks_; // in stream order
     std::deque<Block *> pending_;
     std::vector<std::thread> threads_;
+    bz2::BlockScratch scratch_; // the caller's thread's, when it helps
     bool stop_ = false;
 
     // The sequential decoder and what it is fed.
