@@ -311,8 +311,9 @@ TEST_F(TamperedArchiveTest, DataLongerOrShorterThanDeclaredLeavesNoFile)
 {
     // Inflated whole, and (large.txt) found again by the streaming way that writes on a
     // second thread.
-    PythonZip(archive, "add('long.txt', b'x' * 100000)\nadd('short.txt', b'y' * 1000)\nadd('fine.txt', b'f')\n"
-                       "add('large.txt', b'z' * 3000000)");
+    PythonZip(archive,
+              "add('long.txt', b'x' * 100000)\nadd('short.txt', b'y' * 1000)\nadd('fine.txt', b'f')\n"
+              "add('large.txt', b'z' * 3000000)");
     std::string bytes = ReadFile(archive);
     // Uncompressed sizes: local header offset 22, central header offset 24.
     auto declare = [&](const std::string &name, std::uint32_t size) {
