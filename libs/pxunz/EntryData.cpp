@@ -191,12 +191,16 @@ CopyOutcome EntryCopier::Copy(ByteSource &source, const EntryData &entry, Decode
         && entry.UncompressedSize <= kWholeUpTo - entry.CompressedSize
         && (entry.UncompressedSize <= kSmallUpTo || entry.CompressedSize <= entry.UncompressedSize / 4 * 3))
         return Whole(source, entry, decoder, sink);
-    if (entry.UncompressedSize > kPipedAbove)
-        return Piped(source, entry, decoder, sink);
-    return Streamed(source, entry, decoder, sink);
+    return Stepwise(source, entry, decoder, sink);
 }
 
-// Any failure goes the streaming way, which finds it again and names it as ever (cut
+CopyOutcome EntryCopier::Stepwise(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink)
+{
+    return entry.UncompressedSize > kPipedAbove ? Piped(source, entry, decoder, sink)
+                                                : Streamed(source, entry, decoder, sink);
+}
+
+// Any failure goes the stepwise way, which finds it again and names it as ever (cut
 // short, longer or shorter than declared, corrupt): failures are rare, and the two
 // decoders must not tell the user different stories.
 CopyOutcome EntryCopier::Whole(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink)
@@ -214,8 +218,7 @@ CopyOutcome EntryCopier::Whole(ByteSource &source, const EntryData &entry, Decod
     if (!source.ReadAt(entry.DataStart, in, inSize)
         || libdeflate_deflate_decompress(inflater_, in, inSize, out, outSize, &actual) != LIBDEFLATE_SUCCESS
         || actual != outSize)
-        return entry.UncompressedSize > kPipedAbove ? Piped(source, entry, decoder, sink)
-                                                    : Streamed(source, entry, decoder, sink);
+        return Stepwise(source, entry, decoder, sink);
     if (entry.CheckCrc && Crc(0, out, outSize) != entry.Crc32)
         return Bad("CRC mismatch");
     for (std::size_t done = 0; done < outSize;) {

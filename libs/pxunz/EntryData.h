@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 struct libdeflate_decompressor;
 
@@ -57,6 +56,8 @@ public:
 
 private:
     CopyOutcome Whole(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
+    // Block by block through the decoder, on two threads for a large entry.
+    CopyOutcome Stepwise(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
     CopyOutcome Streamed(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
     CopyOutcome Piped(ByteSource &source, const EntryData &entry, Decoder &decoder, const DataSink &sink);
 
