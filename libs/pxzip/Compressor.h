@@ -1,10 +1,12 @@
 #pragma once
 // Deflate on every core. A job is a whole small file or one chunk of a large file,
 // primed with the 32 KiB before it and ended by a sync flush, so that the chunks joined
-// in order make one deflate stream. zlib does all of it, at the level asked: its match
-// search is the one zip's levels stand for, so no file comes out larger than zip makes
-// it (libdeflate's is faster, but its guess of a minimum match length costs a fifth on
-// some files, such as a column of numbers). Each worker keeps its stream from job to
+// in order make one deflate stream. zlib does it, at the level asked: its match search
+// is the one zip's levels stand for, so no file comes out larger than zip makes it
+// (libdeflate's levels up to 9 are faster, but their guess of a minimum match length
+// costs a fifth on some files, such as a column of numbers). At levels 8 and 9 a whole
+// file of few byte values goes to libdeflate's near-optimal level, which is faster there
+// and smaller than zip's (see FewByteValues). Each worker keeps its stream from job to
 // job. Chunks are cut by size alone, so the output is the same whatever the number of
 // workers. The workers also derive the keys of encrypted entries: that costs more than
 // compressing a small file.

@@ -142,6 +142,40 @@ TEST_F(ParallelWriteTest, TheArchiveIsTheSameWhateverTheNumberOfWorkersAndPeersR
     EXPECT_NE(raw.find("src/photo.jpg 0 "), std::string::npos);
 }
 
+// Whichever compressor a file gets (zlib, or libdeflate's near-optimal level for data of
+// few byte values), no entry is larger than zip -9 makes it, and peers read it.
+TEST_F(ParallelWriteTest, NoEntryComesOutLargerThanZipMakesItAtLevelNine)
+{
+    std::mt19937 rng(3);
+    std::string dna, numbers;
+    while (dna.size() < 300000)
+        dna += (dna.size() % 61 == 60) ? '\n' : "ACGT"[rng() % 4];
+    for (int i = 1; numbers.size() < 400000; ++i)
+        numbers += std::to_string(i) + "\n";
+    dir.Write("src/genome.fa", dna);
+    dir.Write("src/numbers.txt", numbers);
+    dir.Write("src/access.log", LogText(9 << 20, 7)); // several chunks
+    dir.Write("src/notes.txt", LogText(50000, 8));
+    const auto run = RunZip(archive, {dir.File("src")}, ZipOptions{});
+    ASSERT_EQ(run.Result, 4);
+    ASSERT_FALSE(run.HasError());
+    ASSERT_EQ(RunIn(dir.Path().string(), "zip -q -r -9 peer.zip src"), 0);
+    EXPECT_EQ(RunShell("unzip -tqq " + Quote(archive) + " >/dev/null"), 0);
+    EXPECT_EQ(RunShell("7z t " + Quote(archive) + " >/dev/null"), 0);
+    std::string over;
+    RunPython(
+        "import zipfile\n"
+        "ours={i.filename:i.compress_size for i in zipfile.ZipFile('"
+            + archive
+            + "').infolist()}\n"
+              "for i in zipfile.ZipFile('"
+            + dir.File("peer.zip")
+            + "').infolist():\n"
+              "  if ours[i.filename]>i.compress_size*1.01+8: print(i.filename,ours[i.filename],i.compress_size)\n",
+        &over);
+    EXPECT_EQ(over, "");
+}
+
 // Holes are not read, and come out as the same file written in full would: chunks of
 // zeros after zeros share one compressed form. Past the last data the file ends in a hole.
 TEST_F(ParallelWriteTest, ASparseFileIsReadByItsDataAndComesOutAsTheFileInFull)
