@@ -289,6 +289,7 @@ bool ArchiveWriter::WriteData(Pending &pending)
     if (!state.Started) {
         // The first chunk decides for the whole entry.
         state.Method = pending.Compress && Compressed(job) ? kMethodDeflate : kMethodStore;
+        state.Libdeflate = job.LibdeflateAfter;
         if (!StartEntry(pending.Entry))
             return false;
     } else if (state.Method == kMethodDeflate && job.Failed) {
@@ -450,8 +451,10 @@ bool ArchiveWriter::AddFile(const SourceItem &item, std::size_t entry)
             job = ZeroChunk(compress);
             shared = true;
         } else {
-            if (!first)
+            if (!first) {
                 job->Dictionary = previous.substr(previous.size() - std::min(previous.size(), Compressor::kWindow));
+                job->Libdeflate = states_[entry].Libdeflate;
+            }
             if (!last) {
                 previous = job->Input.substr(job->Input.size() - std::min(job->Input.size(), Compressor::kWindow));
                 previousZero = previous.size() == Compressor::kWindow && AllZero(previous);

@@ -53,6 +53,7 @@ private:
         bool Zip64 = false;   // in the local header
         bool Encrypt = false;
         std::uint16_t Method = kMethodStore; // of the data itself, under any encryption
+        int Libdeflate = 0;                  // DeflateJob::Libdeflate of the chunks after the first
         std::uint64_t LocalAt = 0;
         std::string Path;
         std::unique_ptr<KeyJob> Key; // from Add to the MAC

@@ -4,12 +4,13 @@
 // in order make one deflate stream. zlib does it, at the level asked: its match search
 // is the one zip's levels stand for, so no file comes out larger than zip makes it
 // (libdeflate's levels up to 9 are faster, but their guess of a minimum match length
-// costs a fifth on some files, such as a column of numbers). At levels 8 and 9 a whole
-// file of few byte values goes to libdeflate's near-optimal level, which is faster there
-// and smaller than zip's (see FewByteValues). Each worker keeps its stream from job to
-// job. Chunks are cut by size alone, so the output is the same whatever the number of
-// workers. The workers also derive the keys of encrypted entries: that costs more than
-// compressing a small file.
+// costs a fifth on some files, such as a column of numbers). At levels 8 and 9 chunks
+// go to libdeflate where it is both faster and smaller: its near-optimal level for data
+// of few byte values, its lazy one for a file where a trial on the first chunk comes
+// out smaller. Its chunks are not primed, and each ends as a sync flush would. Each
+// worker keeps its streams from job to job. Chunks are cut by size alone, so the output
+// is the same whatever the number of workers. The workers also derive the keys of
+// encrypted entries: that costs more than compressing a small file.
 #include "libs/common/WinZipAes.h"
 
 #include <chrono>
@@ -29,6 +30,11 @@ struct DeflateJob {
     std::string Input;
     std::string Dictionary; // the input's last 32 KiB before this chunk; empty at a start
     bool Last = false;      // the stream's last chunk
+    // 0: zlib, primed with Dictionary. Else libdeflate at that level, unprimed, its final
+    // block reopened unless Last (zlib again if that fails). Data of few byte values
+    // takes libdeflate's near-optimal level whatever this says.
+    int Libdeflate = 0;
+    int LibdeflateAfter = 0; // set on a file's first chunk: what the chunks after it take
     std::string Output;
     std::uint32_t Crc32 = 0; // of Input
     bool Failed = false;     // out of memory
