@@ -5,10 +5,11 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <string_view>
 
 namespace pellux::libs {
 
@@ -50,20 +51,28 @@ void DeriveKeys(KeyJob &job)
 // Data made of a few byte values (DNA, columns of digits, images of few colours): every
 // 3-byte string in it is common, so zlib's match chains at levels 8 and 9 grow to
 // thousands of entries and it slows to 1-2 MB/s. libdeflate's near-optimal parser finds
-// matches through binary trees instead: 1.5-4 times faster there, and its output is
+// matches through binary trees instead: 1.4-4 times faster there, and its output is
 // 5-35 % smaller than zip's at those levels (its minimum-match guess is not used by it).
 // A value counts when it makes up at least 1/4096 of the data; one value alone is a
 // run, which zlib does fast and a few bytes smaller.
-bool FewByteValues(std::string_view data)
+bool FewByteValues(const std::array<std::size_t, 256> &counts, std::size_t size)
 {
     constexpr std::size_t kMost = 16;
-    std::size_t counts[256] = {};
-    for (const unsigned char c : data)
-        ++counts[c];
     std::size_t common = 0;
     for (const std::size_t n : counts)
-        common += n * 4096 >= data.size();
+        common += n * 4096 >= size;
     return common >= 2 && common <= kMost;
+}
+
+// Bytes about as evenly spread as noise (compressed or encrypted data): only then is
+// libdeflate's fastest level asked whether matches make up for it.
+bool EvenlySpread(const std::array<std::size_t, 256> &counts, std::size_t size)
+{
+    double bits = 0;
+    for (const std::size_t n : counts)
+        if (n > 0)
+            bits -= static_cast<double>(n) * std::log2(static_cast<double>(n) / static_cast<double>(size));
+    return bits >= 7.95 * static_cast<double>(size);
 }
 
 // libdeflate ends every stream with a final block. Where other chunks follow, that
@@ -131,34 +140,61 @@ public:
     void Compress(DeflateJob &job)
     {
         job.Crc32 = Crc32(0, job.Input.data(), job.Input.size());
-        const bool choose = level_ >= 8 && job.Input.size() >= kChoiceFrom;
+        const std::size_t size = job.Input.size();
+        const bool choose = level_ >= 8 && size >= kChoiceFrom;
+        const bool probe = job.Dictionary.empty() && size >= kProbeFrom;
+        std::array<std::size_t, 256> counts{};
+        if (choose || probe)
+            for (const unsigned char c : job.Input)
+                ++counts[c];
         // Wherever it is in a file: libdeflate's lazy level would lose most on it.
-        if (choose && FewByteValues(job.Input) && DeflateWithLibdeflate(job, kNearOptimal))
+        if (choose && FewByteValues(counts, size) && DeflateWithLibdeflate(job, kNearOptimal))
+            return;
+        // A file that will be stored (photos, video, archives): zlib would take 20-50 ms
+        // per MiB to find that out, libdeflate's fastest level 3-5.
+        if (probe && EvenlySpread(counts, size) && Incompressible(job))
             return;
         if (job.Libdeflate > 0 && DeflateWithLibdeflate(job, job.Libdeflate))
             return;
         job.Failed = !Deflate(job);
         // For a large file that compresses, libdeflate's lazy search is tried on the first
         // chunk: where it comes out at least 1 % smaller than zlib's, it takes the rest,
-        // some 1.5-3 times faster (logs, CSV). Source text mostly stays with zlib.
+        // 1.5-2 times faster (logs, CSV). Source text mostly stays with zlib.
         if (choose && job.Dictionary.empty() && !job.Last && !job.Failed
             && job.Output.size() < job.Input.size() / 10 * 9 && SampleSmaller(job))
             job.LibdeflateAfter = kLazy;
     }
 
 private:
-    // Below this the choice saves no time worth a byte of difference either way.
+    // Below these the choice saves no time worth a byte of difference either way.
     static constexpr std::size_t kChoiceFrom = 4096;
+    static constexpr std::size_t kProbeFrom = 64 << 10;
+    static constexpr int kFastest = 1;
     static constexpr int kNearOptimal = 10;
     // 8 rather than 9: within 0.3 % of 9's size on logs and tables, 10-15 % faster.
     static constexpr int kLazy = 8;
 
     libdeflate_compressor *Libdeflate(int level)
     {
-        libdeflate_compressor *&c = libdeflate_[level == kNearOptimal];
+        libdeflate_compressor *&c = libdeflate_[level == kFastest ? 0 : level == kLazy ? 1 : 2];
         if (!c)
             c = libdeflate_alloc_compressor(level);
         return c;
+    }
+
+    // True when even libdeflate's attempt saves nothing: the writer then stores the data
+    // (its Output is no smaller than the input), as it would after zlib's.
+    bool Incompressible(DeflateJob &job)
+    {
+        libdeflate_compressor *c = Libdeflate(kFastest);
+        if (!c)
+            return false;
+        const std::size_t size = job.Input.size();
+        job.Output.resize(libdeflate_deflate_compress_bound(c, size));
+        const std::size_t n =
+            libdeflate_deflate_compress(c, job.Input.data(), size, job.Output.data(), job.Output.size());
+        job.Output.resize(n);
+        return n > 0 && n + size / 1024 >= size;
     }
 
     // libdeflate cannot be primed: a chunk after the first starts afresh.
@@ -216,7 +252,7 @@ private:
     int level_;
     z_stream stream_{};
     bool ready_ = false;
-    libdeflate_compressor *libdeflate_[2] = {}; // lazy, near-optimal
+    libdeflate_compressor *libdeflate_[3] = {}; // fastest, lazy, near-optimal
     std::string sample_;
 };
 
