@@ -6,8 +6,8 @@
 // (libdeflate's levels up to 9 are faster, but their guess of a minimum match length
 // costs a fifth on some files, such as a column of numbers). At levels 8 and 9 chunks
 // go to libdeflate where it is both faster and smaller: its near-optimal level for data
-// of few byte values, its lazy one for a file where a trial on the first chunk comes
-// out smaller. Its chunks are not primed, and each ends as a sync flush would. At every
+// of few byte values and for binaries, its lazy one for a file where a trial on the
+// first chunk comes out smaller. Its chunks are not primed, and each ends as a sync flush would. At every
 // level a file's start spread like noise is first tried with libdeflate's fastest
 // level, so that a file to be stored costs little. Each worker keeps its streams from
 // job to job. Chunks are cut by size alone, so the output is the same whatever the
@@ -33,8 +33,8 @@ struct DeflateJob {
     std::string Dictionary; // the input's last 32 KiB before this chunk; empty at a start
     bool Last = false;      // the stream's last chunk
     // 0: zlib, primed with Dictionary. Else libdeflate at that level, unprimed, its final
-    // block reopened unless Last (zlib again if that fails). Data of few byte values
-    // takes libdeflate's near-optimal level whatever this says.
+    // block reopened unless Last (zlib again if that fails). Data of few byte values, and
+    // binaries, take libdeflate's near-optimal level whatever this says.
     int Libdeflate = 0;
     int LibdeflateAfter = 0; // set on a file's first chunk: what the chunks after it take
     std::string Output;
