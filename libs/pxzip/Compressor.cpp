@@ -185,19 +185,21 @@ private:
         return c;
     }
 
-    // True when even libdeflate's attempt saves nothing: the writer then stores the data
-    // (its Output is no smaller than the input), as it would after zlib's.
+    // True when even libdeflate's attempt saves nothing. The Output is then the input
+    // itself, so that the writer stores the data as it would after zlib's attempt, and
+    // libdeflate's final block never stands where other chunks follow.
     bool Incompressible(DeflateJob &job)
     {
         libdeflate_compressor *c = Libdeflate(kFastest);
         if (!c)
             return false;
         const std::size_t size = job.Input.size();
-        job.Output.resize(libdeflate_deflate_compress_bound(c, size));
-        const std::size_t n =
-            libdeflate_deflate_compress(c, job.Input.data(), size, job.Output.data(), job.Output.size());
-        job.Output.resize(n);
-        return n > 0 && n + size / 1024 >= size;
+        sample_.resize(libdeflate_deflate_compress_bound(c, size));
+        const std::size_t n = libdeflate_deflate_compress(c, job.Input.data(), size, sample_.data(), sample_.size());
+        if (n == 0 || n + size / 1024 < size)
+            return false;
+        job.Output = job.Input;
+        return true;
     }
 
     // libdeflate cannot be primed: a chunk after the first starts afresh.
