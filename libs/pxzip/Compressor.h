@@ -7,12 +7,12 @@
 // costs a fifth on some files, such as a column of numbers). At levels 8 and 9 chunks
 // go to libdeflate where it is both faster and smaller: its near-optimal level for data
 // of few byte values and for binaries, its lazy one for a file where a trial on the
-// first chunk comes out smaller. Its chunks are not primed, and each ends as a sync flush would. At every
-// level a file's start spread like noise is first tried with libdeflate's fastest
-// level, so that a file to be stored costs little. Each worker keeps its streams from
-// job to job. Chunks are cut by size alone, so the output is the same whatever the
-// number of workers. The workers also derive the keys of encrypted entries: that costs
-// more than compressing a small file.
+// first chunk comes out smaller. Its chunks are not primed, and each ends as a sync
+// flush would. At every level a file's start spread like noise is first tried with
+// libdeflate's fastest level, so that a file to be stored costs little. Each worker
+// keeps its streams from job to job. Chunks are cut by size alone, so the output is the
+// same whatever the number of workers. The workers also derive the keys of encrypted
+// entries: that costs more than compressing a small file.
 #include "libs/common/WinZipAes.h"
 
 #include <chrono>
