@@ -185,17 +185,25 @@ private:
         return c;
     }
 
+    // `input` as one whole libdeflate stream, ending in a final block, in `out`; its
+    // length, 0 when libdeflate fails.
+    std::size_t LibdeflateInto(int level, const std::string &input, std::string &out)
+    {
+        libdeflate_compressor *c = Libdeflate(level);
+        if (!c)
+            return 0;
+        out.resize(libdeflate_deflate_compress_bound(c, input.size()));
+        out.resize(libdeflate_deflate_compress(c, input.data(), input.size(), out.data(), out.size()));
+        return out.size();
+    }
+
     // True when even libdeflate's attempt saves nothing. The Output is then the input
     // itself, so that the writer stores the data as it would after zlib's attempt, and
     // libdeflate's final block never stands where other chunks follow.
     bool Incompressible(DeflateJob &job)
     {
-        libdeflate_compressor *c = Libdeflate(kFastest);
-        if (!c)
-            return false;
         const std::size_t size = job.Input.size();
-        sample_.resize(libdeflate_deflate_compress_bound(c, size));
-        const std::size_t n = libdeflate_deflate_compress(c, job.Input.data(), size, sample_.data(), sample_.size());
+        const std::size_t n = LibdeflateInto(kFastest, job.Input, sample_);
         if (n == 0 || n + size / 1024 < size)
             return false;
         job.Output = job.Input;
@@ -205,24 +213,13 @@ private:
     // libdeflate cannot be primed: a chunk after the first starts afresh.
     bool DeflateWithLibdeflate(DeflateJob &job, int level)
     {
-        libdeflate_compressor *c = Libdeflate(level);
-        if (!c)
-            return false;
-        job.Output.resize(libdeflate_deflate_compress_bound(c, job.Input.size()));
-        const std::size_t n =
-            libdeflate_deflate_compress(c, job.Input.data(), job.Input.size(), job.Output.data(), job.Output.size());
-        job.Output.resize(n);
-        return n > 0 && (job.Last || ReopenEnd(job.Output, job.Input.size()));
+        return LibdeflateInto(level, job.Input, job.Output) > 0
+            && (job.Last || ReopenEnd(job.Output, job.Input.size()));
     }
 
     bool SampleSmaller(const DeflateJob &job)
     {
-        libdeflate_compressor *c = Libdeflate(kLazy);
-        if (!c)
-            return false;
-        sample_.resize(libdeflate_deflate_compress_bound(c, job.Input.size()));
-        const std::size_t n =
-            libdeflate_deflate_compress(c, job.Input.data(), job.Input.size(), sample_.data(), sample_.size());
+        const std::size_t n = LibdeflateInto(kLazy, job.Input, sample_);
         return n > 0 && n * 100 <= job.Output.size() * 99;
     }
 
