@@ -172,29 +172,112 @@ inline void MoveToFront(unsigned char *front, unsigned n)
     front[0] = moved;
 }
 
-// The transform undone from both ends at once: forward from the original row through
-// `tt` (each entry's bits above its byte are the next row), backward through `back` (the
-// row before). Each step is a load that misses the cache; two chains of them wait side
-// by side, not one after the other. (Two blocks' four chains on one thread were slower:
-// their tables no longer fit the cache.) A function of its own, so that both chains stay
-// in registers: inlined, one went through the stack at every step.
-[[gnu::noinline]] void Untransform(const std::uint32_t *tt, const std::uint32_t *back, std::uint32_t origin,
-                                   std::uint32_t size, unsigned char *text)
+// The transform undone in many walks at once. Each step of a walk is a load that misses
+// the cache, and a walk can only wait for one at a time; kWalks walks taking turns keep
+// that many misses in flight. The rows that are multiples of kSpan cut the cycle through
+// `tt` (each entry's bits above its byte are the next row) into segments, and so does the
+// row the text starts at. Each segment is walked by one walk into pieces of `spill`; then
+// the segments, in their order from that row, make the text. False where that order is
+// broken, which only a damaged block gives.
+constexpr unsigned kSpanBits = 12;
+constexpr unsigned kWalks = 8;
+constexpr std::uint32_t kPiece = 1u << 14; // what a walk takes of `spill` at a time
+constexpr std::uint32_t kNone = ~std::uint32_t(0);
+
+std::size_t SpillSize(std::uint32_t blockMax) { return blockMax + (kWalks + 1) * std::size_t(kPiece); }
+
+bool Untransform(const std::uint32_t *tt, std::uint32_t origin, std::uint32_t size, unsigned char *spill,
+                 unsigned char *text)
 {
-    const std::uint32_t half = size / 2;
-    std::uint32_t ahead = tt[origin] >> 8;
-    std::uint32_t behind = origin;
-    unsigned char *tail = text + size - 1;
-    for (std::uint32_t k = 0; k < half; ++k) {
-        const std::uint32_t f = tt[ahead];
-        const std::uint32_t g = back[behind];
-        text[k] = static_cast<unsigned char>(f);
-        *(tail - k) = static_cast<unsigned char>(g);
-        ahead = f >> 8;
-        behind = g >> 8;
+    const std::uint32_t head = tt[origin] >> 8;
+    constexpr std::uint32_t kMask = (1u << kSpanBits) - 1;
+    const std::uint32_t marked = ((size - 1) >> kSpanBits) + 1;
+    const std::uint32_t headId = (head & kMask) == 0 ? head >> kSpanBits : marked;
+    const std::uint32_t segmentCount = std::max(marked, headId + 1);
+    struct Segment {
+        std::uint32_t First = kNone, Last = kNone, Next = kNone;
+    };
+    struct Piece {
+        std::uint32_t Start, Length, Next;
+    };
+    std::vector<Segment> segments(segmentCount);
+    std::vector<Piece> pieces;
+    pieces.reserve(segmentCount + size / kPiece + kWalks + 1);
+
+    struct Walk {
+        std::uint32_t Row, Segment, From, At, End;
+    };
+    Walk walks[kWalks];
+    std::uint32_t started = 0, taken = 0, active = 0;
+    const auto endPiece = [&](Walk &w) {
+        if (w.At > w.From) {
+            const auto index = static_cast<std::uint32_t>(pieces.size());
+            pieces.push_back({w.From, w.At - w.From, kNone});
+            Segment &s = segments[w.Segment];
+            (s.Last == kNone ? s.First : pieces[s.Last].Next) = index;
+            s.Last = index;
+        }
+        w.From = w.At;
+    };
+    const auto take = [&](Walk &w) {
+        w.From = w.At = taken;
+        taken += kPiece;
+        w.End = taken;
+    };
+    const auto start = [&](Walk &w) {
+        if (started == segmentCount)
+            return false;
+        w.Segment = started++;
+        w.Row = w.Segment == marked ? head : w.Segment << kSpanBits;
+        return true;
+    };
+    for (; active < kWalks && start(walks[active]); ++active)
+        take(walks[active]);
+    while (active > 0) {
+        for (std::uint32_t j = 0; j < active; ++j) {
+            Walk &w = walks[j];
+            const std::uint32_t f = tt[w.Row];
+            spill[w.At++] = static_cast<unsigned char>(f);
+            w.Row = f >> 8;
+            if (((w.Row & kMask) == 0) | (w.Row == head) | (w.At == w.End)) [[unlikely]] {
+                if ((w.Row & kMask) == 0 || w.Row == head) {
+                    endPiece(w);
+                    segments[w.Segment].Next = w.Row == head ? headId : w.Row >> kSpanBits;
+                    if (!start(w)) {
+                        w = walks[--active];
+                        --j; // the walk moved here takes its turn
+                        continue;
+                    }
+                }
+                if (w.At == w.End) {
+                    endPiece(w);
+                    take(w);
+                }
+            }
+        }
     }
-    if (size % 2)
-        text[half] = static_cast<unsigned char>(tt[ahead]);
+
+    std::uint32_t written = 0, id = headId;
+    for (std::uint32_t n = 0; n < segmentCount; ++n) {
+        for (std::uint32_t p = segments[id].First; p != kNone; p = pieces[p].Next) {
+            if (pieces[p].Length > size - written)
+                return false;
+            std::memcpy(text + written, spill + pieces[p].Start, pieces[p].Length);
+            written += pieces[p].Length;
+        }
+        id = segments[id].Next;
+        if (id == headId || id == kNone)
+            break;
+    }
+    if (id != headId || written == 0)
+        return false;
+    // A periodic block (a file of zeros makes them) is one period's cycle gone round again.
+    while (written < size) {
+        const std::uint32_t n = std::min(written, size - written); // whole periods: from the start
+        std::memcpy(text + written, text, n);
+        written += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -271,13 +354,13 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap, 
 
     // The symbols, through the move-to-front list, into the transform's table: each
     // entry's low byte is its byte, the bits above get the index of the next. Then the
-    // table of the rows before, and the text.
-    unsigned char *memory = scratch.Reserve(std::size_t(blockMax) * (2 * sizeof(std::uint32_t) + 1));
+    // text.
+    unsigned char *memory = scratch.Reserve(std::size_t(blockMax) * (sizeof(std::uint32_t) + 1) + SpillSize(blockMax));
     if (!memory)
         return false;
     auto *tt = reinterpret_cast<std::uint32_t *>(memory);
-    std::uint32_t *back = tt + blockMax;
-    unsigned char *text = reinterpret_cast<unsigned char *>(back + blockMax);
+    unsigned char *text = reinterpret_cast<unsigned char *>(tt + blockMax);
+    unsigned char *spill = text + blockMax;
     std::uint32_t counts[256] = {};
     unsigned char front[256];
     for (unsigned i = 0; i < 256; ++i)
@@ -334,7 +417,7 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap, 
     if (in.ReadPastEnd() || origin >= size)
         return false;
 
-    // Each row's successor into `tt`, its predecessor into `back`.
+    // Each row's successor into `tt`.
     std::uint32_t start[256];
     std::uint32_t sum = 0;
     for (unsigned b = 0; b < 256; ++b) {
@@ -345,9 +428,9 @@ bool DecodeBlockOwn(const std::vector<unsigned char> &wrapped, std::size_t cap, 
         const std::uint32_t b = tt[i] & 0xff;
         const std::uint32_t row = start[b]++;
         tt[row] |= i << 8;
-        back[i] = row << 8 | b;
     }
-    Untransform(tt, back, origin, size, text);
+    if (!Untransform(tt, origin, size, spill, text))
+        return false;
 
     // The first stage's runs: four equal bytes are followed by a count of more.
     std::unique_ptr<unsigned char[]> out(new (std::nothrow) unsigned char[cap]);
