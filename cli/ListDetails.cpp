@@ -178,7 +178,7 @@ ListDetails::ListDetails(const std::string &archive)
         central_ = std::move(directory->Entries);
         byOffset_.reserve(central_.size());
         for (std::size_t i = 0; i < central_.size(); ++i) {
-            std::string().swap(central_[i].Name); // the entry list has it
+            central_[i].SetName({}); // the entry list has it
             byOffset_.emplace_back(central_[i].LocalOffset, i);
         }
         std::sort(byOffset_.begin(), byOffset_.end());
@@ -215,7 +215,7 @@ EntryDetails ListDetails::Of(const ZipDirEntry &entry)
 {
     EntryDetails d;
     const CentralEntry *central = Central(entry);
-    const std::string_view centralExtra = central ? std::string_view(central->Extra) : std::string_view();
+    const std::string_view centralExtra = central ? central->Extra() : std::string_view();
 
     // AES hides the real method in its extra field; the directory's copy counts, as
     // for extraction, the local one serves an entry the directory lacks.

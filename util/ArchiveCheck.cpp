@@ -52,7 +52,7 @@ struct Refusal {
 
 std::optional<Refusal> OtherName(const EntryHeaders &e)
 {
-    if (SameName(e.Local.Name, e.Central.Name))
+    if (SameName(e.Local.Name, e.Central.Name()))
         return std::nullopt;
     const StoredName local{e.Local.Name, e.Local.Extra, e.Local.Flags, e.Central.VersionMadeBy};
     return Refusal{"the local header names it " + VisibleName(e.Names.Name(local)),
@@ -127,7 +127,7 @@ bool ExtraCutShort(std::string_view extra)
 
 bool EitherExtraCutShort(const EntryHeaders &e)
 {
-    return ExtraCutShort(e.Central.Extra) || ExtraCutShort(e.Local.Extra);
+    return ExtraCutShort(e.Central.Extra()) || ExtraCutShort(e.Local.Extra);
 }
 
 // The descriptor after a streamed entry's data, when it states the directory's size

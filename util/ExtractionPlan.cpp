@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <set>
 
@@ -74,7 +73,7 @@ std::optional<unsigned> UnixMode(const CentralEntry &entry)
 bool IsDirectoryEntry(const CentralEntry &entry)
 {
     const auto mode = UnixMode(entry);
-    const std::string &name = entry.Name;
+    const std::string_view name = entry.Name();
     return (!name.empty() && (name.back() == '/' || name.back() == '\\')) || (mode && S_ISDIR(*mode));
 }
 
@@ -92,7 +91,7 @@ Landing LandingOf(const CentralEntry &entry, std::string name, bool keepDirs)
         return landing;
     }
     name = StripDrive(name, &landing.Drive);
-    const bool backslashSeparates = !EscapedBackslashes(entry.Name, name);
+    const bool backslashSeparates = !EscapedBackslashes(entry.Name(), name);
     if (IsDirectoryEntry(entry) && !name.empty() && name.back() != '/')
         name += '/';
     landing.Safe = MakeSafeName(name, keepDirs, &landing.Why, backslashSeparates);
@@ -109,40 +108,68 @@ std::string LandingPath(const SafeName &safe)
     return path + safe.Leaf;
 }
 
-std::vector<bool> EarlierNamesakes(std::vector<std::uint64_t> hashes,
+namespace {
+
+// The indices of the nonzero hashes that another index shares, through a table of
+// each hash's first holder: a million names need no sort, only the few that meet do.
+// A slot holds its holder's index + 1 (0: free) and, in its top bit, whether that
+// holder is listed yet.
+template <class Slot>
+std::vector<std::size_t> SharedHashes(const std::vector<std::uint64_t> &hashes)
+{
+    constexpr Slot kListed = Slot{1} << (sizeof(Slot) * 8 - 1);
+    int bits = 4;
+    while ((std::size_t{1} << bits) < hashes.size() + hashes.size() / 2) // two thirds full at most
+        ++bits;
+    const std::size_t mask = (std::size_t{1} << bits) - 1;
+    std::vector<Slot> table(mask + 1, 0);
+    std::vector<std::size_t> shared;
+    for (std::size_t i = 0; i < hashes.size(); ++i) {
+        if (hashes[i] == 0)
+            continue;
+        for (std::size_t s = static_cast<std::size_t>(hashes[i] >> (64 - bits));; s = (s + 1) & mask) {
+            Slot &slot = table[s];
+            if (slot == 0) {
+                slot = static_cast<Slot>(i + 1);
+                break;
+            }
+            const auto first = static_cast<std::size_t>((slot & ~kListed) - 1);
+            if (hashes[first] == hashes[i]) {
+                if (!(slot & kListed)) {
+                    shared.push_back(first);
+                    slot |= kListed;
+                }
+                shared.push_back(i);
+                break;
+            }
+        }
+    }
+    return shared;
+}
+
+} // namespace
+
+std::vector<bool> EarlierNamesakes(const std::vector<std::uint64_t> &hashes,
                                    const std::function<std::string(std::size_t)> &pathOf)
 {
-    const std::size_t count = hashes.size();
-    std::vector<bool> earlier(count, false);
-    // Each hash keeps its high bits and takes its index in the low ones, in place: a
-    // million names sort in 8 MB, not 16. Fewer bits of hash only make more groups for
-    // the paths to tell apart.
-    const int indexBits = std::max(1, static_cast<int>(std::bit_width(count)));
-    const std::uint64_t indexMask = indexBits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << indexBits) - 1;
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < count; ++i)
-        if (hashes[i] != 0)
-            hashes[kept++] = (hashes[i] & ~indexMask) | i;
-    hashes.resize(kept);
-    std::sort(hashes.begin(), hashes.end());
-    const auto group = [&](std::size_t k) { return hashes[k] & ~indexMask; };
-    for (std::size_t run = 0; run < hashes.size();) {
+    std::vector<bool> earlier(hashes.size(), false);
+    std::vector<std::size_t> shared = hashes.size() < (std::size_t{1} << 31) ? SharedHashes<std::uint32_t>(hashes)
+                                                                             : SharedHashes<std::uint64_t>(hashes);
+    std::sort(shared.begin(), shared.end(),
+              [&](std::size_t a, std::size_t b) { return hashes[a] != hashes[b] ? hashes[a] < hashes[b] : a < b; });
+    for (std::size_t run = 0; run < shared.size();) {
         std::size_t end = run + 1;
-        while (end < hashes.size() && group(end) == group(run))
+        while (end < shared.size() && hashes[shared[end]] == hashes[shared[run]])
             ++end;
         // Equal hashes mostly mean equal paths; the paths themselves decide, each read
         // once (an archive may hold one name a hundred thousand times).
-        if (end - run > 1) {
-            std::vector<std::pair<std::string, std::size_t>> paths;
-            for (std::size_t k = run; k < end; ++k) {
-                const auto i = static_cast<std::size_t>(hashes[k] & indexMask);
-                paths.emplace_back(pathOf(i), i);
-            }
-            std::sort(paths.begin(), paths.end());
-            for (std::size_t k = 0; k + 1 < paths.size(); ++k)
-                if (paths[k].first == paths[k + 1].first)
-                    earlier[paths[k].second] = true;
-        }
+        std::vector<std::pair<std::string, std::size_t>> paths;
+        for (std::size_t k = run; k < end; ++k)
+            paths.emplace_back(pathOf(shared[k]), shared[k]);
+        std::sort(paths.begin(), paths.end());
+        for (std::size_t k = 0; k + 1 < paths.size(); ++k)
+            if (paths[k].first == paths[k + 1].first)
+                earlier[paths[k].second] = true;
         run = end;
     }
     return earlier;
@@ -213,7 +240,7 @@ ExtractionForecast ForecastExtraction(ByteSource &source, const CentralDirectory
             Kind kind = KindOfRefusal(landing.Why);
             std::string why = "Not extracted: " + landing.Why;
             // A Unicode path field may lead out where the stored name itself does not.
-            const StoredName bare{c.Name, {}, c.Flags, c.VersionMadeBy};
+            const StoredName bare{c.Name(), {}, c.Flags, c.VersionMadeBy};
             if ((kind == kAbsolute || kind == kClimbs) && KindOfName(StoredNameOf(c)) == NameKind::UnicodePath
                 && LandingOf(c, names.Name(bare)).Safe) {
                 kind = kUnicodeEscape;
@@ -245,7 +272,7 @@ ExtractionForecast ForecastExtraction(ByteSource &source, const CentralDirectory
             hashes[i] = LandingHash(path);
     }
 
-    const std::vector<bool> earlier = EarlierNamesakes(std::move(hashes), [&](std::size_t i) {
+    const std::vector<bool> earlier = EarlierNamesakes(hashes, [&](std::size_t i) {
         const Landing landing = LandingOf(entries[i], names.Name(entries[i]));
         return landing.Safe ? LandingPath(*landing.Safe) : std::string();
     });

@@ -32,7 +32,7 @@ std::string LandingPath(const SafeName &safe);
 // Of the files whose landing paths hash to `hashes` (0: it lands nowhere), those a later
 // one lands on the same path as (`pathOf` tells the paths of equal hashes apart):
 // extraction writes only the last of them, as a later copy in an archive is the newer.
-std::vector<bool> EarlierNamesakes(std::vector<std::uint64_t> hashes,
+std::vector<bool> EarlierNamesakes(const std::vector<std::uint64_t> &hashes,
                                    const std::function<std::string(std::size_t)> &pathOf);
 // The hash EarlierNamesakes compares; never 0.
 std::uint64_t LandingHash(std::string_view path);

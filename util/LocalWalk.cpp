@@ -69,7 +69,7 @@ LocalWalk WalkLocalHeaders(ByteSource &source, const CentralDirectory *known)
         const CentralEntry *central = nullptr;
         if (known) {
             for (const auto &c : known->Entries)
-                if (c.LocalOffset == pos && c.Name == local->Name)
+                if (c.LocalOffset == pos && c.Name() == local->Name)
                     central = &c;
         }
         std::uint64_t next = 0;
@@ -117,8 +117,7 @@ CentralEntry CentralOf(const WalkedEntry &walked)
 {
     const LocalHeader &local = walked.Local;
     CentralEntry c;
-    c.Name = local.Name;
-    c.Extra = local.Extra;
+    c.SetNameAndExtra(local.Name, local.Extra);
     c.VersionNeeded = local.VersionNeeded;
     c.Flags = local.Flags;
     c.Method = local.Method;

@@ -127,10 +127,9 @@ static bool ReadCentralHeader(DirectoryWindow &window, std::uint64_t &p, std::ui
     const auto *rest = reinterpret_cast<const char *>(window.At(p, kCentralFixed + nameLength + extraLength));
     if (!rest)
         return false;
-    e.Name.assign(rest + kCentralFixed, nameLength);
-    e.Extra.assign(rest + kCentralFixed + nameLength, extraLength);
+    e.SetNameAndExtra({rest + kCentralFixed, nameLength}, {rest + kCentralFixed + nameLength, extraLength});
     // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
-    if (const auto zip64 = FindExtraField(e.Extra, kExtraZip64)) {
+    if (const auto zip64 = FindExtraField(e.Extra(), kExtraZip64)) {
         const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
         std::size_t used = 0;
         for (std::uint64_t *field : {&e.UncompressedSize, &e.CompressedSize, &e.StatedOffset}) {

@@ -55,20 +55,44 @@ inline constexpr std::uint16_t kExtraUnicodePath = 0x7075;
 
 // One central directory file header, ZIP64 fields applied.
 struct CentralEntry {
-    std::string Name; // the stored bytes, whole (a NUL byte included)
-    std::string Extra;
+    // The stored name's bytes, whole (a NUL byte included).
+    std::string_view Name() const { return {bytes_.data(), nameLength_}; }
+    std::string_view Extra() const { return {bytes_.data() + nameLength_, bytes_.size() - nameLength_}; }
+    void SetName(std::string_view name) { SetNameAndExtra(name, Extra()); }
+    void SetExtra(std::string_view extra) { SetNameAndExtra(Name(), extra); }
+    void SetNameAndExtra(std::string_view name, std::string_view extra)
+    {
+        std::string bytes; // built apart: either view may point into the old bytes
+        bytes.reserve(name.size() + extra.size());
+        bytes.append(name).append(extra);
+        bytes_ = std::move(bytes);
+        nameLength_ = name.size();
+    }
+    // Gives the two's memory back (an empty assignment would keep it).
+    void ReleaseNameAndExtra()
+    {
+        std::string().swap(bytes_);
+        nameLength_ = 0;
+    }
+
     std::uint16_t VersionMadeBy = 0;
     std::uint16_t VersionNeeded = 0;
     std::uint16_t Flags = 0;
     std::uint16_t Method = 0;
     std::uint32_t DosDateTime = 0; // time in the low 16 bits
     std::uint32_t Crc32 = 0;
-    std::uint64_t CompressedSize = 0;
-    std::uint64_t UncompressedSize = 0;
     std::uint32_t DiskStart = 0;
     std::uint32_t ExternalAttributes = 0;
+    std::uint64_t CompressedSize = 0;
+    std::uint64_t UncompressedSize = 0;
     std::uint64_t StatedOffset = 0; // the local header's offset as stored
     std::uint64_t LocalOffset = 0;  // where it really is: stated plus the archive's shift
+
+private:
+    // Name and extra field in one string: a million entries hold a million allocations,
+    // not two million, and 24 bytes less each.
+    std::string bytes_;
+    std::size_t nameLength_ = 0;
 };
 
 struct CentralDirectory {
@@ -131,7 +155,7 @@ enum class NameKind {
 NameKind KindOfName(const StoredName &name);
 inline StoredName StoredNameOf(const CentralEntry &entry)
 {
-    return {entry.Name, entry.Extra, entry.Flags, entry.VersionMadeBy};
+    return {entry.Name(), entry.Extra(), entry.Flags, entry.VersionMadeBy};
 }
 
 // The name rule for the names of one archive, one for display and disk. The legacy

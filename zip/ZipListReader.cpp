@@ -113,7 +113,7 @@ public:
         // at once.
         for (std::size_t i = 0; i < entries.size(); ++i) {
             CentralEntry &c = entries[i];
-            if (const auto field = FindExtraField(c.Extra, kExtraUnicodePath)) {
+            if (const auto field = FindExtraField(c.Extra(), kExtraUnicodePath)) {
                 std::string extra(4, '\0');
                 extra[0] = static_cast<char>(kExtraUnicodePath & 0xFF);
                 extra[1] = static_cast<char>(kExtraUnicodePath >> 8);
@@ -121,8 +121,7 @@ public:
                 extra[3] = static_cast<char>(field->size() >> 8);
                 extras_.emplace_back(i, extra.append(*field));
             }
-            std::string().swap(c.Name);
-            std::string().swap(c.Extra);
+            c.ReleaseNameAndExtra();
         }
         // The names freed lie among other memory: given back, they make room for the
         // table instead of adding to it.
@@ -501,7 +500,7 @@ void ForecastRecovered(ByteSource &source, const ZipEntryList &entries, std::siz
     CentralDirectory recovered;
     for (std::size_t i = firstWalked; i < entries.size(); ++i) {
         CentralEntry c;
-        c.Name = entries[i].Name(); // already read: UTF-8, read as it stands
+        c.SetName(entries[i].Name()); // already read: UTF-8, read as it stands
         c.Flags = static_cast<std::uint16_t>(entries[i].GeneralPurposeFlag | kFlagUtf8);
         c.Method = entries[i].CompressionMethod;
         c.LocalOffset = c.StatedOffset = static_cast<std::uint64_t>(entries[i].HeaderOffset);

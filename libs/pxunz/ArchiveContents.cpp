@@ -49,7 +49,7 @@ ArchiveContents Recovered(ByteSource &source, const CentralDirectory *directory)
         bool known = false;
         for (std::size_t i = 0; i < found.size() && !known; ++i) {
             const CentralEntry &c = directory->Entries[i];
-            if (c.LocalOffset == local.Offset && c.Name == local.Name) {
+            if (c.LocalOffset == local.Offset && c.Name() == local.Name) {
                 entry.Central = c;
                 found[i] = known = true;
             }

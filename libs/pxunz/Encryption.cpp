@@ -143,7 +143,7 @@ EntryCipher CipherOf(const ArchiveEntry &entry)
     if (central.Flags & kFlagStrongEncryption) {
         cipher.Kind = CipherKind::Unsupported;
     } else if (central.Method == kMethodAes) {
-        auto field = ParseAesField(central.Extra);
+        auto field = ParseAesField(central.Extra());
         if (!field)
             field = ParseAesField(entry.LocalExtra);
         cipher.Kind = field ? CipherKind::Aes : CipherKind::Unsupported;

@@ -126,18 +126,18 @@ bool DiskFull(int error) { return error == ENOSPC || error == EFBIG || error == 
 // else the DOS time.
 std::time_t EntryMtime(const ArchiveEntry &entry)
 {
-    const std::string *extras[] = {&entry.Central.Extra, &entry.LocalExtra};
-    for (const std::string *extra : extras) {
+    const std::string_view extras[] = {entry.Central.Extra(), entry.LocalExtra};
+    for (const std::string_view extra : extras) {
         // Flags byte, then the modification time when bit 0 is set: unsigned, as other
         // readers take it, so dates after January 2038 stay in the future.
-        const auto field = FindExtraField(*extra, kExtraTimestamp);
+        const auto field = FindExtraField(extra, kExtraTimestamp);
         if (field && field->size() >= 5 && ((*field)[0] & 1))
             return static_cast<std::time_t>(le::U32(reinterpret_cast<const unsigned char *>(field->data()) + 1));
     }
-    for (const std::string *extra : extras) {
+    for (const std::string_view extra : extras) {
         // 4 reserved bytes, then tagged attributes; tag 1 (24 bytes) holds the
         // modification, access and creation times in 100 ns units since 1601 (UTC).
-        const auto field = FindExtraField(*extra, 0x000A);
+        const auto field = FindExtraField(extra, 0x000A);
         if (!field)
             continue;
         const auto *p = reinterpret_cast<const unsigned char *>(field->data());
@@ -353,14 +353,14 @@ public:
 
     std::int32_t Run(const ArchiveContents &contents)
     {
-        const std::set<std::string> wanted(request_.Names.begin(), request_.Names.end());
-        std::set<std::string> matched;
+        const std::set<std::string, std::less<>> wanted(request_.Names.begin(), request_.Names.end());
+        std::set<std::string, std::less<>> matched;
         std::vector<const ArchiveEntry *> chosen;
         for (const auto &entry : contents.Entries) {
             if (!wanted.empty()) {
-                if (!wanted.count(entry.Central.Name))
+                if (!wanted.count(entry.Central.Name()))
                     continue;
-                matched.insert(entry.Central.Name);
+                matched.emplace(entry.Central.Name());
             }
             chosen.push_back(&entry);
         }

@@ -22,7 +22,7 @@ namespace {
 
 bool IsDirectory(const CentralEntry &entry)
 {
-    const std::string &name = entry.Name;
+    const std::string_view name = entry.Name();
     const unsigned mode = entry.ExternalAttributes >> 16;
     return (!name.empty() && (name.back() == '/' || name.back() == '\\'))
         || ((entry.VersionMadeBy >> 8) == 3 && S_ISDIR(mode));
@@ -96,17 +96,17 @@ std::int32_t TestEntries(const ExtractRequest &request, Reporter &reporter)
             reporter.Warning(request.Archive + ": " + warning);
         for (const auto &error : contents.Errors)
             reporter.Error(kPxArchiveError, request.Archive + ": " + error);
-        const std::set<std::string> wanted(request.Names.begin(), request.Names.end());
-        std::set<std::string> matched;
+        const std::set<std::string, std::less<>> wanted(request.Names.begin(), request.Names.end());
+        std::set<std::string, std::less<>> matched;
         EntryCopier copier(reporter);
         PasswordBook book(reporter);
         std::vector<std::string> skipped;
         for (const auto &entry : contents.Entries) {
             if (reporter.Stopped())
                 break;
-            if (!wanted.empty() && !wanted.count(entry.Central.Name))
+            if (!wanted.empty() && !wanted.count(entry.Central.Name()))
                 continue;
-            matched.insert(entry.Central.Name);
+            matched.emplace(entry.Central.Name());
             if (IsDirectory(entry.Central))
                 continue;
             const std::string shown = VisibleName(contents.Names.Name(entry.Central));

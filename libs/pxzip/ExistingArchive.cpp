@@ -60,7 +60,7 @@ private:
 };
 
 // Whether WithoutExtraField(extra, id) would take anything out.
-bool HoldsField(const std::string &extra, std::uint16_t id)
+bool HoldsField(std::string_view extra, std::uint16_t id)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
     for (std::size_t i = 0; i + 4 <= extra.size(); i += 4 + le::U16(p + i + 2)) {
@@ -198,7 +198,7 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
         reporter.Error(kPxArchiveError, "cannot read " + path);
         return false;
     }
-    auto &entries = directory->Entries; // taken apart: the records keep its strings
+    const auto &entries = directory->Entries;
     records_.resize(entries.size());
     starts_.resize(entries.size());
     ends_.resize(entries.size());
@@ -206,10 +206,11 @@ bool ExistingArchive::Open(const std::string &path, bool mayBeMissing, Reporter 
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto *h = reinterpret_cast<const unsigned char *>(raw.data() + p);
         const std::size_t nameLength = le::U16(h + 28), extraLength = le::U16(h + 30), commentLength = le::U16(h + 32);
-        CentralEntry &e = entries[i];
+        const CentralEntry &e = entries[i];
         EntryRecord &r = records_[i];
-        r.Name = std::move(e.Name);
-        r.Extra = HoldsField(e.Extra, kExtraZip64) ? WithoutExtraField(e.Extra, kExtraZip64) : std::move(e.Extra);
+        r.Name = e.Name();
+        r.Extra =
+            HoldsField(e.Extra(), kExtraZip64) ? WithoutExtraField(e.Extra(), kExtraZip64) : std::string(e.Extra());
         r.Comment = raw.substr(p + kCentralFixed + nameLength + extraLength, commentLength);
         r.VersionMadeBy = e.VersionMadeBy;
         r.VersionNeeded = e.VersionNeeded;

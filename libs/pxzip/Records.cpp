@@ -126,7 +126,7 @@ std::string EndRecordBytes(std::uint64_t entries, std::uint64_t directoryStart, 
     return out;
 }
 
-std::string WithoutExtraField(const std::string &extra, std::uint16_t id)
+std::string WithoutExtraField(std::string_view extra, std::uint16_t id)
 {
     std::string out;
     std::size_t i = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace pellux::libs {
 
@@ -45,7 +46,7 @@ std::string EndRecordBytes(std::uint64_t entries, std::uint64_t directoryStart, 
                            const std::string &comment);
 
 // Extra field bytes without the field `id`.
-std::string WithoutExtraField(const std::string &extra, std::uint16_t id);
+std::string WithoutExtraField(std::string_view extra, std::uint16_t id);
 // MS-DOS date (high 16 bits) and time of a local time; 1980 for anything earlier, the
 // end of 2107 for anything later.
 std::uint32_t DosDateTime(std::time_t time);

@@ -62,7 +62,7 @@ TEST(RecordsTest, Zip64SizesAndOffsetsReadBackWhereTheyWereWritten)
         const Case &c = cases[i];
         SCOPED_TRACE(c.Name);
         const CentralEntry &e = directory->Entries[i];
-        EXPECT_EQ(e.Name, c.Name);
+        EXPECT_EQ(e.Name(), c.Name);
         EXPECT_EQ(e.UncompressedSize, c.Uncompressed);
         EXPECT_EQ(e.CompressedSize, c.Compressed);
         EXPECT_EQ(e.StatedOffset, c.Offset);

@@ -92,8 +92,7 @@ namespace {
 CentralEntry Entry(std::string name, std::uint16_t host, std::uint16_t flags = 0, std::string extra = {})
 {
     CentralEntry e;
-    e.Name = std::move(name);
-    e.Extra = std::move(extra);
+    e.SetNameAndExtra(name, extra);
     e.Flags = flags;
     e.VersionMadeBy = static_cast<std::uint16_t>(host << 8 | 20);
     return e;

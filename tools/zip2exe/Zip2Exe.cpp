@@ -542,7 +542,7 @@ void RefuseOverlaps(int fd, const std::string &name)
     for (std::size_t i = 1, furthest = 0; i < spans.size(); ++i) {
         if (spans[i].start < spans[furthest].end) {
             const auto shown = [&](const Span &s) {
-                return VisibleName(EntryName(entries[s.index].Name, entries[s.index].Extra));
+                return VisibleName(EntryName(entries[s.index].Name(), entries[s.index].Extra()));
             };
             throw Refusal(name + ": overlapping entries (possible zip bomb): "
                           + NameList({shown(spans[furthest]), shown(spans[i])}));
