@@ -175,12 +175,11 @@ ListDetails::ListDetails(const std::string &archive)
         return;
     source_ = std::make_unique<FileByteSource>(fd_);
     if (auto directory = ReadCentralDirectory(*source_)) {
+        centralNames_ = std::move(directory->NameBytes);
         central_ = std::move(directory->Entries);
         byOffset_.reserve(central_.size());
-        for (std::size_t i = 0; i < central_.size(); ++i) {
-            central_[i].SetName({}); // the entry list has it
+        for (std::size_t i = 0; i < central_.size(); ++i)
             byOffset_.emplace_back(central_[i].LocalOffset, i);
-        }
         std::sort(byOffset_.begin(), byOffset_.end());
     }
 }

@@ -42,6 +42,7 @@ private:
 
     int fd_ = -1;
     std::unique_ptr<FileByteSource> source_;
+    KeptBytes centralNames_;
     std::vector<CentralEntry> central_;
     std::vector<std::pair<std::uint64_t, std::size_t>> byOffset_; // local offset -> index
     // The local header of the entry asked about last (both calls for one entry read it once).

@@ -57,6 +57,47 @@ private:
 
 } // namespace
 
+void EntryBytes::Set(std::string_view first, std::string_view second)
+{
+    if (first.empty() && second.empty()) {
+        Clear();
+        return;
+    }
+    // Filled before the old bytes go: either view may be of them.
+    auto bytes = std::make_unique_for_overwrite<char[]>(first.size() + second.size());
+    std::copy(first.begin(), first.end(), bytes.get());
+    std::copy(second.begin(), second.end(), bytes.get() + first.size());
+    own_ = std::move(bytes);
+    data_ = own_.get();
+    firstLength_ = static_cast<std::uint32_t>(first.size());
+    secondLength_ = static_cast<std::uint32_t>(second.size());
+}
+
+void EntryBytes::SetKept(KeptBytes &kept, std::string_view first, std::string_view second)
+{
+    data_ = kept.Keep(first, second);
+    own_.reset();
+    firstLength_ = static_cast<std::uint32_t>(first.size());
+    secondLength_ = static_cast<std::uint32_t>(second.size());
+}
+
+void EntryBytes::Clear() noexcept
+{
+    own_.reset();
+    data_ = "";
+    firstLength_ = secondLength_ = 0;
+}
+
+void EntryBytes::Take(EntryBytes &other) noexcept
+{
+    own_ = std::move(other.own_);
+    data_ = other.data_;
+    firstLength_ = other.firstLength_;
+    secondLength_ = other.secondLength_;
+    other.data_ = "";
+    other.firstLength_ = other.secondLength_ = 0;
+}
+
 std::optional<std::string_view> FindExtraField(std::string_view extra, std::uint16_t id)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(extra.data());
@@ -101,7 +142,7 @@ CentralDirectory FromLocalHeaders(ByteSource &source, const pellux_end_record &e
 // Reads the central header at position `p` of the directory into `e` and steps `p`
 // past it; false where no whole header is.
 static bool ReadCentralHeader(DirectoryWindow &window, std::uint64_t &p, std::uint64_t size, std::int64_t shift,
-                              CentralEntry &e)
+                              CentralEntry &e, KeptBytes *kept)
 {
     const unsigned char *h = nullptr;
     if (!(p + kCentralFixed <= size && (h = window.At(p, kCentralFixed)) && HasSignature(h, 1, 2)))
@@ -127,7 +168,12 @@ static bool ReadCentralHeader(DirectoryWindow &window, std::uint64_t &p, std::ui
     const auto *rest = reinterpret_cast<const char *>(window.At(p, kCentralFixed + nameLength + extraLength));
     if (!rest)
         return false;
-    e.SetNameAndExtra({rest + kCentralFixed, nameLength}, {rest + kCentralFixed + nameLength, extraLength});
+    const std::string_view name(rest + kCentralFixed, nameLength),
+        extra(rest + kCentralFixed + nameLength, extraLength);
+    if (kept)
+        e.KeepNameAndExtra(*kept, name, extra);
+    else
+        e.SetNameAndExtra(name, extra);
     // ZIP64 (APPNOTE 4.5.3): only the saturated fields follow, in this order.
     if (const auto zip64 = FindExtraField(e.Extra(), kExtraZip64)) {
         const auto *z = reinterpret_cast<const unsigned char *>(zip64->data());
@@ -166,7 +212,7 @@ std::optional<CentralDirectory> ReadCentralDirectory(ByteSource &source)
     AdviseHugePagesFor(directory.Entries);
     std::uint64_t p = 0;
     CentralEntry e;
-    while (ReadCentralHeader(window, p, size, end.shift, e))
+    while (ReadCentralHeader(window, p, size, end.shift, e, &directory.NameBytes))
         directory.Entries.push_back(std::move(e));
     // A shift says data was put in front of the archive, unless the entries' headers are
     // where their offsets say: then the end record, or a writer's arithmetic, is wrong.
@@ -220,8 +266,8 @@ std::vector<CentralEntry> ReadCentralEntries(ByteSource &source, const CentralDi
     std::uint64_t p = 0;
     CentralEntry e;
     auto wanted = indices.begin();
-    for (std::size_t i = 0; wanted != indices.end() && ReadCentralHeader(window, p, end.directory_size, end.shift, e);
-         ++i) {
+    for (std::size_t i = 0;
+         wanted != indices.end() && ReadCentralHeader(window, p, end.directory_size, end.shift, e, nullptr); ++i) {
         if (i == *wanted) {
             chosen.push_back(std::move(e));
             ++wanted;

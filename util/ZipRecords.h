@@ -4,10 +4,12 @@
 // archive reader and both libraries read through this one view, so the listing shows
 // what extraction writes.
 #include "util/EndRecord.h"
+#include "util/KeptBytes.h"
 #include "util/NameCodec.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -53,27 +55,57 @@ inline constexpr std::uint16_t kExtraZip64 = 0x0001;
 inline constexpr std::uint16_t kExtraTimestamp = 0x5455;
 inline constexpr std::uint16_t kExtraUnicodePath = 0x7075;
 
+// An entry's name and extra field, side by side: its own, or kept by its directory. A
+// copy always has its own; a move takes what the other had.
+class EntryBytes {
+public:
+    EntryBytes() = default;
+    EntryBytes(const EntryBytes &other) { Set(other.First(), other.Second()); }
+    EntryBytes &operator=(const EntryBytes &other)
+    {
+        if (this != &other)
+            Set(other.First(), other.Second());
+        return *this;
+    }
+    EntryBytes(EntryBytes &&other) noexcept { Take(other); }
+    EntryBytes &operator=(EntryBytes &&other) noexcept
+    {
+        if (this != &other)
+            Take(other);
+        return *this;
+    }
+
+    std::string_view First() const { return {data_, firstLength_}; }
+    std::string_view Second() const { return {data_ + firstLength_, secondLength_}; }
+    // Either view may point into the bytes held now.
+    void Set(std::string_view first, std::string_view second);
+    void SetKept(KeptBytes &kept, std::string_view first, std::string_view second);
+    void Clear() noexcept;
+
+private:
+    void Take(EntryBytes &other) noexcept;
+
+    std::unique_ptr<char[]> own_; // null when the bytes are kept elsewhere
+    const char *data_ = "";
+    std::uint32_t firstLength_ = 0;
+    std::uint32_t secondLength_ = 0;
+};
+
 // One central directory file header, ZIP64 fields applied.
 struct CentralEntry {
     // The stored name's bytes, whole (a NUL byte included).
-    std::string_view Name() const { return {bytes_.data(), nameLength_}; }
-    std::string_view Extra() const { return {bytes_.data() + nameLength_, bytes_.size() - nameLength_}; }
-    void SetName(std::string_view name) { SetNameAndExtra(name, Extra()); }
-    void SetExtra(std::string_view extra) { SetNameAndExtra(Name(), extra); }
-    void SetNameAndExtra(std::string_view name, std::string_view extra)
+    std::string_view Name() const { return bytes_.First(); }
+    std::string_view Extra() const { return bytes_.Second(); }
+    void SetName(std::string_view name) { bytes_.Set(name, Extra()); }
+    void SetExtra(std::string_view extra) { bytes_.Set(Name(), extra); }
+    void SetNameAndExtra(std::string_view name, std::string_view extra) { bytes_.Set(name, extra); }
+    // The two in bytes `kept` holds: read only while it holds them, unless copied.
+    void KeepNameAndExtra(KeptBytes &kept, std::string_view name, std::string_view extra)
     {
-        std::string bytes; // built apart: either view may point into the old bytes
-        bytes.reserve(name.size() + extra.size());
-        bytes.append(name).append(extra);
-        bytes_ = std::move(bytes);
-        nameLength_ = name.size();
+        bytes_.SetKept(kept, name, extra);
     }
-    // Gives the two's memory back (an empty assignment would keep it).
-    void ReleaseNameAndExtra()
-    {
-        std::string().swap(bytes_);
-        nameLength_ = 0;
-    }
+    // Gives up the two (their memory too, when the entry's own).
+    void ReleaseNameAndExtra() { bytes_.Clear(); }
 
     std::uint16_t VersionMadeBy = 0;
     std::uint16_t VersionNeeded = 0;
@@ -89,14 +121,12 @@ struct CentralEntry {
     std::uint64_t LocalOffset = 0;  // where it really is: stated plus the archive's shift
 
 private:
-    // Name and extra field in one string: a million entries hold a million allocations,
-    // not two million, and 24 bytes less each.
-    std::string bytes_;
-    std::size_t nameLength_ = 0;
+    EntryBytes bytes_;
 };
 
 struct CentralDirectory {
     pellux_end_record End{};
+    KeptBytes NameBytes; // the entries' names and extra fields
     std::vector<CentralEntry> Entries;
     // Empty when every header up to the directory's stated size was read; else why the
     // reading stopped (the entries before stay).

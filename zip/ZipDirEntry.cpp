@@ -6,10 +6,6 @@
 
 namespace pellux {
 
-namespace {
-constexpr std::size_t kBlockSize = 1 << 20;
-}
-
 void ZipDirEntry::DecodeFixed(const unsigned char (&fixed)[kFixedSize])
 {
     VersionNeeded = le::U16(fixed + 0);
@@ -40,23 +36,7 @@ ZipEntryList &ZipEntryList::operator=(const ZipEntryList &other)
 void ZipEntryList::clear()
 {
     std::vector<ZipDirEntry>().swap(entries_);
-    blocks_.clear();
-    next_ = nullptr;
-    free_ = 0;
-}
-
-char *ZipEntryList::Allocate(std::size_t size)
-{
-    if (size > free_) {
-        const std::size_t blockSize = std::max(size, kBlockSize);
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
-        next_ = blocks_.back().get();
-        free_ = blockSize;
-    }
-    char *at = next_;
-    next_ += size;
-    free_ -= size;
-    return at;
+    names_.Clear();
 }
 
 ZipDirEntry &ZipEntryList::Append(const ZipDirEntry &entry, std::string_view storedName)
@@ -65,9 +45,7 @@ ZipDirEntry &ZipEntryList::Append(const ZipDirEntry &entry, std::string_view sto
     e.hasName_ = false;
     e.nameLength_ = 0;
     e.storedLength_ = static_cast<std::uint32_t>(storedName.size());
-    char *at = Allocate(storedName.size());
-    std::copy(storedName.begin(), storedName.end(), at);
-    e.names_ = at;
+    e.names_ = names_.Keep(storedName, {});
     return e;
 }
 
@@ -82,14 +60,10 @@ void ZipEntryList::SetName(std::size_t i, std::string_view name)
     // The name follows the stored bytes: in place when they were the last ones kept,
     // else both are kept anew (names chosen after the walk, few).
     const std::size_t stored = e.storedLength_;
-    if (!e.hasName_ && e.names_ + stored == next_ && name.size() <= free_) {
-        std::copy(name.begin(), name.end(), Allocate(name.size()));
-    } else {
-        char *at = Allocate(stored + name.size());
-        std::copy(e.names_, e.names_ + stored, at);
-        std::copy(name.begin(), name.end(), at + stored);
-        e.names_ = at;
-    }
+    if (!e.hasName_ && names_.Continues(e.names_ + stored, name.size()))
+        std::copy(name.begin(), name.end(), names_.Allocate(name.size()));
+    else
+        e.names_ = names_.Keep({e.names_, stored}, name);
     e.hasName_ = true;
     e.nameLength_ = static_cast<std::uint32_t>(name.size());
 }

@@ -5,6 +5,7 @@
 // The names live in the list's blocks, not in one string each: a million entries
 // stay small.
 #include "platform/HugePages.h"
+#include "util/KeptBytes.h"
 
 #include <cstdint>
 #include <memory>
@@ -94,11 +95,8 @@ public:
     void SetName(std::size_t i, std::string_view name);
 
 private:
-    char *Allocate(std::size_t size);
     std::vector<ZipDirEntry> entries_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    char *next_ = nullptr;
-    std::size_t free_ = 0;
+    KeptBytes names_;
 };
 
 } // namespace pellux

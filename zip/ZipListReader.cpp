@@ -107,8 +107,9 @@ class CentralByOffset {
 public:
     // Keeps of the entries what the walk needs, and of their extra fields only the
     // Unicode Path fields: only those change how a name reads.
-    void Index(std::vector<CentralEntry> &entries)
+    void Index(CentralDirectory &directory)
     {
+        std::vector<CentralEntry> &entries = directory.Entries;
         // Names and extra fields go first, the table after: the two are never held
         // at once.
         for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -123,6 +124,7 @@ public:
             }
             c.ReleaseNameAndExtra();
         }
+        directory.NameBytes.Clear();
         // The names freed lie among other memory: given back, they make room for the
         // table instead of adding to it.
         GiveBackFreedMemory();
@@ -541,7 +543,7 @@ ListOutcome ReadEntryList(InputStream &stream, ZipEntryList &entries, ListReport
             if (!check.Refused[i] && (!lowest || offset < *lowest))
                 lowest = offset;
         }
-        central.Index(directory->Entries);
+        central.Index(*directory);
         // The walk needs no more of the directory than `central` keeps; the few names it
         // may yet need are read again (CompareWithDirectory).
         std::vector<CentralEntry>().swap(directory->Entries);

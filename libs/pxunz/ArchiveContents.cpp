@@ -16,6 +16,7 @@ ArchiveContents FromDirectory(ByteSource &source, CentralDirectory directory)
         return contents;
     }
     contents.Warnings = std::move(check.Notes);
+    contents.NameBytes = std::move(directory.NameBytes);
     for (std::size_t i = 0; i < directory.Entries.size(); ++i) {
         ArchiveEntry entry;
         entry.Central = std::move(directory.Entries[i]);

@@ -17,6 +17,7 @@ struct ArchiveEntry {
 };
 
 struct ArchiveContents {
+    KeptBytes NameBytes; // of the entries read from the directory, their names and extra fields
     std::vector<ArchiveEntry> Entries;
     std::vector<std::string> Warnings;
     std::vector<std::string> Errors; // about the archive as a whole; the entries still go

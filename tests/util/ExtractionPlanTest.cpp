@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,7 +46,7 @@ TEST(ExtractionPlan, OnlyTheLastOfEachLandingPathIsWritten)
     EXPECT_EQ(marked, (std::vector<std::size_t>{7, 200000, 200001}));
 }
 
-TEST(ExtractionPlan, AnEntrysNameAndExtraFieldChangeApart)
+TEST(CentralEntry, NameAndExtraFieldChangeApartAndCopiesOutliveTheDirectorysBytes)
 {
     CentralEntry e;
     e.SetNameAndExtra("dir/name.txt", std::string("UT\x05\x00\x01\x02\x03\x04\x05", 9));
@@ -55,6 +56,14 @@ TEST(ExtractionPlan, AnEntrysNameAndExtraFieldChangeApart)
     e.SetExtra(e.Extra().substr(0, 2));
     EXPECT_EQ(e.Name(), "name.txt");
     EXPECT_EQ(e.Extra(), "UT");
-    e.ReleaseNameAndExtra();
-    EXPECT_TRUE(e.Name().empty() && e.Extra().empty());
+
+    auto kept = std::make_unique<KeptBytes>();
+    CentralEntry shared;
+    shared.KeepNameAndExtra(*kept, "kept.txt", "xy");
+    const CentralEntry copy = shared;
+    CentralEntry moved = std::move(shared);
+    EXPECT_EQ(moved.Name(), "kept.txt");
+    kept.reset(); // the directory goes; the copy stays whole
+    EXPECT_EQ(copy.Name(), "kept.txt");
+    EXPECT_EQ(copy.Extra(), "xy");
 }
