@@ -83,6 +83,14 @@ std::string NameDecoding::Name(const StoredName &name, NameKind *kind) const
     return other_.Decode(name.Bytes);
 }
 
+std::optional<std::string_view> NameDecoding::AsStored(const CentralEntry &entry)
+{
+    std::optional<std::string_view> unicode;
+    if (KindOf(StoredNameOf(entry), unicode) == NameKind::Utf8)
+        return entry.Name();
+    return std::nullopt;
+}
+
 void NameChooser::Add(const StoredName &name)
 {
     std::optional<std::string_view> unicode;

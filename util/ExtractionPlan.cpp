@@ -227,9 +227,14 @@ ExtractionForecast ForecastExtraction(ByteSource &source, const CentralDirectory
         if (i < refused.size() && refused[i])
             continue;
         const CentralEntry &c = entries[i];
-        const std::string name = names.Name(c);
         const bool isDir = IsDirectoryEntry(c);
         const bool isLink = IsLinkEntry(c);
+        // Most files land where their stored names say: those need no copy of the name.
+        if (const auto stored = NameDecoding::AsStored(c); stored && !isDir && !isLink && IsPlainPath(*stored)) {
+            hashes[i] = LandingHash(*stored);
+            continue;
+        }
+        const std::string name = names.Name(c);
         if (!isDir && !isLink && IsPlainPath(name)) {
             hashes[i] = LandingHash(name);
             continue;

@@ -197,6 +197,8 @@ public:
     NameDecoding();
     std::string Name(const StoredName &name, NameKind *kind = nullptr) const;
     std::string Name(const CentralEntry &entry) const { return Name(StoredNameOf(entry)); }
+    // The stored bytes, where they read as they stand (most names): no copy is made.
+    static std::optional<std::string_view> AsStored(const CentralEntry &entry);
     // "UTF-8" when the archive holds no legacy name, else the code page they are read in.
     const std::string &Encoding() const { return encoding_; }
 
