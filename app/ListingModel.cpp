@@ -1,6 +1,7 @@
 #include "app/ListingModel.h"
 
 #include "app/Glyphs.h"
+#include "util/KeptBytes.h"
 
 #include <algorithm>
 #include <array>
@@ -12,8 +13,6 @@
 namespace pellux {
 
 namespace {
-
-constexpr std::size_t kBlockSize = 1 << 20;
 
 // From this many rows a sort is worth a second thread.
 constexpr std::size_t kSplitSortRows = 50000;
@@ -112,29 +111,10 @@ private:
             return size;
         }
     };
-    // Blocks of text that never move: a million rows grow the arena without copying it.
-    char *Allocate(std::size_t size);
-
     std::vector<PackedRow> rows_;
-    std::vector<std::unique_ptr<char[]>> blocks_;
-    std::size_t blockFree_ = 0;
-    char *blockNext_ = nullptr;
+    KeptBytes texts_; // blocks that never move: a million rows grow without copying
     bool anyMarked_ = false;
 };
-
-char *PackedRows::Allocate(std::size_t size)
-{
-    if (size > blockFree_) {
-        const std::size_t blockSize = std::max(size, kBlockSize);
-        blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
-        blockNext_ = blocks_.back().get();
-        blockFree_ = blockSize;
-    }
-    char *at = blockNext_;
-    blockNext_ += size;
-    blockFree_ -= size;
-    return at;
-}
 
 void PackedRows::Append(const ListRow &row, bool encrypted, std::string_view warning)
 {
@@ -165,7 +145,7 @@ void PackedRows::Append(const ListRow &row, bool encrypted, std::string_view war
         packed.ShortLengths[static_cast<std::size_t>(column - 1)] = static_cast<std::uint16_t>(length);
         size += length;
     }
-    char *at = Allocate(size);
+    char *at = texts_.Allocate(size);
     packed.Begin = at;
     at = std::copy(stored.begin(), stored.end(), at);
     if (!(packed.Shared & PackedRow::kNameIsTail))

@@ -230,12 +230,13 @@ ExtractionForecast ForecastExtraction(ByteSource &source, const CentralDirectory
         const bool isDir = IsDirectoryEntry(c);
         const bool isLink = IsLinkEntry(c);
         // Most files land where their stored names say: those need no copy of the name.
-        if (const auto stored = NameDecoding::AsStored(c); stored && !isDir && !isLink && IsPlainPath(*stored)) {
+        const auto stored = NameDecoding::AsStored(c);
+        if (stored && !isDir && !isLink && IsPlainPath(*stored)) {
             hashes[i] = LandingHash(*stored);
             continue;
         }
-        const std::string name = names.Name(c);
-        if (!isDir && !isLink && IsPlainPath(name)) {
+        const std::string name = stored ? std::string(*stored) : names.Name(c);
+        if (!stored && !isDir && !isLink && IsPlainPath(name)) {
             hashes[i] = LandingHash(name);
             continue;
         }
